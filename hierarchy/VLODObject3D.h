@@ -1,0 +1,120 @@
+#pragma once
+// One level-of-detail hierarchy in memory: a multi-triangulation (a DAG of
+// nodes whose arcs carry triangle patches; node 0 is the drain, the full
+// resolution) plus a tree of surfels for distant views. Construction fills
+// the arrays and writes them; the viewer reads them and derives the rest
+// (incoming arcs, normals, cones, spheres, layers, time domain).
+
+#include "BoundingSphere.h"
+#include "MTRecords.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class VLODObject3D {
+  public:
+    VLODObject3D() = default;
+    VLODObject3D(const VLODObject3D&) = delete;
+    VLODObject3D& operator=(const VLODObject3D&) = delete;
+
+    uint32_t vnum() const { return uint32_t(varray.size()); }
+    uint32_t tnum() const { return uint32_t(tarray.size()); }
+    uint32_t anum() const { return uint32_t(aarray.size()); }
+    uint32_t nnum() const { return uint32_t(narray.size()); }
+    uint32_t pnum() const { return uint32_t(parray.size()); }
+
+    // Frees every array and resets the counts.
+    void clear();
+
+    // --- Files (.mvh) -------------------------------------------------------
+
+    // Writes the object; false with a message on the error log when the file
+    // cannot be opened or written.
+    bool write(const std::string& fileName) const;
+
+    // Reads a hierarchy file and runs the set-up sequence. createStrips asks
+    // for the strip step; the last flag is accepted and ignored. Returns false
+    // when the file cannot be opened (object unchanged) or is not a valid
+    // hierarchy (object left empty); lastError() then says why.
+    bool read(const std::string& fileName, bool createStrips = false, bool unused = false);
+
+    // The same from bytes in memory; name is kept as the object's file name.
+    bool readFromMemory(const uint8_t* data, size_t size, const std::string& name, bool createStrips = false);
+
+    const std::string& lastError() const { return mLastError; }
+    const std::string& fileName() const { return mFileName; }
+
+    // Called at the start of every read to make sure the shared polygon
+    // shaders exist. The rendering layer installs it; it must do nothing when
+    // no OpenGL context is current. Reading without one installed skips it.
+    static void setPolygonShaderSetup(std::function<void()> setup);
+
+    // --- Graph --------------------------------------------------------------
+
+    // in_arcs[n]: arcs whose dest is n, ascending.
+    void buildInArcs();
+
+    // Layer of every node (longest path from a node without incoming arcs).
+    // Prints "Hierarchy contains at least one loop!" and returns false on a
+    // cycle.
+    bool computeLayers(std::vector<uint32_t>& layers) const;
+
+    // Raises every node's error, key frame by key frame, to at least the error
+    // of every node reachable from it.
+    void propagateNodeErrors();
+
+    // Index of the drain (first node without outgoing arcs), UINT32_MAX when
+    // there is none.
+    uint32_t findDrain() const;
+
+    // --- Geometry and time --------------------------------------------------
+
+    // Scans the vertex paths for the animated time range and key frame count.
+    void updateTimeDomain();
+    float keyFrameTime(uint32_t k) const;
+    Vec3d triangleNormal(uint32_t t, float time) const;
+    void assignPolygonNormals();
+    void assignVertexNormals();
+    // Height of the terrain under (x, y): z of the nearest full-resolution
+    // vertex in the x-y plane.
+    float groundHeight(float x, float y) const;
+
+    // --- Set-up steps after reading -----------------------------------------
+
+    void computeArcCones();
+    // Drain, node spheres and cones. False when the graph has a cycle.
+    bool computeNodeInformation();
+    void initObjectBoundingSphere();
+    void printLayerStatistics() const;
+
+    // --- Records ------------------------------------------------------------
+
+    std::vector<MTVertex> varray;
+    std::vector<MTTriangle> tarray;
+    std::vector<MTNode> narray;
+    std::vector<MTArc> aarray;
+    std::vector<MTSurfel> parray;
+    std::vector<std::vector<uint32_t>> in_arcs;
+
+    uint32_t m_source_nnum = 0;  // source nodes inserted by construction
+    uint32_t mReservedCount = 0; // carried through files unchanged
+
+    BoundingSphere mBoundingSphere;
+    std::vector<BoundingSphere> mKeyFrameSpheres;
+    float mTimeBegin = 0;
+    float mTimeEnd = 0;
+    uint16_t mKeyFrames = 1;
+    uint32_t mDrainNode = 0;
+    std::vector<uint32_t> mNodeLayers; // set by computeNodeInformation
+
+  private:
+    bool parse(const uint8_t* data, size_t size);
+    bool checkStructure();
+    bool runSetupSequence(bool createStrips);
+    bool fail(const std::string& message);
+
+    std::string mFileName;
+    std::string mLastError;
+};

@@ -1,0 +1,181 @@
+// The set-up sequence that completes a hierarchy after reading: incoming
+// arcs, normals, arc and node cones, node and object spheres, layering.
+
+#include "LogStream.h"
+#include "QuantizedNormal.h"
+#include "VLODObject3D.h"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <map>
+#include <numbers>
+
+namespace {
+// Node spheres beyond this radius come from the box-centre estimate.
+constexpr float kLargeSphereRadius = 10.0f;
+
+void sortUnique(std::vector<Vec3f>& normals) {
+    std::sort(normals.begin(), normals.end());
+    normals.erase(std::unique(normals.begin(), normals.end()), normals.end());
+}
+
+void done() { logOut() << "done\n"; }
+} // namespace
+
+bool VLODObject3D::runSetupSequence(bool createStrips) {
+    logOut() << "Create lists of incomming arcs of nodes ...\n";
+    buildInArcs();
+    done();
+
+    logOut() << "assign polygon normals ... \n";
+    assignPolygonNormals();
+    done();
+
+    logOut() << "assign vertex normals ... \n";
+    assignVertexNormals();
+    done();
+
+    logOut() << "Add arc informations ...\n";
+    computeArcCones();
+    done();
+
+    logOut() << "Add node informations ...\n";
+    if (!computeNodeInformation()) return fail("Hierarchy contains at least one loop!");
+    done();
+
+    logOut() << "Init object bounding sphere ...\n";
+    initObjectBoundingSphere();
+    done();
+
+    if (createStrips && tnum() > 0) {
+        // Strips are made by construction; reading keeps the arcs' lists as
+        // they are and only reports the step.
+        auto start = std::chrono::steady_clock::now();
+        logOut() << "Create triangle strips ...\n";
+        done();
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        logOut() << "time: " << elapsed.count() << "s\n";
+    } else {
+        logOut() << "Don't create triangle strips\n";
+    }
+
+    logOut() << "Create layering ...\n";
+    printLayerStatistics();
+    done();
+
+    logOut() << "Update time domain ...\n";
+    updateTimeDomain();
+    done();
+    return true;
+}
+
+void VLODObject3D::computeArcCones() {
+    std::vector<Vec3f> normals;
+    for (MTArc& arc : aarray) {
+        normals.clear();
+        for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
+            normals.push_back(dequantizeNormal(tarray[t].normal));
+        sortUnique(normals);
+        arc.cone.setFromNormals(normals);
+    }
+}
+
+bool VLODObject3D::computeNodeInformation() {
+    if (!computeLayers(mNodeLayers)) return false;
+    mDrainNode = findDrain();
+    assert(mDrainNode != std::numeric_limits<uint32_t>::max() && "drain_node != UINT_MAX");
+    logOut() << "drain node: " << mDrainNode << "\n";
+
+    // Dests before sources: every node's children are complete when it is visited.
+    std::vector<uint32_t> sorted(nnum());
+    for (uint32_t n = 0; n < nnum(); ++n) sorted[n] = n;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [this](uint32_t a, uint32_t b) { return mNodeLayers[a] > mNodeLayers[b]; });
+    assert(sorted.empty() || sorted[0] == mDrainNode);
+
+    std::vector<NormalCone> cones(nnum());
+    narray[mDrainNode].sphere = BoundingSphere();
+    cones[mDrainNode] = NormalCone::accumulationStart();
+
+    std::vector<BoundingSphere> bounds;
+    std::vector<Vec3f> normals;
+    std::vector<NormalCone> childCones;
+    for (size_t s = 1; s < sorted.size(); ++s) {
+        const uint32_t i = sorted[s];
+        MTNode& node = narray[i];
+        assert(node.onum != 0 && "narray[i].onum");
+        bounds.clear();
+        normals.clear();
+        childCones.clear();
+        for (uint32_t aindex = node.out; aindex < node.out + node.onum; ++aindex) {
+            assert(aindex < anum() && "aindex < anum");
+            const MTArc& arc = aarray[aindex];
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) {
+                for (uint32_t v : tarray[t].v) {
+                    BoundingSphere point;
+                    point.setCentre(Vec3d(varray[v].path->evaluate(0)));
+                    bounds.push_back(point);
+                }
+                normals.push_back(Vec3f(triangleNormal(t, 0)));
+            }
+            if (arc.dest == mDrainNode) {
+                normals.push_back(Vec3f(arc.cone.axis));
+            } else {
+                bounds.push_back(narray[arc.dest].sphere);
+                childCones.push_back(cones[arc.dest]);
+            }
+        }
+        sortUnique(normals);
+
+        node.sphere.setToSmallestEnclosing(bounds);
+        if (node.sphere.r > kLargeSphereRadius) node.sphere.setToBoxCentre(bounds);
+
+        NormalCone& cone = cones[i];
+        if (normals.empty()) {
+            if (childCones.empty()) continue;
+            cone = childCones.front();
+        } else {
+            cone.setFromNormals(normals);
+        }
+        cone.extend(childCones);
+        cone.angle = std::min(cone.angle, std::numbers::pi);
+    }
+
+    for (uint32_t n = 0; n < nnum(); ++n) {
+        narray[n].coneaxis = quantizeNormal(Vec3f(cones[n].axis));
+        narray[n].coneangle = float(cones[n].angle);
+        narray[n].cone = cones[n];
+    }
+    return true;
+}
+
+void VLODObject3D::initObjectBoundingSphere() {
+    std::vector<BoundingSphere> spheres;
+    spheres.reserve(std::max(nnum(), vnum()));
+    for (const MTNode& n : narray) spheres.push_back(n.sphere);
+    mBoundingSphere.setToSmallestEnclosing(spheres);
+    logOut() << "Bounding Sphere of Object: " << mBoundingSphere.r << "\n";
+
+    mKeyFrameSpheres.assign(mKeyFrames, BoundingSphere());
+    for (uint32_t k = 0; k < mKeyFrames; ++k) {
+        const float time = keyFrameTime(k);
+        logOut() << "init sphere for key frame " << k << " ... ";
+        spheres.clear();
+        for (const MTVertex& v : varray) {
+            BoundingSphere point;
+            point.setCentre(Vec3d(v.path->evaluate(time)));
+            spheres.push_back(point);
+        }
+        BoundingSphere& s = mKeyFrameSpheres[k];
+        s.setToSmallestEnclosing(spheres);
+        logOut() << "ok (" << s.x << ", " << s.y << ", " << s.z << ", " << s.r << ")\n";
+    }
+}
+
+void VLODObject3D::printLayerStatistics() const {
+    std::map<uint32_t, uint32_t> nodesPerLayer;
+    for (uint32_t layer : mNodeLayers) ++nodesPerLayer[layer];
+    logOut() << "layers: " << nodesPerLayer.size() << "\n";
+    for (const auto& [layer, count] : nodesPerLayer) logOut() << "layer " << layer << " " << count << "\n";
+}

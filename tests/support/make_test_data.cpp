@@ -1,0 +1,30 @@
+// Writes the sample hierarchies kept in tests/data. Run it again only when
+// the file format changes on purpose; the tests compare against these files.
+
+#include "SphereHierarchy.h"
+
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: make_test_data OUTPUT_DIRECTORY\n";
+        return 1;
+    }
+    const std::string dir = argv[1];
+    struct Sample {
+        const char* name;
+        SphereHierarchyOptions options;
+    };
+    const Sample samples[] = {
+        {"icosphere2.mvh", {2, 1, true}},
+        {"icosphere1-keyframes3.mvh", {1, 3, true}},
+        {"icosahedron.mvh", {0, 1, false}},
+    };
+    for (const Sample& s : samples) {
+        VLODObject3D object;
+        makeSphereHierarchy(object, s.options);
+        if (!object.write(dir + "/" + s.name)) return 1;
+    }
+    return 0;
+}
