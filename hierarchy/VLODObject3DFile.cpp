@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 constexpr char kIdentifier[16] = {'M', 'O', 'R', 'V', 'A', '_', 'L', 'O', 'D', '_', 'M', 'T', 'F', 'I', 'L', 'E'};
@@ -33,10 +34,10 @@ std::function<void()>& polygonShaderSetup() {
 bool loadFile(const std::string& name, std::vector<uint8_t>& bytes) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), &std::fclose);
     if (!file) return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
-    long size = std::ftell(file.get());
-    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
-    bytes.resize(size_t(size));
+    // Only regular files: a directory opens too, but has no meaningful size.
+    struct stat info;
+    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    bytes.resize(size_t(info.st_size));
     return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
 }
 
@@ -267,6 +268,20 @@ bool VLODObject3D::checkStructure() {
         if (narray[i].onum == 0)
             return fail(at("node", i) + "narray[i].onum failed: a node other than the drain " +
                         std::to_string(mDrainNode) + " has no outgoing arcs");
+
+    // The arcs of a node's range must leave that node, and every arc must lie
+    // in its source's range: the set-up walks ranges, the layering walks arcs.
+    for (uint32_t i = 0; i < nnum(); ++i)
+        for (uint32_t a = narray[i].out; a < narray[i].out + narray[i].onum; ++a)
+            if (aarray[a].source != i)
+                return fail(at("node", i) + "arc " + std::to_string(a) + " in its range leaves node " +
+                            std::to_string(aarray[a].source));
+    for (uint32_t a = 0; a < anum(); ++a) {
+        const MTNode& source = narray[aarray[a].source];
+        if (a < source.out || a >= source.out + source.onum)
+            return fail(at("arc", a) + "not among the outgoing arcs of its source node " +
+                        std::to_string(aarray[a].source));
+    }
 
     for (uint32_t i = 0; i < pnum(); ++i)
         for (uint32_t c : parray[i].mt_children) {

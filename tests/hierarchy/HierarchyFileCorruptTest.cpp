@@ -1,1 +1,245 @@
+// Damaged and hostile hierarchy files: each must be refused with one message
+// that names the failed check, leaving the object empty.
+
+#include "ByteStream.h"
+#include "QuantizedNormal.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VLODObject3D.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace {
+constexpr size_t kHeaderSize = 60;
+constexpr size_t kStaticVertexBytes = 13 + 13 + 2;
+constexpr size_t kTriangleBytes = 18;
+
+class CorruptHierarchyFile : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
+
+    std::vector<uint8_t> bytesOf(const VLODObject3D& object) {
+        const std::string path = tempPath("corrupt-source.mvh");
+        EXPECT_TRUE(object.write(path));
+        return readBytes(path);
+    }
+
+    // Reads bytes expecting a refusal whose one error line holds expected.
+    void expectRefused(const std::vector<uint8_t>& bytes, const std::string& expected) {
+        CapturedLog log;
+        VLODObject3D object;
+        EXPECT_FALSE(object.readFromMemory(bytes.data(), bytes.size(), "corrupt"));
+        EXPECT_NE(object.lastError().find(expected), std::string::npos)
+            << "expected '" << expected << "' in '" << object.lastError() << "'";
+        EXPECT_EQ(log.err(), object.lastError() + "\n");
+        expectEmpty(object);
+    }
+
+    // Builds a sphere hierarchy, lets damage change it, writes and refuses it.
+    void expectDamageRefused(const std::function<void(VLODObject3D&)>& damage, const std::string& expected,
+                             SphereHierarchyOptions options = {2, 1, true}) {
+        VLODObject3D object;
+        makeSphereHierarchy(object, options);
+        damage(object);
+        expectRefused(bytesOf(object), expected);
+    }
+
+    static void expectEmpty(const VLODObject3D& object) {
+        EXPECT_EQ(object.vnum(), 0u);
+        EXPECT_EQ(object.tnum(), 0u);
+        EXPECT_EQ(object.pnum(), 0u);
+        EXPECT_EQ(object.nnum(), 0u);
+        EXPECT_EQ(object.anum(), 0u);
+        EXPECT_TRUE(object.in_arcs.empty());
+        EXPECT_TRUE(object.fileName().empty());
+    }
+
+    // Where surfel i starts in a file of static vertices.
+    static size_t surfelOffset(const VLODObject3D& object, uint32_t i) {
+        size_t at = kHeaderSize + kStaticVertexBytes * object.vnum() + kTriangleBytes * object.tnum();
+        for (uint32_t s = 0; s < i; ++s) at += 26 + 4 * object.parray[s].mt_children.size();
+        return at;
+    }
+
+    static void putU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+        std::memcpy(bytes.data() + at, &value, 4);
+    }
+};
+} // namespace
+
+TEST_F(CorruptHierarchyFile, EveryTruncationIsRefused) {
+    for (const char* name : {"icosahedron.mvh", "icosphere1-keyframes3.mvh"}) {
+        const std::vector<uint8_t> whole = readBytes(testDataPath(name));
+        ASSERT_GT(whole.size(), kHeaderSize);
+        for (size_t size = 0; size < whole.size(); ++size) {
+            CapturedLog log;
+            VLODObject3D object;
+            ASSERT_FALSE(object.readFromMemory(whole.data(), size, "cut")) << name << " " << size;
+            expectEmpty(object);
+            EXPECT_FALSE(object.lastError().empty()) << size;
+            // Below the identifier the file is simply not ours; past it, one message.
+            const std::string err = log.err();
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), size < 16 ? 0 : 1) << name << " " << size;
+        }
+        CapturedLog log;
+        VLODObject3D object;
+        EXPECT_TRUE(object.readFromMemory(whole.data(), whole.size(), "whole")) << object.lastError();
+    }
+}
+
+TEST_F(CorruptHierarchyFile, TruncationInsideARecordNamesTheRecord) {
+    // Past the header's own bound, so that the records themselves run out.
+    std::vector<uint8_t> bytes = readBytes(testDataPath("icosphere1-keyframes3.mvh"));
+    bytes.resize(bytes.size() - 10);
+    expectRefused(bytes, "arc 39: unexpected end of file");
+    // 42 vertices of 66 bytes after the header, then 18-byte triangles.
+    bytes.resize(kHeaderSize + 42 * 66 + 70 * kTriangleBytes + 5);
+    expectRefused(bytes, "triangle 70: unexpected end of file");
+}
+
+TEST_F(CorruptHierarchyFile, CountsTheFileCannotHoldFailBeforeAllocating) {
+    std::vector<uint8_t> header(readBytes(testDataPath("icosahedron.mvh")));
+    header.resize(kHeaderSize);
+    for (size_t field = 0; field < 5; ++field) {
+        std::vector<uint8_t> bytes = header;
+        putU32(bytes, 16 + 4 * field, 0xffffffffu);
+        auto start = std::chrono::steady_clock::now();
+        expectRefused(bytes, "header counts");
+        // Refusing must not depend on the claimed size; generous bound for slow machines.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    // A count inside a record: a node claiming 65535 error values.
+    VLODObject3D object;
+    makeSphereHierarchy(object, {0, 1, false});
+    std::vector<uint8_t> bytes = bytesOf(object);
+    size_t node1 = kHeaderSize + kStaticVertexBytes * object.vnum() + kTriangleBytes * object.tnum() + 36;
+    bytes[node1 + 8] = 0xff;
+    bytes[node1 + 9] = 0xff;
+    expectRefused(bytes, "node 1: unexpected end of file");
+}
+
+TEST_F(CorruptHierarchyFile, UnknownPathTypes) {
+    std::vector<uint8_t> bytes = readBytes(testDataPath("icosahedron.mvh"));
+    bytes[kHeaderSize] = 3;
+    expectRefused(bytes, "vertex 0: position: unknown path type 3 (path != NULL)");
+    bytes = readBytes(testDataPath("icosahedron.mvh"));
+    bytes[kHeaderSize + kStaticVertexBytes + 13] = 0;
+    expectRefused(bytes, "vertex 1: normal: unknown path type 0 (npath != NULL)");
+}
+
+TEST_F(CorruptHierarchyFile, SurfelChildrenMustBeSingleArcNodesBelowTheDrain) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {2, 1, true});
+    const std::vector<uint8_t> good = bytesOf(object);
+    // Surfel 21 is the first of the last level, standing for one node.
+    ASSERT_EQ(object.parray[21].mt_children.size(), 1u);
+    const size_t child = surfelOffset(object, 21) + 26;
+
+    std::vector<uint8_t> bytes = good;
+    putU32(bytes, child, 0);
+    expectRefused(bytes, "surfel 21: *it > 0 failed");
+
+    bytes = good;
+    putU32(bytes, child, 2); // a first-level node, with four arcs
+    ASSERT_EQ(object.narray[2].onum, 4u);
+    expectRefused(bytes, "surfel 21: narray[*it].onum == 1 failed for node 2");
+
+    bytes = good;
+    putU32(bytes, child, object.nnum());
+    expectRefused(bytes, "surfel 21: child node 102 out of range");
+}
+
+TEST_F(CorruptHierarchyFile, SurfelParentLoops) {
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            o.parray[3].parent = 5;
+            o.parray[5].parent = 3;
+        },
+        "parent links form a loop");
+    expectDamageRefused([](VLODObject3D& o) { o.parray[4].parent = 4; }, "surfel 4: parent links form a loop");
+}
+
+TEST_F(CorruptHierarchyFile, GraphWithoutADrainOrWithDeadEnds) {
+    expectDamageRefused([](VLODObject3D& o) { o.narray[0].onum = 1; }, "drain_node != UINT_MAX failed");
+    expectDamageRefused([](VLODObject3D& o) { o.narray[5].onum = 0; }, "node 5: narray[i].onum failed",
+                        {1, 1, false});
+}
+
+TEST_F(CorruptHierarchyFile, IndicesOutOfRange) {
+    expectDamageRefused([](VLODObject3D& o) { o.narray[3].out = o.anum(); }, "node 3: aindex < anum failed");
+    expectDamageRefused([](VLODObject3D& o) { o.narray[3].out = 0xfffffff0u; }, "node 3: aindex < anum failed");
+    expectDamageRefused([](VLODObject3D& o) { o.tarray[7].v[2] = o.vnum(); }, "triangle 7: vertex index 162 out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.tarray[7].arc = o.anum(); }, "triangle 7: arc index 180 out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].dest = o.nnum(); }, "arc 9: node index out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].source = 0xffffffffu; }, "arc 9: node index out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].tnum = o.tnum(); }, "arc 9: triangles");
+    // tstart + tnum wraps around in 32 bits.
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            o.aarray[9].tstart = 0x80000000u;
+            o.aarray[9].tnum = 0x80000000u;
+        },
+        "arc 9: triangles");
+}
+
+TEST_F(CorruptHierarchyFile, ArcsMustBelongToTheRangeOfTheirSource) {
+    // An arc turned round so that it leaves the drain, which owns no arcs.
+    expectDamageRefused([](VLODObject3D& o) { std::swap(o.aarray[30].source, o.aarray[30].dest); },
+                        "node 12: arc 30 in its range leaves node 0", {1, 3, true});
+    // An arc beyond every node's range.
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            MTArc extra = o.aarray.back();
+            o.aarray.push_back(extra);
+        },
+        "arc 180: not among the outgoing arcs of its source node");
+}
+
+TEST_F(CorruptHierarchyFile, CyclesAreRefused) {
+    // Node 2 refines into nodes 22..25; send one of those back up to node 2.
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            uint32_t child = o.aarray[o.narray[2].out].dest;
+            o.aarray[o.narray[child].out].dest = 2;
+        },
+        "Hierarchy contains at least one loop!", {2, 1, false});
+    expectDamageRefused([](VLODObject3D& o) { o.aarray[0].dest = o.aarray[0].source; },
+                        "Hierarchy contains at least one loop!", {2, 1, false});
+}
+
+TEST_F(CorruptHierarchyFile, UnusableValues) {
+    expectDamageRefused([](VLODObject3D& o) { o.varray[3].normal = 40000; }, "vertex 3: quantized normal 40000 out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.parray[2].normal = 32768; }, "surfel 2: quantized normal 32768 out of range");
+    expectDamageRefused([](VLODObject3D& o) { o.tarray[1].normal = 65535; }, "triangle 1: quantized normal");
+    expectDamageRefused([](VLODObject3D& o) { o.narray[1].coneaxis = 50000; }, "node 1: quantized normal");
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            o.varray[8].path = std::make_unique<VStaticVertex>(Vec3f(0, std::numeric_limits<float>::quiet_NaN(), 0));
+        },
+        "vertex 8: position: vertex coordinate is not a finite number");
+    expectDamageRefused(
+        [](VLODObject3D& o) {
+            o.varray[8].path = std::make_unique<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{
+                {{0, 0, 0}, 0}, {{0, 0, 0}, std::numeric_limits<float>::infinity()}});
+        },
+        "vertex 8: position: vertex coordinate is not a finite number");
+}
+
+TEST_F(CorruptHierarchyFile, RefusalDoesNotDisturbOtherObjects) {
+    CapturedLog log;
+    VLODObject3D kept, refused;
+    ASSERT_TRUE(kept.read(testDataPath("icosphere2.mvh")));
+    std::vector<uint8_t> bytes = readBytes(testDataPath("icosphere2.mvh"));
+    bytes.resize(bytes.size() / 2);
+    EXPECT_FALSE(refused.readFromMemory(bytes.data(), bytes.size(), "half"));
+    EXPECT_EQ(kept.tnum(), 420u);
+    // The refused object can be used again.
+    EXPECT_TRUE(refused.read(testDataPath("icosphere2.mvh")));
+    EXPECT_EQ(refused.tnum(), 420u);
+}

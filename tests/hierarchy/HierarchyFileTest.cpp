@@ -1,1 +1,323 @@
+#include "QuantizedNormal.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VLODObject3D.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+class HierarchyFile : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
+
+    // Writes object and reads it into a fresh one; the log is kept for checks.
+    bool writeAndRead(const VLODObject3D& object, VLODObject3D& back, const std::string& name,
+                      bool strips = false) {
+        const std::string path = tempPath(name);
+        EXPECT_TRUE(object.write(path));
+        return back.read(path, strips);
+    }
+    CapturedLog mLog;
+};
+
+void expectSamePath(const VVertex& a, const VVertex& b) {
+    ASSERT_EQ(a.type(), b.type());
+    if (a.type() == VVertex::StaticType) {
+        EXPECT_EQ(a.evaluate(0), b.evaluate(0));
+        return;
+    }
+    const auto& ka = static_cast<const VKeyFrameVertex&>(a).keys();
+    const auto& kb = static_cast<const VKeyFrameVertex&>(b).keys();
+    ASSERT_EQ(ka.size(), kb.size());
+    for (size_t i = 0; i < ka.size(); ++i) {
+        EXPECT_EQ(ka[i].p, kb[i].p);
+        EXPECT_EQ(ka[i].t, kb[i].t);
+    }
+}
+
+void expectSameStoredContent(const VLODObject3D& a, const VLODObject3D& b) {
+    ASSERT_EQ(a.vnum(), b.vnum());
+    ASSERT_EQ(a.tnum(), b.tnum());
+    ASSERT_EQ(a.pnum(), b.pnum());
+    ASSERT_EQ(a.nnum(), b.nnum());
+    ASSERT_EQ(a.anum(), b.anum());
+    EXPECT_EQ(a.m_source_nnum, b.m_source_nnum);
+    EXPECT_EQ(a.mReservedCount, b.mReservedCount);
+    for (uint32_t i = 0; i < a.vnum(); ++i) expectSamePath(*a.varray[i].path, *b.varray[i].path);
+    for (uint32_t i = 0; i < a.tnum(); ++i) {
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(a.tarray[i].v[k], b.tarray[i].v[k]);
+        EXPECT_EQ(a.tarray[i].arc, b.tarray[i].arc);
+    }
+    for (uint32_t i = 0; i < a.pnum(); ++i) {
+        const MTSurfel &p = a.parray[i], &q = b.parray[i];
+        EXPECT_EQ(Vec3f(p.x, p.y, p.z), Vec3f(q.x, q.y, q.z));
+        EXPECT_EQ(p.normal, q.normal);
+        EXPECT_EQ(p.reserved, q.reserved);
+        EXPECT_EQ(p.parent, q.parent);
+        EXPECT_EQ(p.mt_children, q.mt_children);
+    }
+    for (uint32_t i = 0; i < a.nnum(); ++i) {
+        EXPECT_EQ(a.narray[i].out, b.narray[i].out);
+        EXPECT_EQ(a.narray[i].onum, b.narray[i].onum);
+        EXPECT_EQ(a.narray[i].error, b.narray[i].error);
+    }
+    for (uint32_t i = 0; i < a.anum(); ++i) {
+        EXPECT_EQ(a.aarray[i].source, b.aarray[i].source);
+        EXPECT_EQ(a.aarray[i].dest, b.aarray[i].dest);
+        EXPECT_EQ(a.aarray[i].tnum, b.aarray[i].tnum);
+        EXPECT_EQ(a.aarray[i].tstart, b.aarray[i].tstart);
+    }
+}
+
+bool holdsDirection(const NormalCone& cone, const Vec3d& n) {
+    return angleOfCosine(dot(cone.axis, n)) <= cone.angle + 1e-4;
+}
+
+// One right triangle as the whole model: a source with one arc into the
+// drain, and one surfel standing for the source's sub-graph.
+const std::vector<uint8_t> kOneTriangleFile = {
+    'M', 'O', 'R', 'V', 'A', '_', 'L', 'O', 'D', '_', 'M', 'T', 'F', 'I', 'L', 'E',
+    3, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 2, 0, 0, 0, /**/ 1, 0, 0, 0, // vnum tnum pnum nnum anum
+    1, 0, 0, 0, /**/ 0, 0, 0, 0,                                                   // source nodes, reserved
+    0, 0, 0, 0x3f, /**/ 0, 0, 0, 0x3f, /**/ 0, 0, 0, 0, /**/ 0, 0, 0x40, 0x3f,    // sphere (0.5, 0.5, 0, 0.75)
+    // vertices: static position, static normal path (0, 0, 1), quantized normal 7
+    1, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0,
+    1, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0x80, 0x3f, /**/ 7, 0,
+    1, /**/ 0, 0, 0x80, 0x3f, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0,
+    1, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0x80, 0x3f, /**/ 7, 0,
+    1, /**/ 0, 0, 0, 0, /**/ 0, 0, 0x80, 0x3f, /**/ 0, 0, 0, 0,
+    1, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0x80, 0x3f, /**/ 7, 0,
+    // triangle 0 1 2 on arc 0, normal 9
+    0, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 2, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 9, 0,
+    // surfel at (0.25, 0.25, 0), normal 3, reserved 0, parent 1 (the root), children {1}
+    0, 0, 0x80, 0x3e, /**/ 0, 0, 0x80, 0x3e, /**/ 0, 0, 0, 0, /**/ 3, 0, /**/ 0, 0, 0, 0,
+    1, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 1, 0, 0, 0,
+    // drain: out 0, no arcs, errors {0}, zero sphere, cone axis 0, cone angle 0
+    0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 1, 0, /**/ 0, 0, 0, 0,
+    0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, /**/ 0, 0, 0, 0,
+    // source: out 0, one arc, errors {0.5}
+    0, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 1, 0, /**/ 0, 0, 0, 0x3f,
+    0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 0, 0, /**/ 0, 0, 0, 0,
+    // arc 1 -> 0 holding triangle 0
+    1, 0, 0, 0, /**/ 0, 0, 0, 0, /**/ 1, 0, 0, 0, /**/ 0, 0, 0, 0,
+};
+
+void makeOneTriangle(VLODObject3D& object) {
+    const Vec3f corners[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    for (const Vec3f& c : corners) {
+        MTVertex v;
+        v.path = std::make_unique<VStaticVertex>(c);
+        v.npath = std::make_unique<VStaticVertex>(Vec3f(0, 0, 1));
+        v.normal = 7;
+        object.varray.push_back(std::move(v));
+    }
+    object.tarray = {{{0, 1, 2}, 0, 9}};
+    MTSurfel s;
+    s.x = s.y = 0.25f;
+    s.normal = 3;
+    s.parent = 1;
+    s.mt_children = {1};
+    object.parray.push_back(s);
+    object.narray.resize(2);
+    object.narray[0].error = {0};
+    object.narray[1].onum = 1;
+    object.narray[1].error = {0.5f};
+    MTArc a;
+    a.source = 1;
+    a.tnum = 1;
+    object.aarray = {a};
+    object.m_source_nnum = 1;
+    object.mBoundingSphere.x = object.mBoundingSphere.y = 0.5f;
+    object.mBoundingSphere.r = 0.75f;
+}
+} // namespace
+
+TEST_F(HierarchyFile, OneTriangleHasTheseExactBytes) {
+    VLODObject3D object;
+    makeOneTriangle(object);
+    const std::string path = tempPath("one-triangle.mvh");
+    ASSERT_TRUE(object.write(path));
+    EXPECT_EQ(readBytes(path), kOneTriangleFile);
+}
+
+TEST_F(HierarchyFile, OneTriangleReadsAndGetsItsDerivedData) {
+    VLODObject3D object;
+    ASSERT_TRUE(object.readFromMemory(kOneTriangleFile.data(), kOneTriangleFile.size(), "one")) << object.lastError();
+    EXPECT_EQ(object.mDrainNode, 0u);
+    // Right angle at vertex 0: the source's sphere sits on the hypotenuse.
+    const BoundingSphere& s = object.narray[1].sphere;
+    EXPECT_NEAR(s.x, 0.5, 1e-6);
+    EXPECT_NEAR(s.y, 0.5, 1e-6);
+    EXPECT_NEAR(s.r, std::sqrt(0.5), 1e-6);
+    EXPECT_EQ(object.narray[0].sphere.r, 0);
+    // The object sphere holds the drain's zero sphere at the origin and the source's sphere.
+    EXPECT_NEAR(object.mBoundingSphere.r, std::sqrt(0.5), 1e-5);
+    EXPECT_NEAR(object.narray[1].cone.axis.z, 1.0, 1e-3);
+    EXPECT_LT(object.narray[1].cone.angle, 0.05);
+    EXPECT_EQ(object.narray[1].coneaxis, quantizeNormal(Vec3f(object.narray[1].cone.axis)));
+    EXPECT_EQ(object.narray[0].cone.axis, Vec3d(0, 0, 1));
+    EXPECT_EQ(object.tarray[0].normal, quantizeNormal(Vec3f(0, 0, 1))); // recomputed, not the stored 9
+    EXPECT_EQ(object.fileName(), "one");
+}
+
+TEST_F(HierarchyFile, CommittedSampleMatchesTheGenerator) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {2, 1, true});
+    const std::string path = tempPath("icosphere2.mvh");
+    ASSERT_TRUE(object.write(path));
+    EXPECT_EQ(readBytes(path), readBytes(testDataPath("icosphere2.mvh")));
+}
+
+TEST_F(HierarchyFile, RoundTripKeepsEveryStoredField) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {3, 3, true});
+    // Odd corners of the format: a key-frame path without keys, a static
+    // path among key-frame ones, an empty error list, a reserved value.
+    object.varray[4].path = std::make_unique<VKeyFrameVertex>();
+    object.varray[6].path = std::make_unique<VStaticVertex>(Vec3f(0.1f, 0.2f, 0.9f));
+    object.narray[7].error.clear();
+    object.parray[3].reserved = 2.5f;
+    object.mReservedCount = 77;
+
+    VLODObject3D back;
+    ASSERT_TRUE(writeAndRead(object, back, "roundtrip.mvh")) << back.lastError();
+    expectSameStoredContent(object, back);
+    EXPECT_TRUE(back.varray[4].path->isStatic());
+    EXPECT_EQ(back.varray[4].path->evaluate(2), Vec3f(0, 0, 0));
+    EXPECT_EQ(back.mKeyFrames, 3);
+    EXPECT_EQ(back.mKeyFrameSpheres.size(), 3u);
+
+    // What the set-up derived is written and read back unchanged as well.
+    VLODObject3D again;
+    ASSERT_TRUE(writeAndRead(back, again, "roundtrip2.mvh")) << again.lastError();
+    expectSameStoredContent(back, again);
+    for (uint32_t i = 0; i < back.vnum(); ++i) EXPECT_EQ(back.varray[i].normal, again.varray[i].normal);
+}
+
+TEST_F(HierarchyFile, SetUpPrintsItsStepsInOrder) {
+    VLODObject3D object;
+    ASSERT_TRUE(object.read(testDataPath("icosphere2.mvh")));
+    const std::string out = mLog.out();
+    const char* steps[] = {"VLODObject3D::read called (1)\n",
+                           "VLODObject3D::read called (2)\n",
+                           "Create lists of incomming arcs of nodes ...\ndone\n",
+                           "assign polygon normals ... \ndone\n",
+                           "assign vertex normals ... \n",
+                           "Add arc informations ...\ndone\n",
+                           "Add node informations ...\ndrain node: 0\ndone\n",
+                           "Init object bounding sphere ...\nBounding Sphere of Object: ",
+                           "init sphere for key frame 0 ... ok (",
+                           "Don't create triangle strips\n",
+                           "Create layering ...\nlayers: 4\nlayer 0 1\nlayer 1 20\nlayer 2 80\nlayer 3 1\ndone\n",
+                           "Update time domain ...\nset static object animation domain\n"};
+    size_t at = 0;
+    for (const char* step : steps) {
+        size_t found = out.find(step, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step;
+        at = found;
+    }
+    EXPECT_TRUE(mLog.err().empty()) << mLog.err();
+}
+
+TEST_F(HierarchyFile, StripStepOnlyRunsWithTrianglesAndTheFlag) {
+    VLODObject3D object;
+    ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh"), true));
+    EXPECT_NE(mLog.out().find("Create triangle strips ...\ndone\ntime: "), std::string::npos);
+
+    // No triangles: arcs with empty patches from the source into the drain.
+    VLODObject3D empty;
+    empty.narray.resize(2);
+    empty.narray[1].onum = 1;
+    MTArc a;
+    a.source = 1;
+    empty.aarray = {a};
+    VLODObject3D back;
+    ASSERT_TRUE(writeAndRead(empty, back, "no-triangles.mvh", true)) << back.lastError();
+    EXPECT_NE(mLog.out().find("Don't create triangle strips"), std::string::npos);
+    EXPECT_EQ(back.tnum(), 0u);
+}
+
+TEST_F(HierarchyFile, DerivedSpheresAndConesBoundWhatIsBelowThem) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {4, 2, true});
+    VLODObject3D h;
+    ASSERT_TRUE(writeAndRead(object, h, "bounds.mvh")) << h.lastError();
+    ASSERT_EQ(h.in_arcs.size(), h.nnum());
+    for (uint32_t n = 0; n < h.nnum(); ++n) {
+        const MTNode& node = h.narray[n];
+        EXPECT_EQ(node.coneangle, float(node.cone.angle));
+        EXPECT_EQ(node.coneaxis, quantizeNormal(Vec3f(node.cone.axis)));
+        for (uint32_t a = node.out; a < node.out + node.onum; ++a) {
+            const MTArc& arc = h.aarray[a];
+            EXPECT_NE(std::find(h.in_arcs[arc.dest].begin(), h.in_arcs[arc.dest].end(), a), h.in_arcs[arc.dest].end());
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) {
+                for (uint32_t v : h.tarray[t].v) {
+                    BoundingSphere p;
+                    p.setCentre(Vec3d(h.varray[v].path->evaluate(0)));
+                    EXPECT_TRUE(node.sphere.contains(p)) << "node " << n << " vertex " << v;
+                }
+                EXPECT_TRUE(holdsDirection(node.cone, h.triangleNormal(t, 0))) << "node " << n << " triangle " << t;
+                EXPECT_TRUE(holdsDirection(arc.cone, Vec3d(dequantizeNormal(h.tarray[t].normal))));
+            }
+            if (arc.dest != h.mDrainNode) {
+                EXPECT_TRUE(node.sphere.contains(h.narray[arc.dest].sphere)) << "node " << n;
+                EXPECT_TRUE(node.cone.contains(h.narray[arc.dest].cone)) << "node " << n;
+            }
+        }
+        EXPECT_TRUE(h.mBoundingSphere.contains(node.sphere));
+    }
+    for (uint32_t k = 0; k < h.mKeyFrames; ++k)
+        for (const MTVertex& v : h.varray) {
+            BoundingSphere p;
+            p.setCentre(Vec3d(v.path->evaluate(h.keyFrameTime(k))));
+            EXPECT_TRUE(h.mKeyFrameSpheres[k].contains(p));
+        }
+    // The sphere grows by a quarter per key frame; the last frame's sphere shows it.
+    EXPECT_NEAR(h.mKeyFrameSpheres[1].r, 1.25, 0.01);
+}
+
+TEST_F(HierarchyFile, WrongIdentifierIsRefusedQuietlyAndEmptiesTheObject) {
+    std::vector<uint8_t> bytes = readBytes(testDataPath("icosahedron.mvh"));
+    for (size_t i = 0; i < 16; ++i) {
+        VLODObject3D object;
+        ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh")));
+        std::vector<uint8_t> changed = bytes;
+        changed[i] ^= 0x20;
+        EXPECT_FALSE(object.readFromMemory(changed.data(), changed.size(), "changed"));
+        EXPECT_EQ(object.nnum(), 0u);
+        EXPECT_EQ(object.vnum(), 0u);
+        EXPECT_FALSE(object.lastError().empty());
+    }
+    EXPECT_TRUE(mLog.err().empty());
+}
+
+TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWas) {
+    VLODObject3D object;
+    ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh")));
+    EXPECT_FALSE(object.read(tempPath("does-not-exist.mvh")));
+    EXPECT_EQ(object.tnum(), 20u);
+    EXPECT_NE(object.lastError().find("does-not-exist.mvh"), std::string::npos);
+    EXPECT_FALSE(object.read(tempPath(""))); // a directory
+    EXPECT_EQ(object.tnum(), 20u);
+}
+
+TEST_F(HierarchyFile, UnwritablePathFailsWithAMessage) {
+    VLODObject3D object;
+    makeOneTriangle(object);
+    const std::string path = tempPath("no-such-dir/out.mvh");
+    EXPECT_FALSE(object.write(path));
+    EXPECT_EQ(mLog.err(), "Error open file: " + path + " writeable!\n");
+}
+
+TEST_F(HierarchyFile, PolygonShaderSetupRunsOnEveryReadWhenInstalled) {
+    int calls = 0;
+    VLODObject3D::setPolygonShaderSetup([&calls] { ++calls; });
+    VLODObject3D object;
+    EXPECT_TRUE(object.read(testDataPath("icosahedron.mvh")));
+    EXPECT_FALSE(object.read(tempPath("missing.mvh")));
+    VLODObject3D::setPolygonShaderSetup(nullptr);
+    EXPECT_TRUE(object.read(testDataPath("icosahedron.mvh")));
+    EXPECT_EQ(calls, 2);
+}

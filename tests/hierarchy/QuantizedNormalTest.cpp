@@ -1,1 +1,99 @@
+#include "QuantizedNormal.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <set>
+
+namespace {
+class QuantizedNormal : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
+};
+
+double angleBetween(const Vec3f& a, const Vec3f& b) {
+    return angleOfCosine(dot(normalizeOrZ(Vec3d(a)), normalizeOrZ(Vec3d(b))));
+}
+} // namespace
+
+TEST_F(QuantizedNormal, TableHoldsDistinctUnitVectors) {
+    std::set<Vec3f> distinct;
+    for (uint32_t i = 0; i < kNormalTableSize; ++i) {
+        const Vec3f& n = dequantizeNormal(uint16_t(i));
+        EXPECT_NEAR(length(Vec3d(n)), 1.0, 1e-6) << i;
+        distinct.insert(n);
+    }
+    EXPECT_EQ(distinct.size(), kNormalTableSize);
+}
+
+TEST_F(QuantizedNormal, OctantsFollowTheSubdivisionLayout) {
+    // The first entry of each octant is the centre of its middle triangle,
+    // close to the octant's diagonal.
+    const Vec3f diagonals[8] = {{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1},
+                                {-1, -1, -1}, {-1, 1, -1}, {1, 1, -1}, {1, -1, -1}};
+    for (uint32_t k = 0; k < 8; ++k) {
+        EXPECT_LT(angleBetween(dequantizeNormal(uint16_t(k * 4096)), diagonals[k]), 0.02) << k;
+        // Every entry of the octant lies in the octant (up to the border).
+        for (uint32_t i = k * 4096; i < (k + 1) * 4096; ++i) {
+            const Vec3f& n = dequantizeNormal(uint16_t(i));
+            EXPECT_GE(n.x * diagonals[k].x, -1e-6f);
+            EXPECT_GE(n.y * diagonals[k].y, -1e-6f);
+            EXPECT_GE(n.z * diagonals[k].z, -1e-6f);
+        }
+    }
+}
+
+TEST_F(QuantizedNormal, QuantizingAnEntryComesBackNearIt) {
+    double worst = 0;
+    for (uint32_t i = 0; i < kNormalTableSize; ++i) {
+        const Vec3f& n = dequantizeNormal(uint16_t(i));
+        worst = std::max(worst, angleBetween(dequantizeNormal(quantizeNormal(n)), n));
+    }
+    // The descent is greedy: not always the nearest entry (about 5 degrees
+    // off at worst), but never far off.
+    EXPECT_LT(worst, 0.1);
+}
+
+TEST_F(QuantizedNormal, RandomDirectionsLandOnCloseEntries) {
+    std::mt19937 rng(1);
+    std::normal_distribution<float> g;
+    double sum = 0, worst = 0;
+    const int count = 20000;
+    for (int i = 0; i < count; ++i) {
+        Vec3f v(g(rng), g(rng), g(rng));
+        uint16_t q = quantizeNormal(normalizeOrZ(v));
+        ASSERT_LT(q, kNormalTableSize);
+        double a = angleBetween(dequantizeNormal(q), v);
+        sum += a;
+        worst = std::max(worst, a);
+    }
+    // 32768 directions are about 1.1 degrees (0.02 rad) apart.
+    EXPECT_LT(sum / count, 0.015);
+    EXPECT_LT(worst, 0.1);
+}
+
+TEST_F(QuantizedNormal, DegenerateInputStillGivesAValidIndex) {
+    EXPECT_LT(quantizeNormal(Vec3f(0, 0, 0)), kNormalTableSize);
+    EXPECT_LT(quantizeNormal(Vec3f(1e30f, -1e30f, 0)), kNormalTableSize);
+    // Unnormalized input quantizes like its direction.
+    EXPECT_EQ(quantizeNormal(Vec3f(0, 0, 7)), quantizeNormal(Vec3f(0, 0, 1)));
+}
+
+TEST_F(QuantizedNormal, OppositeEntriesPointTheOtherWay) {
+    for (uint32_t i = 0; i < kNormalTableSize; i += 7) {
+        uint16_t o = oppositeNormal(uint16_t(i));
+        EXPECT_EQ(o, quantizeNormal(-dequantizeNormal(uint16_t(i))));
+        EXPECT_LT(angleBetween(dequantizeNormal(o), -dequantizeNormal(uint16_t(i))), 0.1) << i;
+    }
+}
+
+TEST_F(QuantizedNormal, SphericalAnglesDescribeTheEntry) {
+    for (uint32_t i = 0; i < kNormalTableSize; i += 13) {
+        const Vec3f& n = dequantizeNormal(uint16_t(i));
+        const SphericalAngles& a = normalSphericalAngles(uint16_t(i));
+        Vec3d back(std::sin(a.polar) * std::cos(a.azimuth), std::sin(a.polar) * std::sin(a.azimuth),
+                   std::cos(a.polar));
+        EXPECT_NEAR(dot(back, Vec3d(n)), 1.0, 1e-5) << i;
+    }
+}

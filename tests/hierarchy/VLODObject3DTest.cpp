@@ -1,1 +1,258 @@
+#include "QuantizedNormal.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VLODObject3D.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+MTArc arc(uint32_t source, uint32_t dest) {
+    MTArc a;
+    a.source = source;
+    a.dest = dest;
+    return a;
+}
+
+// A random DAG: arcs only run from lower to higher rank, ranks shuffled over
+// the node indices so that index order says nothing.
+void makeRandomDag(VLODObject3D& object, uint32_t nodes, uint32_t arcs, std::mt19937& rng) {
+    object.clear();
+    object.narray.resize(nodes);
+    std::vector<uint32_t> rank(nodes);
+    for (uint32_t i = 0; i < nodes; ++i) rank[i] = i;
+    std::shuffle(rank.begin(), rank.end(), rng);
+    std::uniform_int_distribution<uint32_t> pick(0, nodes - 1);
+    while (object.anum() < arcs) {
+        uint32_t a = pick(rng), b = pick(rng);
+        if (a == b) continue;
+        if (a > b) std::swap(a, b);
+        object.aarray.push_back(arc(rank[a], rank[b]));
+    }
+    std::uniform_real_distribution<float> err(0, 1);
+    for (MTNode& n : object.narray) n.error = {err(rng), err(rng)};
+}
+
+// The layering as a plain fixpoint iteration, to compare against.
+std::vector<uint32_t> fixpointLayers(const VLODObject3D& object) {
+    std::vector<uint32_t> layer(object.nnum(), 0);
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const MTArc& a : object.aarray)
+            if (layer[a.dest] <= layer[a.source]) {
+                layer[a.dest] = layer[a.source] + 1;
+                changed = true;
+            }
+    }
+    return layer;
+}
+
+void expectLoopRefused(const VLODObject3D& object) {
+    CapturedLog log;
+    std::vector<uint32_t> layers;
+    EXPECT_FALSE(object.computeLayers(layers));
+    EXPECT_EQ(log.err(), "Hierarchy contains at least one loop!\n");
+}
+
+class VLODObject3DModel : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
+    CapturedLog mLog; // keeps progress lines out of the test output
+};
+} // namespace
+
+TEST_F(VLODObject3DModel, IncomingArcsAreListedAscendingPerDest) {
+    VLODObject3D object;
+    object.narray.resize(4);
+    object.aarray = {arc(3, 1), arc(2, 0), arc(3, 0), arc(1, 0), arc(2, 1)};
+    object.buildInArcs();
+    ASSERT_EQ(object.in_arcs.size(), 4u);
+    EXPECT_EQ(object.in_arcs[0], (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(object.in_arcs[1], (std::vector<uint32_t>{0, 4}));
+    EXPECT_TRUE(object.in_arcs[2].empty());
+    EXPECT_TRUE(object.in_arcs[3].empty());
+}
+
+TEST_F(VLODObject3DModel, LayersMatchTheFixpointOnRandomDags) {
+    std::mt19937 rng(42);
+    for (int round = 0; round < 30; ++round) {
+        VLODObject3D object;
+        makeRandomDag(object, 5 + round * 7, 10 + round * 20, rng);
+        std::vector<uint32_t> layers;
+        ASSERT_TRUE(object.computeLayers(layers));
+        EXPECT_EQ(layers, fixpointLayers(object)) << round;
+    }
+}
+
+TEST_F(VLODObject3DModel, LayersOfTheSphereRunFromSourceToDrain) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {3, 1, false});
+    std::vector<uint32_t> layers;
+    ASSERT_TRUE(object.computeLayers(layers));
+    EXPECT_EQ(layers[1], 0u); // source
+    EXPECT_EQ(layers[0], 4u); // drain, below three levels of nodes
+    EXPECT_EQ(*std::max_element(layers.begin(), layers.end()), layers[0]);
+}
+
+TEST_F(VLODObject3DModel, LoopsAreReported) {
+    VLODObject3D selfArc;
+    selfArc.narray.resize(2);
+    selfArc.aarray = {arc(1, 0), arc(1, 1)};
+    expectLoopRefused(selfArc);
+
+    VLODObject3D cycle;
+    cycle.narray.resize(5);
+    cycle.aarray = {arc(4, 3), arc(3, 2), arc(2, 1), arc(1, 3), arc(1, 0)};
+    expectLoopRefused(cycle);
+}
+
+TEST_F(VLODObject3DModel, ErrorPropagationRaisesEveryNodeToWhatItReaches) {
+    std::mt19937 rng(8);
+    for (int round = 0; round < 20; ++round) {
+        VLODObject3D object;
+        makeRandomDag(object, 10 + round * 5, 20 + round * 12, rng);
+        std::vector<std::vector<float>> before;
+        for (const MTNode& n : object.narray) before.push_back(n.error);
+        object.propagateNodeErrors();
+
+        // Reference: the maximum over everything reachable, by depth-first search.
+        for (uint32_t n = 0; n < object.nnum(); ++n) {
+            std::vector<bool> seen(object.nnum(), false);
+            std::vector<uint32_t> stack = {n};
+            std::vector<float> expected = before[n];
+            seen[n] = true;
+            while (!stack.empty()) {
+                uint32_t m = stack.back();
+                stack.pop_back();
+                for (size_t k = 0; k < expected.size(); ++k) expected[k] = std::max(expected[k], before[m][k]);
+                for (const MTArc& a : object.aarray)
+                    if (a.source == m && !seen[a.dest]) {
+                        seen[a.dest] = true;
+                        stack.push_back(a.dest);
+                    }
+            }
+            EXPECT_EQ(object.narray[n].error, expected) << "round " << round << " node " << n;
+        }
+    }
+}
+
+TEST_F(VLODObject3DModel, ErrorPropagationCopesWithCyclesAndShortLists) {
+    VLODObject3D object;
+    object.narray.resize(3);
+    object.narray[0].error = {5, 1};
+    object.narray[1].error = {1};
+    object.narray[2].error = {0, 0, 9};
+    object.aarray = {arc(1, 0), arc(2, 1), arc(1, 2)};
+    object.propagateNodeErrors();
+    // Only the key frames both lists have are compared.
+    EXPECT_EQ(object.narray[1].error, (std::vector<float>{5}));
+    EXPECT_EQ(object.narray[2].error, (std::vector<float>{5, 0, 9}));
+}
+
+TEST_F(VLODObject3DModel, TimeDomainOfStaticAndAnimatedObjects) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {1, 1, false});
+    {
+        CapturedLog log;
+        object.updateTimeDomain();
+        EXPECT_NE(log.out().find("set static object animation domain"), std::string::npos);
+        EXPECT_NE(log.out().find("domain kf:    1"), std::string::npos);
+    }
+    EXPECT_EQ(object.mTimeBegin, 0);
+    EXPECT_EQ(object.mTimeEnd, 0);
+    EXPECT_EQ(object.mKeyFrames, 1);
+    EXPECT_EQ(object.keyFrameTime(0), 0);
+
+    makeSphereHierarchy(object, {1, 4, false});
+    // One vertex with a longer, later path widens the domain.
+    object.varray[5].path = std::make_unique<VKeyFrameVertex>(
+        std::vector<VKeyFrameVertex::Key>{{{0, 0, 1}, 1}, {{0, 0, 1}, 2}, {{0, 0, 1}, 3}, {{0, 0, 1}, 5}, {{0, 0, 1}, 9}});
+    object.updateTimeDomain();
+    EXPECT_EQ(object.mTimeBegin, 0);
+    EXPECT_EQ(object.mTimeEnd, 9);
+    EXPECT_EQ(object.mKeyFrames, 5);
+    EXPECT_FLOAT_EQ(object.keyFrameTime(0), 0);
+    EXPECT_FLOAT_EQ(object.keyFrameTime(2), 4.5f);
+    EXPECT_FLOAT_EQ(object.keyFrameTime(4), 9);
+}
+
+TEST_F(VLODObject3DModel, NormalsOfTheSpherePointOutward) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {2, 1, false});
+    object.assignPolygonNormals();
+    object.assignVertexNormals();
+    for (uint32_t t = 0; t < object.tnum(); ++t) {
+        const MTTriangle& tri = object.tarray[t];
+        Vec3d centre;
+        for (uint32_t v : tri.v) centre += Vec3d(object.varray[v].path->evaluate(0));
+        EXPECT_GT(dot(normalizeOrZ(centre), Vec3d(dequantizeNormal(tri.normal))), 0.95) << t;
+    }
+    for (const MTVertex& v : object.varray) {
+        Vec3d p(v.path->evaluate(0));
+        ASSERT_TRUE(v.npath);
+        EXPECT_EQ(v.npath->type(), VVertex::StaticType);
+        EXPECT_GT(dot(p, Vec3d(v.npath->evaluate(0))), 0.97);
+        EXPECT_GT(dot(p, Vec3d(dequantizeNormal(v.normal))), 0.97);
+    }
+}
+
+TEST_F(VLODObject3DModel, AnimatedVertexNormalsFollowTheKeyFrames) {
+    VLODObject3D object;
+    makeSphereHierarchy(object, {1, 3, false});
+    // Vertex 0 moves far out at the last key frame, tilting its neighbours' normals.
+    auto& keys = static_cast<VKeyFrameVertex&>(*object.varray[0].path).keys();
+    keys.back().p = keys.back().p * 10.0f;
+    object.varray[0].normal = 1234;
+    object.assignVertexNormals();
+    EXPECT_EQ(object.varray[0].normal, 1234); // the 16-bit normal is left alone with key frames
+    for (const MTVertex& v : object.varray) {
+        ASSERT_EQ(v.npath->type(), VVertex::KeyFrameType);
+        EXPECT_EQ(static_cast<const VKeyFrameVertex&>(*v.npath).keys().size(), 3u);
+    }
+    // A neighbour of vertex 0: its normal at the last frame differs from the first.
+    const MTTriangle& t = *std::find_if(object.tarray.begin(), object.tarray.end(), [](const MTTriangle& tri) {
+        return tri.v[0] == 0 || tri.v[1] == 0 || tri.v[2] == 0;
+    });
+    uint32_t neighbour = t.v[0] == 0 ? t.v[1] : t.v[0];
+    const VVertex& n = *object.varray[neighbour].npath;
+    EXPECT_LT(dot(n.evaluate(object.keyFrameTime(0)), n.evaluate(object.keyFrameTime(2))), 0.99f);
+    EXPECT_NEAR(length(Vec3d(n.evaluate(object.keyFrameTime(2)))), 1.0, 1e-6);
+}
+
+TEST_F(VLODObject3DModel, GroundHeightIsTheNearestFullResolutionVertex) {
+    // A 3 x 3 terrain z = x + y, one patch from the source into the drain.
+    //   6-7-8
+    //   |/|/|
+    //   3-4-5
+    //   |/|/|
+    //   0-1-2
+    VLODObject3D object;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x) {
+            MTVertex v;
+            v.path = std::make_unique<VStaticVertex>(Vec3f(float(x), float(y), float(x + y)));
+            object.varray.push_back(std::move(v));
+        }
+    object.narray.resize(2);
+    object.narray[1].onum = 1;
+    object.aarray = {arc(1, 0)};
+    for (uint32_t y = 0; y < 2; ++y)
+        for (uint32_t x = 0; x < 2; ++x) {
+            uint32_t v = y * 3 + x;
+            object.tarray.push_back({{v, v + 1, v + 4}, 0, 0});
+            object.tarray.push_back({{v, v + 4, v + 3}, 0, 0});
+        }
+    object.aarray[0].tnum = object.tnum();
+    object.buildInArcs();
+    EXPECT_FLOAT_EQ(object.groundHeight(1.1f, 0.9f), 2);
+    EXPECT_FLOAT_EQ(object.groundHeight(-5, -5), 0);
+    EXPECT_FLOAT_EQ(object.groundHeight(1.9f, 2.2f), 4);
+    // A strip vertex counts too.
+    MTVertex far;
+    far.path = std::make_unique<VStaticVertex>(Vec3f(10, 10, -3));
+    object.varray.push_back(std::move(far));
+    object.aarray[0].strips = {{9}};
+    EXPECT_FLOAT_EQ(object.groundHeight(9, 9), -3);
+}

@@ -32,6 +32,7 @@ class SphereBuilder {
         std::vector<Cell> cells;
         for (const auto& f : kIcosahedronFaces) cells.push_back(newCell({f[0], f[1], f[2]}, 0, 0));
         refine(1, cells);
+        if (mOptions.depth == 0) cells.clear();
 
         // Nodes are refined in the order they were made, so the outgoing arcs of
         // each node are contiguous and triangles follow their arcs.

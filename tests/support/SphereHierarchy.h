@@ -7,7 +7,7 @@
 //   level-k node --4 arcs, 1 triangle each--> level-(k+1) nodes
 //   level-(depth-1) node --1 arc, 4 triangles--> drain (0)
 //
-// With depth 0 the source's 20 arcs go straight to the drain.
+// With depth 0 one arc carries the 20 faces from the source into the drain.
 
 #include "VLODObject3D.h"
 

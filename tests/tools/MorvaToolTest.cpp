@@ -1,1 +1,109 @@
+// The morva command line as a user runs it: exit status, what goes to
+// standard output and what to standard error.
+
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/wait.h>
+
+namespace {
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun runMorva(const std::string& arguments) {
+    const std::string outPath = tempPath("morva.out"), errPath = tempPath("morva.err");
+    const std::string command =
+        std::string("'") + MORVA_TOOL_PATH + "' " + arguments + " >'" + outPath + "' 2>'" + errPath + "'";
+    int raw = std::system(command.c_str());
+    auto text = [](const std::string& path) {
+        std::vector<uint8_t> b = readBytes(path);
+        return std::string(b.begin(), b.end());
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text(outPath), text(errPath)};
+}
+
+// The value after "label: " on its own line of the summary.
+std::string summaryValue(const std::string& out, const std::string& label) {
+    size_t at = out.find("\n" + label + ": ");
+    if (at == std::string::npos) return "<missing>";
+    at += label.size() + 3;
+    return out.substr(at, out.find('\n', at) - at);
+}
+} // namespace
+
+TEST(MorvaTool, HelpListsTheCommands) {
+    ToolRun r = runMorva("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("info FILE.mvh"), std::string::npos);
+    EXPECT_TRUE(r.err.empty());
+}
+
+TEST(MorvaTool, UsageErrorsExitWithOne) {
+    for (const char* args : {"", "frobnicate", "info", "info a.mvh b.mvh"}) {
+        ToolRun r = runMorva(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("morva: "), std::string::npos) << args;
+        EXPECT_NE(r.err.find("usage: morva"), std::string::npos) << args;
+    }
+}
+
+TEST(MorvaTool, InfoSummarisesTheSampleHierarchy) {
+    ToolRun r = runMorva("info '" + testDataPath("icosphere2.mvh") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The reader's own progress comes first, the summary after it.
+    EXPECT_LT(r.out.find("Update time domain ..."), r.out.find("\nvertices: "));
+    // Depth 2 over the icosahedron: 10 * 4^2 + 2 vertices; 20 + 80 + 320
+    // triangles; drain, source, 20 + 80 refining nodes; 20 + 80 * 1 + 20 * 4
+    // arcs; a root surfel and one per refining node; layers source, two
+    // levels, drain.
+    EXPECT_EQ(summaryValue(r.out, "vertices"), "162");
+    EXPECT_EQ(summaryValue(r.out, "triangles"), "420");
+    EXPECT_EQ(summaryValue(r.out, "surfels"), "101");
+    EXPECT_EQ(summaryValue(r.out, "nodes"), "102");
+    EXPECT_EQ(summaryValue(r.out, "arcs"), "180");
+    EXPECT_EQ(summaryValue(r.out, "source nodes"), "1");
+    EXPECT_EQ(summaryValue(r.out, "layers"), "4");
+    EXPECT_EQ(summaryValue(r.out, "key frames"), "1");
+    float x, y, z, radius;
+    ASSERT_EQ(std::sscanf(summaryValue(r.out, "bounding sphere").c_str(), "%f %f %f %f", &x, &y, &z, &radius), 4);
+    EXPECT_NEAR(x, 0, 1e-4);
+    EXPECT_NEAR(y, 0, 1e-4);
+    EXPECT_NEAR(z, 0, 1e-4);
+    EXPECT_GT(radius, 1.0f); // node spheres bulge past the unit sphere
+    EXPECT_LT(radius, 2.0f);
+}
+
+TEST(MorvaTool, InfoCountsKeyFrames) {
+    ToolRun r = runMorva("info '" + testDataPath("icosphere1-keyframes3.mvh") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(summaryValue(r.out, "key frames"), "3");
+}
+
+TEST(MorvaTool, InfoRefusesMissingAndDamagedFiles) {
+    ToolRun missing = runMorva("info '" + tempPath("nothing-here.mvh") + "'");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out.find("vertices: "), std::string::npos);
+
+    std::vector<uint8_t> bytes = readBytes(testDataPath("icosphere2.mvh"));
+    bytes.resize(bytes.size() - 1);
+    const std::string cut = tempPath("cut.mvh");
+    writeBytes(cut, bytes);
+    ToolRun damaged = runMorva("info '" + cut + "'");
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("arc 179: unexpected end of file"), std::string::npos) << damaged.err;
+    EXPECT_EQ(damaged.out.find("vertices: "), std::string::npos);
+
+    const std::string text = tempPath("text.mvh");
+    std::ofstream(text) << "ply\nformat ascii 1.0\n";
+    ToolRun wrong = runMorva("info '" + text + "'");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("not a hierarchy file"), std::string::npos) << wrong.err;
+}
