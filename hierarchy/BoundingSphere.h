@@ -28,7 +28,8 @@ struct BoundingSphere {
     void setToBoxCentre(std::span<const BoundingSphere> spheres);
 
     // Smallest sphere enclosing all the given spheres (and points, as spheres of
-    // radius 0). Empty input gives all four fields 0.
+    // radius 0). Empty input gives all four fields 0. Should the solver's
+    // rounding leave an input outside, the box-centre sphere is taken instead.
     void setToSmallestEnclosing(std::span<const BoundingSphere> spheres);
 
     // True when s lies inside this sphere, up to a small relative tolerance for

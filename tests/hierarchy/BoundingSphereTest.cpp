@@ -125,3 +125,15 @@ TEST(BoundingSphereSmallest, RandomSpheresAreEnclosedAndNoLargerThanTheBoxEstima
         EXPECT_LE(best.r, box.r * (1 + 1e-6));
     }
 }
+
+TEST(BoundingSphereSmallest, InputsOfWildlyDifferentScalesStayEnclosed) {
+    // The solver's rounding returns a zero sphere for this set; the result
+    // must still hold every input.
+    std::vector<BoundingSphere> in = {sphere(0.809017003f, -0.5f, -0.309016973f, 0),
+                                      sphere(-0.850650787f, 0, 0.525731087f, 0),
+                                      sphere(-0.425325394f, 3.17452928e9f, 0.5f, 3.17452928e9f)};
+    BoundingSphere s;
+    s.setToSmallestEnclosing(in);
+    for (const BoundingSphere& b : in) EXPECT_TRUE(s.contains(b));
+    EXPECT_LT(s.r, 2 * 3.17452928e9f);
+}

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -242,4 +243,23 @@ TEST_F(CorruptHierarchyFile, RefusalDoesNotDisturbOtherObjects) {
     // The refused object can be used again.
     EXPECT_TRUE(refused.read(testDataPath("icosphere2.mvh")));
     EXPECT_EQ(refused.tnum(), 420u);
+}
+
+TEST_F(CorruptHierarchyFile, SeedCorpusIsReadOrRefusedCleanly) {
+    // The fuzzer's seeds, and inputs it once broke the reader with.
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(testDataPath("fuzz-seeds"))) {
+        CapturedLog log;
+        std::vector<uint8_t> bytes = readBytes(entry.path().string());
+        VLODObject3D object;
+        if (object.readFromMemory(bytes.data(), bytes.size(), "seed")) {
+            for (const MTNode& n : object.narray) EXPECT_TRUE(std::isfinite(n.sphere.r)) << entry.path();
+            EXPECT_TRUE(object.mBoundingSphere.contains(object.narray[object.mDrainNode].sphere));
+        } else {
+            expectEmpty(object);
+            EXPECT_FALSE(object.lastError().empty()) << entry.path();
+        }
+        ++files;
+    }
+    EXPECT_GE(files, 10u);
 }
