@@ -105,7 +105,8 @@ void VLODObject3D::updateTimeDomain() {
 
 float VLODObject3D::keyFrameTime(uint32_t k) const {
     if (mKeyFrames < 2) return mTimeBegin;
-    return mTimeBegin + float(k) * (mTimeEnd - mTimeBegin) / float(mKeyFrames - 1);
+    // In double: the span of two extreme float times overflows float.
+    return float(double(mTimeBegin) + double(k) * (double(mTimeEnd) - mTimeBegin) / double(mKeyFrames - 1));
 }
 
 Vec3d VLODObject3D::triangleNormal(uint32_t t, float time) const {

@@ -78,7 +78,7 @@ bool VStaticVertex::read(ByteReader& in, std::string& error) {
 
 Vec3f VKeyFrameVertex::evaluate(float time) const {
     if (mKeys.empty()) return {0, 0, 0};
-    if (time <= mKeys.front().t) return mKeys.front().p;
+    if (!(time > mKeys.front().t)) return mKeys.front().p; // also for a NaN time
     if (time >= mKeys.back().t) return mKeys.back().p;
     auto after = std::upper_bound(mKeys.begin(), mKeys.end(), time,
                                   [](float t, const Key& k) { return t < k.t; });

@@ -38,11 +38,12 @@ template <typename T> constexpr Vec3<T> cross(const Vec3<T>& a, const Vec3<T>& b
 }
 template <typename T> T length(const Vec3<T>& a) { return std::sqrt(dot(a, a)); }
 
-// Unit vector in the direction of a; the zero vector becomes (0, 0, 1) so that
-// degenerate input still yields a usable direction.
+// Unit vector in the direction of a; the zero vector (or one too long to
+// measure) becomes (0, 0, 1) so that degenerate input still yields a usable
+// direction.
 template <typename T> Vec3<T> normalizeOrZ(const Vec3<T>& a) {
     T len = length(a);
-    if (len == T(0)) return {0, 0, 1};
+    if (!(len > T(0)) || !std::isfinite(len)) return {0, 0, 1};
     return a / len;
 }
 

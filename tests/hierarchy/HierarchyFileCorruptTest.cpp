@@ -255,6 +255,11 @@ TEST_F(CorruptHierarchyFile, SeedCorpusIsReadOrRefusedCleanly) {
         if (object.readFromMemory(bytes.data(), bytes.size(), "seed")) {
             for (const MTNode& n : object.narray) EXPECT_TRUE(std::isfinite(n.sphere.r)) << entry.path();
             EXPECT_TRUE(object.mBoundingSphere.contains(object.narray[object.mDrainNode].sphere));
+            // What was accepted and derived must also be written back readable.
+            VLODObject3D again;
+            const std::vector<uint8_t> written = bytesOf(object);
+            EXPECT_TRUE(again.readFromMemory(written.data(), written.size(), "again"))
+                << entry.path() << ": " << again.lastError();
         } else {
             expectEmpty(object);
             EXPECT_FALSE(object.lastError().empty()) << entry.path();

@@ -178,6 +178,16 @@ TEST_F(VLODObject3DModel, TimeDomainOfStaticAndAnimatedObjects) {
     EXPECT_FLOAT_EQ(object.keyFrameTime(4), 9);
 }
 
+TEST_F(VLODObject3DModel, KeyFrameTimesOfAnExtremeDomainStayFinite) {
+    VLODObject3D object;
+    object.mTimeBegin = -3e38f;
+    object.mTimeEnd = 3e38f;
+    object.mKeyFrames = 3;
+    EXPECT_FLOAT_EQ(object.keyFrameTime(0), -3e38f);
+    EXPECT_FLOAT_EQ(object.keyFrameTime(1), 0);
+    EXPECT_FLOAT_EQ(object.keyFrameTime(2), 3e38f);
+}
+
 TEST_F(VLODObject3DModel, NormalsOfTheSpherePointOutward) {
     VLODObject3D object;
     makeSphereHierarchy(object, {2, 1, false});

@@ -45,6 +45,7 @@ TEST(VKeyFrameVertex, InterpolatesBetweenKeysAndClampsOutside) {
     EXPECT_EQ(v.evaluate(2), Vec3f(2, 4, 6));
     EXPECT_EQ(v.evaluate(3), Vec3f(2, 2, 6));
     EXPECT_EQ(v.evaluate(9), Vec3f(2, 0, 6));
+    EXPECT_EQ(v.evaluate(std::numeric_limits<float>::quiet_NaN()), Vec3f(0, 0, 0)); // the first key
 }
 
 TEST(VKeyFrameVertex, ManyKeysFindTheRightInterval) {
