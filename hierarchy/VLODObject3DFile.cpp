@@ -59,6 +59,7 @@ std::string badNormal(uint16_t n) { return "quantized normal " + std::to_string(
 void VLODObject3D::setPolygonShaderSetup(std::function<void()> setup) { polygonShaderSetup() = std::move(setup); }
 
 bool VLODObject3D::write(const std::string& fileName) const {
+    initTetrahederLookupTableRec(); // a vertex without a normal path writes its table normal
     ByteWriter out;
     out.bytes(kIdentifier, sizeof kIdentifier);
     for (uint32_t count : {vnum(), tnum(), pnum(), nnum(), anum(), m_source_nnum, mReservedCount}) out.u32(count);
@@ -209,6 +210,7 @@ bool VLODObject3D::parse(const uint8_t* data, size_t size) {
               in.u32(s.parent) && in.u32(children) && in.canHold(children, 4)))
             return fail(at("surfel", i) + truncated);
         if (!validNormal(s.normal)) return fail(at("surfel", i) + badNormal(s.normal));
+        if (!isUsablePoint(Vec3f(s.x, s.y, s.z))) return fail(at("surfel", i) + kBadCoordinateMessage);
         s.mt_children.resize(children);
         for (uint32_t& c : s.mt_children) in.u32(c);
     }
@@ -263,7 +265,8 @@ bool VLODObject3D::checkStructure() {
                         std::to_string(narray[i].onum) + " exceed anum " + std::to_string(anum()));
 
     mDrainNode = findDrain();
-    if (mDrainNode == std::numeric_limits<uint32_t>::max()) return fail("drain_node != UINT_MAX failed: no node without outgoing arcs");
+    if (mDrainNode == std::numeric_limits<uint32_t>::max())
+        return fail("drain_node != UINT_MAX failed: no node without outgoing arcs");
     for (uint32_t i = mDrainNode + 1; i < nnum(); ++i)
         if (narray[i].onum == 0)
             return fail(at("node", i) + "narray[i].onum failed: a node other than the drain " +

@@ -7,17 +7,18 @@
 #include <cmath>
 #include <limits>
 
-namespace {
 // Coordinates beyond this would overflow the float32 spheres and cones
 // computed from them; no real model comes near it.
 constexpr float kCoordinateLimit = 1e18f;
+const char* const kBadCoordinateMessage = "coordinate is not a finite number below 1e18";
 
-bool readPoint(ByteReader& in, Vec3f& p) { return in.f32(p.x) && in.f32(p.y) && in.f32(p.z); }
-
-bool usablePoint(const Vec3f& p) {
+bool isUsablePoint(const Vec3f& p) {
     return std::abs(p.x) < kCoordinateLimit && std::abs(p.y) < kCoordinateLimit &&
            std::abs(p.z) < kCoordinateLimit; // also false for NaN
 }
+
+namespace {
+bool readPoint(ByteReader& in, Vec3f& p) { return in.f32(p.x) && in.f32(p.y) && in.f32(p.z); }
 
 void widen(Vec3f& lo, Vec3f& hi, const Vec3f& p) {
     lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
@@ -29,8 +30,6 @@ void startBox(Vec3f& lo, Vec3f& hi) {
     lo = {big, big, big};
     hi = {-big, -big, -big};
 }
-
-const char* kBadCoordinate = "vertex coordinate is not a finite number below 1e18";
 } // namespace
 
 std::unique_ptr<VVertex> VVertex::readPath(ByteReader& in, std::string& error) {
@@ -69,8 +68,8 @@ bool VStaticVertex::read(ByteReader& in, std::string& error) {
         error = "unexpected end of file";
         return false;
     }
-    if (!usablePoint(mPoint)) {
-        error = kBadCoordinate;
+    if (!isUsablePoint(mPoint)) {
+        error = kBadCoordinateMessage;
         return false;
     }
     return true;
@@ -128,8 +127,8 @@ bool VKeyFrameVertex::read(ByteReader& in, std::string& error) {
     for (Key& k : mKeys) {
         readPoint(in, k.p);
         in.f32(k.t);
-        if (!usablePoint(k.p) || !std::isfinite(k.t)) {
-            error = kBadCoordinate;
+        if (!isUsablePoint(k.p) || !std::isfinite(k.t)) {
+            error = kBadCoordinateMessage;
             return false;
         }
     }

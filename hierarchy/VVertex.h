@@ -11,6 +11,11 @@
 #include <vector>
 
 class ByteReader;
+
+// True when every coordinate is a finite number of magnitude below 1e18, the
+// range the geometry code can bound without overflowing float32.
+bool isUsablePoint(const Vec3f& p);
+extern const char* const kBadCoordinateMessage;
 class ByteWriter;
 
 class VVertex {

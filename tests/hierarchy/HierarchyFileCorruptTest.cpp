@@ -223,13 +223,15 @@ TEST_F(CorruptHierarchyFile, UnusableValues) {
         [](VLODObject3D& o) {
             o.varray[8].path = std::make_unique<VStaticVertex>(Vec3f(0, std::numeric_limits<float>::quiet_NaN(), 0));
         },
-        "vertex 8: position: vertex coordinate is not a finite number");
+        "vertex 8: position: coordinate is not a finite number");
     expectDamageRefused(
         [](VLODObject3D& o) {
             o.varray[8].path = std::make_unique<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{
                 {{0, 0, 0}, 0}, {{0, 0, 0}, std::numeric_limits<float>::infinity()}});
         },
-        "vertex 8: position: vertex coordinate is not a finite number");
+        "vertex 8: position: coordinate is not a finite number");
+    expectDamageRefused([](VLODObject3D& o) { o.parray[6].z = -std::numeric_limits<float>::infinity(); },
+                        "surfel 6: coordinate is not a finite number");
 }
 
 TEST_F(CorruptHierarchyFile, RefusalDoesNotDisturbOtherObjects) {
