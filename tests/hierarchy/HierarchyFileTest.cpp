@@ -321,3 +321,18 @@ TEST_F(HierarchyFile, PolygonShaderSetupRunsOnEveryReadWhenInstalled) {
     EXPECT_TRUE(object.read(testDataPath("icosahedron.mvh")));
     EXPECT_EQ(calls, 2);
 }
+
+TEST_F(HierarchyFile, LargeHierarchyRoundTrip) {
+    // Depth 6: over a hundred thousand triangles, 27300 refining nodes.
+    VLODObject3D object;
+    makeSphereHierarchy(object, {6, 1, true});
+    ASSERT_GT(object.tnum(), 100000u);
+    VLODObject3D back;
+    ASSERT_TRUE(writeAndRead(object, back, "large.mvh")) << back.lastError();
+    expectSameStoredContent(object, back);
+    // Source, six levels of refining nodes, drain.
+    EXPECT_NE(mLog.out().find("layers: 8\n"), std::string::npos);
+    EXPECT_EQ(back.mNodeLayers[back.mDrainNode], 7u);
+    EXPECT_NEAR(back.mKeyFrameSpheres[0].r, 1.0, 1e-4);
+    EXPECT_NEAR(back.narray[1].sphere.r, back.mBoundingSphere.r, 0.05); // the source bounds nearly all
+}
