@@ -1,0 +1,67 @@
+#include "VObject3D.h"
+
+#include "LogStream.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cctype>
+#include <limits>
+
+VObject3D::VObject3D(const std::string& fileName) {
+    if (!fileName.empty()) importFile(fileName);
+}
+
+VObject3D::~VObject3D() = default;
+
+void VObject3D::clear() {
+    vertices.clear();
+    triangles.clear();
+    extra.clear();
+}
+
+bool VObject3D::importFile(const std::string& fileName) {
+    mLastError.clear();
+    if (fileName.size() <= 4) return failRead("cannot tell the format of " + fileName + " from its name");
+    std::string ending = fileName.substr(fileName.size() - 4);
+    std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (ending == ".ply") return readPly(fileName);
+    if (ending == ".3ds") return read3ds(fileName);
+    if (ending == ".x3d") return readX3D(fileName);
+    return failRead("unsupported file type " + ending + " (supported: .ply, .3ds, .x3d)");
+}
+
+bool VObject3D::failRead(const std::string& message) {
+    clear();
+    mLastError = message;
+    return false;
+}
+
+Vec3f VObject3D::triangleNormal(uint32_t t, float time) const {
+    assert(t < triangles.size() && "t < triangle.size()");
+    const VTriangle& tri = triangles[t];
+    Vec3d p0(vertices[tri.v[0]]->evaluate(time));
+    Vec3d p1(vertices[tri.v[1]]->evaluate(time));
+    Vec3d p2(vertices[tri.v[2]]->evaluate(time));
+    return Vec3f(normalizeOrZ(cross(p0 - p1, p2 - p1)));
+}
+
+AnimationDomain VObject3D::animationDomain() const {
+    AnimationDomain d;
+    float start = std::numeric_limits<float>::max(), end = -std::numeric_limits<float>::max();
+    uint32_t frames = 1;
+    for (const auto& v : vertices) {
+        if (v->isStatic()) continue;
+        const auto& keys = static_cast<const VKeyFrameVertex&>(*v).keys();
+        start = std::min(start, keys.front().t);
+        end = std::max(end, keys.back().t);
+        frames = std::max<uint32_t>(frames, uint32_t(keys.size()));
+    }
+    if (start == std::numeric_limits<float>::max()) {
+        logOut() << "set static object animation domain\n";
+        return d;
+    }
+    d.start = start;
+    d.end = end;
+    d.keyFrames = uint16_t(std::min<uint32_t>(frames, 65535));
+    return d;
+}
