@@ -2,6 +2,7 @@
 // vertices, triangles, surfels, nodes and arcs, little-endian, without gaps.
 
 #include "ByteStream.h"
+#include "FileBytes.h"
 #include "GraphOrder.h"
 #include "LogStream.h"
 #include "QuantizedNormal.h"
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <sys/stat.h>
 
 namespace {
 constexpr char kIdentifier[16] = {'M', 'O', 'R', 'V', 'A', '_', 'L', 'O', 'D', '_', 'M', 'T', 'F', 'I', 'L', 'E'};
@@ -29,16 +29,6 @@ constexpr uint64_t kArcBytes = 16;
 std::function<void()>& polygonShaderSetup() {
     static std::function<void()> setup;
     return setup;
-}
-
-bool loadFile(const std::string& name, std::vector<uint8_t>& bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), &std::fclose);
-    if (!file) return false;
-    // Only regular files: a directory opens too, but has no meaningful size.
-    struct stat info;
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    bytes.resize(size_t(info.st_size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
 }
 
 std::string at(const char* what, uint32_t index) { return std::string(what) + " " + std::to_string(index) + ": "; }
@@ -129,7 +119,7 @@ bool VLODObject3D::read(const std::string& fileName, bool createStrips, bool /*u
     if (polygonShaderSetup()) polygonShaderSetup()();
 
     std::vector<uint8_t> bytes;
-    if (!loadFile(fileName, bytes)) {
+    if (!readFileBytes(fileName, bytes)) {
         mLastError = "cannot open " + fileName + " for reading";
         return false;
     }

@@ -1,0 +1,10 @@
+#pragma once
+// Whole-file reading for the binary and text readers, which parse from memory.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Reads the regular file name into bytes. False when it cannot be opened or
+// read, or is not a regular file (a directory opens, but has no real size).
+bool readFileBytes(const std::string& name, std::vector<uint8_t>& bytes);
