@@ -1,14 +1,13 @@
 #include "X3DScene.h"
 
+#include "FileBytes.h"
+
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -56,10 +55,14 @@ template <typename T> bool parseToken(std::string_view token, T& value) {
     return true;
 }
 
+// A token for a message, cut short so that a huge garbage field stays readable.
 std::string quoted(std::string_view token) {
     constexpr size_t kShown = 24;
-    if (token.size() > kShown) return "\"" + std::string(token.substr(0, kShown)) + "...\"";
-    return "\"" + std::string(token) + "\"";
+    std::string out = "\"";
+    out.append(token.substr(0, kShown));
+    if (token.size() > kShown) out += "...";
+    out += '"';
+    return out;
 }
 
 template <typename T> bool parseNumbers(std::string_view text, std::vector<T>& out, std::string& error) {
@@ -248,20 +251,6 @@ bool SceneBuilder::readBool(const pugi::xml_node& element, const char* name, boo
     return true;
 }
 
-bool readWholeFile(const std::string& fileName, std::string& text, std::string& error) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        error = fileName + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = fileName + ": read error";
-        return false;
-    }
-    return true;
-}
-
 // --- Walking -----------------------------------------------------------------
 
 void visitBelow(const X3DNode& node, const std::function<void(const X3DNode&)>& visit) {
@@ -275,8 +264,12 @@ void visitBelow(const X3DNode& node, const std::function<void(const X3DNode&)>& 
 
 std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string& error) {
     error.clear();
-    std::string text;
-    if (!readWholeFile(fileName, text, error)) return nullptr;
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(fileName, bytes)) {
+        error = fileName + ": cannot open for reading";
+        return nullptr;
+    }
+    std::string text(bytes.begin(), bytes.end());
 
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());

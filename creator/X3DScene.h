@@ -105,15 +105,17 @@ inline constexpr uint64_t kX3DMaxMeshElements = 100'000'000;
 
 // Collects the triangles of every IndexedFaceSet (polygons fan-triangulated
 // from their first corner; the last polygon needs no closing -1) and
-// IndexedTriangleSet in the scene, from the point field of the set's
-// Coordinate, transformed by the enclosing Transforms. Each set appends all of
-// its points after those of earlier sets, in document order, once per time it
-// is reached through USE. Only the first child of an LOD (its finest level)
-// and the chosen child of a Switch contribute. Clockwise sets, and sets under
-// a mirroring transform, have their triangles turned so that all triangles
-// wind counter-clockwise seen from the side their normal points to.
+// IndexedTriangleSet in the scene, from the point field of the set's first
+// Coordinate or CoordinateDouble child, transformed by the enclosing
+// Transforms. Each set appends all of its points after those of earlier sets,
+// in document order, once per time it is reached through USE. Only the first
+// child of an LOD (its finest level) and the chosen child of a Switch
+// contribute. Triangles of clockwise sets, and of sets under a mirroring
+// transform, are turned so that every triangle's right-hand normal points out
+// of its set's front side. mesh and report are replaced.
 // Returns false with a message, and leaves the mesh empty, when the scene
 // would produce more than maxElements points or triangles (checked before any
-// geometry is built), or when a transformed point lies outside float range.
+// geometry is built; the limit is capped so that indices fit 32 bits), or when
+// a transformed point lies outside float range.
 bool collectX3DMesh(const X3DScene& scene, X3DMesh& mesh, X3DMeshReport& report, std::string& error,
                     uint64_t maxElements = kX3DMaxMeshElements);

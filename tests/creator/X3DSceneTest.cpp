@@ -180,6 +180,15 @@ TEST(X3DSceneTest, MalformedNumbersRefuseTheFileNamingTheToken) {
     }
 }
 
+TEST(X3DSceneTest, LongGarbageIsCutShortInTheMessage) {
+    std::string garbage(5000, 'x');
+    std::string error = loadError(writeScene("longgarbage.x3d", "<Coordinate point='0 0 " + garbage + "'/>"));
+    std::string shown = "\"";
+    shown += garbage.substr(0, 24) + "...\"";
+    EXPECT_NE(error.find(shown), std::string::npos) << error;
+    EXPECT_LT(error.size(), 200u);
+}
+
 TEST(X3DSceneTest, WrongNumberCountsAreRefused) {
     EXPECT_NE(
         loadError(writeScene("count1.x3d", "<Coordinate point='0 0 0 1'/>")).find("not a multiple of 3"),
@@ -341,6 +350,11 @@ TEST(X3DSceneTest, EmptyAndTruncatedFilesAreRefused) {
 TEST(X3DSceneTest, MissingFileIsRefusedByName) {
     std::string error = loadError(tempPath("no-such-file.x3d"));
     EXPECT_NE(error.find("no-such-file.x3d"), std::string::npos) << error;
+    EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
+}
+
+TEST(X3DSceneTest, DirectoryIsRefusedAsUnreadable) {
+    std::string error = loadError(tempPath(""));
     EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
 
