@@ -65,3 +65,13 @@ AnimationDomain VObject3D::animationDomain() const {
     d.keyFrames = uint16_t(std::min<uint32_t>(frames, 65535));
     return d;
 }
+
+bool VObject3D::checkVertexPositions() {
+    for (size_t i = 0; i < vertices.size(); ++i)
+        if (!isUsablePoint(vertices[i]->evaluate(0))) {
+            const std::string message = "vertex " + std::to_string(i) + ": " + kBadCoordinateMessage;
+            logErr() << message << "\n";
+            return failRead(message);
+        }
+    return true;
+}

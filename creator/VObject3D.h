@@ -79,8 +79,13 @@ class VObject3D {
 
     // Why the last read failed; empty after a successful one.
     const std::string& lastError() const { return mLastError; }
+    // What the orientation step of the last repair found.
+    const MeshEdgeStatistics& edgeStatistics() const { return mEdgeStatistics; }
 
   private:
     bool failRead(const std::string& message);
+    // Refuses a mesh with a vertex the hierarchy could not bound.
+    bool checkVertexPositions();
     std::string mLastError;
+    MeshEdgeStatistics mEdgeStatistics;
 };

@@ -3,6 +3,7 @@
 
 #include "QuantizedNormal.h"
 #include "VLODObject3D.h"
+#include "VObject3D.h"
 
 #include <cstring>
 #include <iostream>
@@ -13,12 +14,29 @@ namespace {
 const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "\n"
                      "commands:\n"
+                     "  import FILE     import and repair a mesh (.ply, .3ds, .x3d) and print a summary\n"
                      "  info FILE.mvh   read a hierarchy file and print a summary of it\n"
                      "  help            show this text\n";
 
 int usageError(const std::string& message) {
     std::cerr << "morva: " << message << "\n\n" << kUsage;
     return 1;
+}
+
+int runImport(int argc, char** argv) {
+    if (argc != 1) return usageError("import takes exactly one file name");
+    const std::string fileName = argv[0];
+    VObject3D mesh;
+    if (!mesh.importFile(fileName)) {
+        std::cerr << "morva: cannot import " << fileName << ": " << mesh.lastError() << "\n";
+        return 1;
+    }
+    const MeshEdgeStatistics& edges = mesh.edgeStatistics();
+    std::cout << "vertices: " << mesh.vertices.size() << "\n"
+              << "triangles: " << mesh.triangles.size() << "\n"
+              << "parts: " << edges.parts << "\n"
+              << "border edges: " << edges.borderEdges << "\n";
+    return 0;
 }
 
 int runInfo(int argc, char** argv) {
@@ -53,5 +71,6 @@ int main(int argc, char** argv) {
     }
     initTetrahederLookupTableRec();
     if (command == "info") return runInfo(argc - 2, argv + 2);
+    if (command == "import") return runImport(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

@@ -1,1 +1,100 @@
+#include "MeshTestSupport.h"
+#include "TestFiles.h"
+#include "VObject3D.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+class MeshImport : public ::testing::Test {
+  protected:
+    CapturedLog mLog;
+};
+
+const char* kSquarePly = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                         "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+} // namespace
+
+TEST_F(MeshImport, FormatFollowsTheNameEnding) {
+    std::ofstream(tempPath("upper.PLY")) << kSquarePly;
+    std::ofstream(tempPath("scene.wrl")) << kSquarePly;
+    VObject3D mesh;
+    EXPECT_TRUE(mesh.importFile(tempPath("upper.PLY"))) << mesh.lastError();
+    EXPECT_EQ(mesh.triangles.size(), 1u);
+    EXPECT_FALSE(mesh.importFile(tempPath("scene.wrl")));
+    EXPECT_TRUE(mesh.triangles.empty());
+    EXPECT_NE(mesh.lastError().find(".wrl"), std::string::npos);
+    EXPECT_FALSE(mesh.importFile(".ply"));
+    EXPECT_FALSE(mesh.importFile("a.obj"));
+
+    // The constructor imports at once.
+    VObject3D direct(tempPath("upper.PLY"));
+    EXPECT_EQ(direct.vertices.size(), 3u);
+}
+
+TEST_F(MeshImport, X3DSceneBecomesAMesh) {
+    // Two unit squares, the second moved by a transform; their shared corner
+    // positions merge.
+    std::ofstream(tempPath("squares.x3d"))
+        << "<?xml version='1.0'?><X3D><Scene>"
+           "<Shape><IndexedFaceSet coordIndex='0 1 2 3 -1'><Coordinate DEF='C' point='0 0 0, 1 0 0, 1 1 0, 0 1 0'/>"
+           "</IndexedFaceSet></Shape>"
+           "<Transform translation='1 0 0'><Shape><IndexedFaceSet coordIndex='0 1 2 3'><Coordinate USE='C'/>"
+           "</IndexedFaceSet></Shape></Transform>"
+           "</Scene></X3D>";
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.importFile(tempPath("squares.x3d"))) << mesh.lastError();
+    EXPECT_EQ(mesh.triangles.size(), 4u);
+    EXPECT_EQ(mesh.vertices.size(), 6u);
+    EXPECT_EQ(mesh.edgeStatistics().parts, 1u);
+    EXPECT_EQ(repairViolation(mesh), "");
+    const std::string out = mLog.out();
+    EXPECT_NE(out.find("loading scene ... done\n"), std::string::npos);
+    EXPECT_NE(out.find("node type: IndexedFaceSet\n"), std::string::npos);
+    EXPECT_NE(out.find("number of merged vertex pairs: 2\n"), std::string::npos);
+
+    std::ofstream(tempPath("broken.x3d")) << "<X3D><Scene><Shape></X3D>";
+    EXPECT_FALSE(mesh.importFile(tempPath("broken.x3d")));
+    EXPECT_TRUE(mesh.vertices.empty());
+    EXPECT_NE(mLog.out().find("loading scene ... failed\n"), std::string::npos);
+}
+
+TEST_F(MeshImport, RealX3DFilesListTheirNodes) {
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.readX3D(assimpModel("X3D/HelloX3dTrademark.x3d"))) << mesh.lastError();
+    EXPECT_NE(mLog.out().find("node type: Shape\n"), std::string::npos);
+    EXPECT_EQ(repairViolation(mesh), "");
+}
+
+TEST_F(MeshImport, TriangleNormalFollowsTheCornerOrder) {
+    VObject3D mesh;
+    addVertex(mesh, 0, 0, 0);
+    addVertex(mesh, 2, 0, 0);
+    addVertex(mesh, 0, 3, 0);
+    addTriangle(mesh, 0, 1, 2);
+    // (P0 - P1) x (P2 - P1): counter-clockwise seen from +z gives -z.
+    EXPECT_EQ(mesh.triangleNormal(0, 0), Vec3f(0, 0, -1));
+    std::swap(mesh.triangles[0].v[0], mesh.triangles[0].v[1]);
+    EXPECT_EQ(mesh.triangleNormal(0, 0), Vec3f(0, 0, 1));
+}
+
+TEST_F(MeshImport, AnimationDomain) {
+    VObject3D mesh;
+    addVertex(mesh, 0, 0, 0);
+    AnimationDomain still = mesh.animationDomain();
+    EXPECT_EQ(still.start, 0);
+    EXPECT_EQ(still.end, 0);
+    EXPECT_EQ(still.keyFrames, 1);
+    EXPECT_NE(mLog.out().find("set static object animation domain"), std::string::npos);
+
+    mesh.vertices.push_back(std::make_unique<VKeyFrameVertex>(
+        std::vector<VKeyFrameVertex::Key>{{{0, 0, 0}, 2}, {{1, 0, 0}, 3}, {{2, 0, 0}, 7}}));
+    mesh.vertices.push_back(std::make_unique<VKeyFrameVertex>(
+        std::vector<VKeyFrameVertex::Key>{{{0, 0, 0}, 1}, {{1, 0, 0}, 4}}));
+    AnimationDomain moving = mesh.animationDomain();
+    EXPECT_EQ(moving.start, 1);
+    EXPECT_EQ(moving.end, 7);
+    EXPECT_EQ(moving.keyFrames, 3);
+}

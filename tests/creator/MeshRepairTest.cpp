@@ -1,0 +1,169 @@
+#include "MeshTestSupport.h"
+#include "TestFiles.h"
+#include "VObject3D.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+// A closed cube: 8 corners, 12 triangles wound outward.
+void makeCube(VObject3D& mesh, float offset = 0) {
+    for (int i = 0; i < 8; ++i) addVertex(mesh, float(i & 1) + offset, float((i >> 1) & 1), float((i >> 2) & 1));
+    const uint32_t faces[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                                   {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+    const uint32_t base = uint32_t(mesh.vertices.size()) - 8;
+    for (const auto& f : faces) addTriangle(mesh, base + f[0], base + f[1], base + f[2]);
+}
+
+// An n x n grid of quads in the plane z = 0, two triangles each.
+void makeFlatGrid(VObject3D& mesh, uint32_t n) {
+    for (uint32_t y = 0; y <= n; ++y)
+        for (uint32_t x = 0; x <= n; ++x) addVertex(mesh, float(x), float(y), 0);
+    for (uint32_t y = 0; y < n; ++y)
+        for (uint32_t x = 0; x < n; ++x) {
+            uint32_t v = y * (n + 1) + x;
+            addTriangle(mesh, v, v + 1, v + n + 2);
+            addTriangle(mesh, v, v + n + 2, v + n + 1);
+        }
+}
+
+class MeshRepair : public ::testing::Test {
+  protected:
+    CapturedLog mLog;
+};
+} // namespace
+
+TEST_F(MeshRepair, MergeKeepsTheLowestIndexAndRenumbers) {
+    VObject3D mesh;
+    addVertex(mesh, 0, 0, 0); // 0
+    addVertex(mesh, 1, 0, 0); // 1
+    addVertex(mesh, 0, 0, 0); // 2 -> 0
+    addVertex(mesh, 0, 1, 0); // 3 -> 2
+    addVertex(mesh, 1, 0, 0); // 4 -> 1
+    addVertex(mesh, -0.0f, 0, 0); // 5 -> 0: minus zero is zero
+    addTriangle(mesh, 2, 4, 3);
+    addTriangle(mesh, 5, 3, 1);
+    mesh.mergeVertices(0);
+    EXPECT_NE(mLog.out().find("number of merged vertex pairs: 3\n"), std::string::npos);
+    ASSERT_EQ(mesh.vertices.size(), 3u);
+    EXPECT_EQ(mesh.vertices[2]->evaluate(0), Vec3f(0, 1, 0));
+    EXPECT_EQ(mesh.triangles[0].v[0], 0u);
+    EXPECT_EQ(mesh.triangles[0].v[1], 1u);
+    EXPECT_EQ(mesh.triangles[0].v[2], 2u);
+    EXPECT_EQ(mesh.triangles[1].v[0], 0u);
+    EXPECT_EQ(mesh.triangles[1].v[2], 1u);
+}
+
+TEST_F(MeshRepair, MergeOnAGridSnapsTowardsZero) {
+    VObject3D mesh;
+    addVertex(mesh, 1.0f, 2.0f, -0.5f);
+    addVertex(mesh, 1.2f, 2.1f, -0.7f); // the same cell of spacing 0.25, towards zero
+    addVertex(mesh, 1.3f, 2.0f, -0.5f); // the next cell in x
+    mesh.mergeVertices(0.25f);
+    ASSERT_EQ(mesh.vertices.size(), 2u);
+    EXPECT_EQ(mesh.vertices[0]->evaluate(0), Vec3f(1.0f, 2.0f, -0.5f)); // positions are not snapped
+    EXPECT_EQ(mesh.vertices[1]->evaluate(0), Vec3f(1.3f, 2.0f, -0.5f));
+}
+
+TEST_F(MeshRepair, DegenerateAndDoubledTriangles) {
+    VObject3D mesh;
+    for (int i = 0; i < 4; ++i) addVertex(mesh, float(i), float(i * i), 0);
+    addTriangle(mesh, 0, 1, 2);
+    addTriangle(mesh, 1, 1, 3); // degenerate
+    addTriangle(mesh, 2, 1, 0); // the first, turned round
+    addTriangle(mesh, 1, 2, 0); // the first, rotated
+    addTriangle(mesh, 1, 2, 3);
+    EXPECT_EQ(mesh.removeDegenerateTriangles(), 1u);
+    EXPECT_EQ(mesh.removeDoubledTriangles(), 2u);
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(mesh.triangles[0].v[0], 0u); // the first one stays as it was
+    EXPECT_EQ(mesh.triangles[0].v[1], 1u);
+    EXPECT_EQ(mesh.triangles[1].v[2], 3u);
+}
+
+TEST_F(MeshRepair, ManifoldSplitsEveryOverfullEdge) {
+    // Five triangles fanned around the edge 0-1, like pages of a book.
+    VObject3D mesh;
+    addVertex(mesh, 0, 0, 0);
+    addVertex(mesh, 0, 0, 1);
+    for (int i = 0; i < 5; ++i) {
+        addVertex(mesh, std::cos(i * 1.2f), std::sin(i * 1.2f), 0.5f);
+        addTriangle(mesh, 0, 1, 2 + i);
+    }
+    mesh.makeManifold();
+    EXPECT_EQ(repairViolation(mesh).find("more than two"), std::string::npos);
+    std::map<std::pair<uint32_t, uint32_t>, int> edges;
+    for (const VTriangle& t : mesh.triangles)
+        for (int k = 0; k < 3; ++k) EXPECT_LE(++edges[std::minmax(t.v[k], t.v[(k + 1) % 3])], 2);
+    // Copies keep the positions of what they copy.
+    for (const VTriangle& t : mesh.triangles) {
+        EXPECT_EQ(mesh.vertices[t.v[0]]->evaluate(0), Vec3f(0, 0, 0));
+        EXPECT_EQ(mesh.vertices[t.v[1]]->evaluate(0), Vec3f(0, 0, 1));
+    }
+    // Pages 3 and 4 share a copy of the spine, page 5 needs another.
+    EXPECT_EQ(mesh.vertices.size(), 7u + 4u);
+    EXPECT_NE(mLog.out().find("4 new vertices created to create manifold.\n"), std::string::npos);
+}
+
+TEST_F(MeshRepair, OrientationOfClosedShellsAndParts) {
+    VObject3D mesh;
+    makeCube(mesh);
+    makeCube(mesh, 5);
+    // Turn some triangles of both cubes round (never the first of a part).
+    for (uint32_t t : {3u, 5u, 6u, 14u, 20u, 23u}) std::swap(mesh.triangles[t].v[1], mesh.triangles[t].v[2]);
+    MeshEdgeStatistics stats = mesh.orientFaces();
+    EXPECT_EQ(stats.parts, 2u);
+    EXPECT_EQ(stats.swappedTriangles, 6u);
+    EXPECT_EQ(stats.borderEdges, 0u);
+    EXPECT_EQ(repairViolation(mesh), "");
+    // Outward again: every normal points away from its cube's centre. This
+    // mesh's normal is (P0 - P1) x (P2 - P1), so outward winding gives inward normals.
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        Vec3f centre = t < 12 ? Vec3f(0.5f, 0.5f, 0.5f) : Vec3f(5.5f, 0.5f, 0.5f);
+        Vec3f corner = mesh.vertices[mesh.triangles[t].v[0]]->evaluate(0);
+        EXPECT_LT(dot(mesh.triangleNormal(t, 0), corner - centre), 0) << t;
+    }
+}
+
+TEST_F(MeshRepair, OrientationOfAFlatMesh) {
+    // Coplanar neighbours: only the order of the corners can tell.
+    VObject3D mesh;
+    makeFlatGrid(mesh, 12);
+    std::mt19937 rng(4);
+    uint32_t turned = 0;
+    for (uint32_t t = 1; t < mesh.triangles.size(); ++t)
+        if (rng() % 3 == 0) {
+            std::swap(mesh.triangles[t].v[0], mesh.triangles[t].v[2]);
+            ++turned;
+        }
+    MeshEdgeStatistics stats = mesh.orientFaces();
+    EXPECT_EQ(stats.swappedTriangles, turned);
+    EXPECT_EQ(stats.parts, 1u);
+    EXPECT_EQ(stats.borderEdges, 48u);
+    EXPECT_EQ(repairViolation(mesh), "");
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) EXPECT_EQ(mesh.triangleNormal(t, 0), Vec3f(0, 0, -1)) << t;
+}
+
+TEST_F(MeshRepair, FullSequenceOnAMessyMesh) {
+    // Two copies of a grid's corners, doubled and degenerate triangles, and
+    // an overfull edge.
+    VObject3D mesh;
+    makeFlatGrid(mesh, 3);
+    const uint32_t n = uint32_t(mesh.vertices.size());
+    for (uint32_t i = 0; i < n; ++i) mesh.vertices.push_back(mesh.vertices[i]->clone());
+    const size_t grid = mesh.triangles.size();
+    for (size_t t = 0; t < grid; t += 2) {
+        const VTriangle copy = mesh.triangles[t];
+        addTriangle(mesh, copy.v[2] + n, copy.v[1] + n, copy.v[0] + n);
+    }
+    addTriangle(mesh, 0, 0, 5);
+    addVertex(mesh, 0.5f, 0.5f, 1);
+    addVertex(mesh, 0.5f, 0.5f, -1);
+    addTriangle(mesh, 0, 5, uint32_t(mesh.vertices.size()) - 2);
+    addTriangle(mesh, 5, 0, uint32_t(mesh.vertices.size()) - 1);
+    mesh.repair();
+    EXPECT_EQ(repairViolation(mesh), "");
+    EXPECT_EQ(mesh.triangles.size(), grid + 2);
+    EXPECT_EQ(mesh.edgeStatistics().overfullEdges, 0u);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// Checks and small builders shared by the mesh import tests.
+
+#include "VObject3D.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+inline std::string dragonPath(const std::string& name) { return std::string(MORVA_DRAGON_DIR) + "/" + name; }
+inline std::string assimpModel(const std::string& name) { return std::string(MORVA_ASSIMP_MODELS_DIR) + "/" + name; }
+
+inline void addVertex(VObject3D& mesh, float x, float y, float z) {
+    mesh.vertices.push_back(std::make_unique<VStaticVertex>(Vec3f(x, y, z)));
+}
+
+inline void addTriangle(VObject3D& mesh, uint32_t a, uint32_t b, uint32_t c) {
+    VTriangle t;
+    t.v[0] = a;
+    t.v[1] = b;
+    t.v[2] = c;
+    mesh.triangles.push_back(t);
+}
+
+// Corner sets of the triangles, orientation and rotation ignored.
+inline std::multiset<std::array<uint32_t, 3>> cornerSets(const VObject3D& mesh) {
+    std::multiset<std::array<uint32_t, 3>> sets;
+    for (const VTriangle& t : mesh.triangles) {
+        std::array<uint32_t, 3> k = {t.v[0], t.v[1], t.v[2]};
+        std::sort(k.begin(), k.end());
+        sets.insert(k);
+    }
+    return sets;
+}
+
+// Directed edge -> how many triangles run along it that way.
+inline std::map<std::pair<uint32_t, uint32_t>, int> directedEdges(const VObject3D& mesh) {
+    std::map<std::pair<uint32_t, uint32_t>, int> edges;
+    for (const VTriangle& t : mesh.triangles)
+        for (int k = 0; k < 3; ++k) ++edges[{t.v[k], t.v[(k + 1) % 3]}];
+    return edges;
+}
+
+// Directed edges that two triangles run along the same way: neighbours that
+// disagree in orientation.
+inline size_t disagreeingEdges(const VObject3D& mesh) {
+    size_t count = 0;
+    for (const auto& [edge, uses] : directedEdges(mesh)) count += uses > 1;
+    return count;
+}
+
+// What repair promises: indices in range, no degenerate or doubled triangle,
+// at most two triangles per edge, and, for an orientable surface, neighbours
+// that agree in orientation (no directed edge used twice).
+inline std::string repairViolation(const VObject3D& mesh, bool orientable = true) {
+    for (const VTriangle& t : mesh.triangles) {
+        for (uint32_t c : t.v)
+            if (c >= mesh.vertices.size()) return "index out of range";
+        if (t.v[0] == t.v[1] || t.v[1] == t.v[2] || t.v[0] == t.v[2]) return "degenerate triangle";
+    }
+    const std::multiset<std::array<uint32_t, 3>> corners = cornerSets(mesh);
+    if (corners.size() != std::set<std::array<uint32_t, 3>>(corners.begin(), corners.end()).size())
+        return "doubled triangle";
+    std::map<std::pair<uint32_t, uint32_t>, int> undirected;
+    for (const auto& [edge, count] : directedEdges(mesh)) {
+        if (count > 1 && orientable) return "two neighbours run along an edge the same way";
+        undirected[std::minmax(edge.first, edge.second)] += count;
+    }
+    for (const auto& [edge, count] : undirected)
+        if (count > 2) return "edge with more than two triangles";
+    return "";
+}
