@@ -444,6 +444,11 @@ bool VObject3D::readPly(const std::string& fileName) {
         return failRead("Can't open plyfile " + fileName);
     }
     logOut() << "Reading " << fileName << "...\n";
+    return readPlyData(std::move(bytes));
+}
+
+bool VObject3D::readPlyData(std::vector<uint8_t> bytes) {
+    mLastError.clear();
     clear();
     const size_t size = bytes.size();
     PlyReader reader(*this, std::move(bytes));

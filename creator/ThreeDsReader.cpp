@@ -190,6 +190,11 @@ bool VObject3D::read3ds(const std::string& fileName) {
         logErr() << "Can't open 3ds file " << fileName << "\n";
         return failRead("Can't open 3ds file " + fileName);
     }
+    return read3dsData(bytes);
+}
+
+bool VObject3D::read3dsData(const std::vector<uint8_t>& bytes) {
+    mLastError.clear();
     clear();
     ThreeDsReader reader(*this, bytes);
     std::string error;

@@ -51,6 +51,9 @@ class VObject3D {
     bool readPly(const std::string& fileName);
     bool read3ds(const std::string& fileName);
     bool readX3D(const std::string& fileName);
+    // The same readers over bytes already in memory.
+    bool readPlyData(std::vector<uint8_t> bytes);
+    bool read3dsData(const std::vector<uint8_t>& bytes);
 
     // --- Repair (each prints its statistics) ---------------------------------
 
