@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace {
 uint64_t edgeKey(uint32_t a, uint32_t b) {
@@ -41,6 +41,59 @@ PositionKey positionKey(const Vec3f& p) {
     return k;
 }
 
+// Two triangle slots per edge in one flat open-addressing table: a node-based
+// map would make an allocation for each of a large mesh's million edges.
+class EdgeSlotTable {
+  public:
+    static constexpr uint32_t kFree = UINT32_MAX;
+    struct Slots {
+        uint32_t first = kFree, second = kFree;
+        bool full() const { return second != kFree; }
+    };
+
+    explicit EdgeSlotTable(size_t expectedEdges) { rehash(std::bit_ceil(std::max<size_t>(16, expectedEdges * 2))); }
+
+    const Slots* find(uint64_t key) const {
+        for (size_t i = hash(key);; i = (i + 1) & mMask) {
+            if (mKeys[i] == key) return &mSlots[i];
+            if (mKeys[i] == kEmpty) return nullptr;
+        }
+    }
+
+    Slots& operator[](uint64_t key) {
+        if (2 * (mCount + 1) > mKeys.size()) rehash(mKeys.size() * 2);
+        size_t i = hash(key);
+        while (mKeys[i] != key && mKeys[i] != kEmpty) i = (i + 1) & mMask;
+        if (mKeys[i] == kEmpty) {
+            mKeys[i] = key;
+            ++mCount;
+        }
+        return mSlots[i];
+    }
+
+  private:
+    // An edge joins two different vertices, so both halves equal never occurs.
+    static constexpr uint64_t kEmpty = UINT64_MAX;
+
+    size_t hash(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mMask; }
+
+    void rehash(size_t capacity) {
+        std::vector<uint64_t> keys(capacity, kEmpty);
+        std::vector<Slots> slots(capacity);
+        std::swap(keys, mKeys);
+        std::swap(slots, mSlots);
+        mMask = capacity - 1;
+        mCount = 0;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] != kEmpty) (*this)[keys[i]] = slots[i];
+    }
+
+    std::vector<uint64_t> mKeys;
+    std::vector<Slots> mSlots;
+    size_t mMask = 0;
+    size_t mCount = 0;
+};
+
 float snapToGrid(float c, float spacing) { return spacing != 0 ? c - std::fmod(c, spacing) : c; }
 
 // Corner key of a triangle independent of orientation and rotation.
@@ -50,12 +103,6 @@ std::array<uint32_t, 3> sortedCorners(const VTriangle& t) {
     return k;
 }
 
-struct CornerSetHash {
-    size_t operator()(const std::array<uint32_t, 3>& k) const {
-        uint64_t h = (uint64_t(k[0]) << 32 | k[1]) * 0x9E3779B97F4A7C15ull;
-        return size_t(h ^ (h >> 29) ^ (uint64_t(k[2]) * 0xBF58476D1CE4E5B9ull));
-    }
-};
 } // namespace
 
 void VObject3D::repair() {
@@ -110,29 +157,33 @@ uint32_t VObject3D::removeDegenerateTriangles() {
 }
 
 uint32_t VObject3D::removeDoubledTriangles() {
-    std::unordered_set<std::array<uint32_t, 3>, CornerSetHash> seen;
-    seen.reserve(triangles.size());
-    const size_t before = triangles.size();
-    std::erase_if(triangles, [&seen](const VTriangle& t) { return !seen.insert(sortedCorners(t)).second; });
-    return uint32_t(before - triangles.size());
+    // Sorting (corner set, index) pairs puts doubles side by side, the
+    // earliest first: it stays, the others go.
+    std::vector<std::pair<std::array<uint32_t, 3>, uint32_t>> keyed(triangles.size());
+    for (uint32_t t = 0; t < triangles.size(); ++t) keyed[t] = {sortedCorners(triangles[t]), t};
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<bool> doubled(triangles.size(), false);
+    for (size_t i = 1; i < keyed.size(); ++i)
+        if (keyed[i].first == keyed[i - 1].first) doubled[keyed[i].second] = true;
+    uint32_t kept = 0;
+    for (uint32_t t = 0; t < triangles.size(); ++t)
+        if (!doubled[t]) triangles[kept++] = triangles[t];
+    const uint32_t removed = uint32_t(triangles.size()) - kept;
+    triangles.resize(kept);
+    return removed;
 }
 
 void VObject3D::makeManifold() {
-    constexpr uint32_t kFree = UINT32_MAX;
-    struct EdgeSlots {
-        uint32_t first = kFree, second = kFree;
-        bool full() const { return second != kFree; }
-    };
-    std::unordered_map<uint64_t, EdgeSlots> edges;
-    edges.reserve(triangles.size() * 2);
+    constexpr uint32_t kFree = EdgeSlotTable::kFree;
+    EdgeSlotTable edges(triangles.size() * 3 / 2);
     // copies[v]: the clones made of original vertex v, oldest first.
     std::unordered_map<uint32_t, std::vector<uint32_t>> copies;
     std::vector<uint32_t> origin; // origin[i - originalCount] for clones
     const uint32_t originalCount = uint32_t(vertices.size());
     auto originOf = [&](uint32_t v) { return v < originalCount ? v : origin[v - originalCount]; };
     auto isFull = [&](uint32_t a, uint32_t b) {
-        auto it = edges.find(edgeKey(a, b));
-        return it != edges.end() && it->second.full();
+        const EdgeSlotTable::Slots* slots = edges.find(edgeKey(a, b));
+        return slots && slots->full();
     };
     auto cloneOf = [&](uint32_t v) {
         uint32_t root = originOf(v);
@@ -179,7 +230,7 @@ void VObject3D::makeManifold() {
             }
         }
         for (int k = 0; k < 3; ++k) {
-            EdgeSlots& e = edges[edgeKey(c[k], c[(k + 1) % 3])];
+            EdgeSlotTable::Slots& e = edges[edgeKey(c[k], c[(k + 1) % 3])];
             if (e.first == kFree)
                 e.first = t;
             else {
