@@ -107,3 +107,30 @@ TEST(MorvaTool, InfoRefusesMissingAndDamagedFiles) {
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.err.find("not a hierarchy file"), std::string::npos) << wrong.err;
 }
+
+TEST(MorvaTool, ImportSummarisesTheRepairedMesh) {
+    ToolRun r = runMorva("import /usr/share/assimp/models/3DS/cubes_with_alpha.3DS");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(r.out.find("check polygon normals"), r.out.find("\nvertices: "));
+    // Five closed cubes, their corners shared per cube.
+    EXPECT_EQ(summaryValue(r.out, "vertices"), "40");
+    EXPECT_EQ(summaryValue(r.out, "triangles"), "60");
+    EXPECT_EQ(summaryValue(r.out, "parts"), "5");
+    EXPECT_EQ(summaryValue(r.out, "border edges"), "0");
+
+    ToolRun open = runMorva("import /usr/share/assimp/models/PLY/float-color.ply");
+    ASSERT_EQ(open.status, 0) << open.err;
+    EXPECT_EQ(summaryValue(open.out, "border edges"), "3"); // a lone triangle
+}
+
+TEST(MorvaTool, ImportRefusesWhatItCannotRead) {
+    ToolRun refused = runMorva("import /usr/share/assimp/models/PLY/issue623.ply");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("morva: cannot import"), std::string::npos);
+    EXPECT_NE(refused.err.find("Unsupported vertex property"), std::string::npos);
+    EXPECT_EQ(refused.out.find("vertices: "), std::string::npos);
+
+    ToolRun wrl = runMorva("import /usr/share/assimp/models/WRL/Wuson.wrl");
+    EXPECT_EQ(wrl.status, 1);
+    EXPECT_NE(wrl.err.find("unsupported file type .wrl"), std::string::npos);
+}
