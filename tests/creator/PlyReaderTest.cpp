@@ -197,8 +197,10 @@ TEST_F(PlyReader, BrokenStripIsRefused) {
     PlyFile strips("ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
                    "property float z\nelement tristrips 1\nproperty list int int vertex_indices\nend_header\n");
     for (int i = 0; i < 9; ++i) strips.le(float(i));
-    strips.le(int32_t(6));
-    for (int32_t i : {0, 1, 2, -1, 0, -1}) strips.le(i);
+    // The second strip holds a single index: the third index after the
+    // separator finds the separator behind it.
+    strips.le(int32_t(8));
+    for (int32_t i : {0, 1, 2, -1, 0, -1, 1, 2}) strips.le(i);
     expectRefused(strips.write("broken-strip.ply"), "tstripdata[t] != -1 && tstripdata[t-1] != -1 && tstripdata[t-2] != -1");
 }
 
