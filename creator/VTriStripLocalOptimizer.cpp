@@ -26,6 +26,7 @@ using Strip = VTriStripLocalOptimizer::Strip;
 constexpr uint32_t NO_NODE = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t NO_EDGE = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t NO_PARENT = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t CHANGE_RADIUS = 4;
 
 struct DualGraphEdge {
     enum State : uint8_t { NON_STRIP, STRIP };
@@ -39,7 +40,8 @@ struct DualGraphEdge {
 struct DualGraphNode {
     uint32_t edges[3] = {NO_EDGE, NO_EDGE, NO_EDGE}; // edges[k]: side (corner k, corner k + 1 mod 3)
     uint32_t strip = 0;
-    uint8_t stripEdges = 0; // how many of the edges are STRIP
+    uint32_t changedPass = 0; // last pass that flipped an edge near the node
+    uint8_t stripEdges = 0;   // how many of the edges are STRIP
 
     // A strip end: a strip of one triangle, or the first or last of a longer one.
     bool isLeaf() const { return stripEdges < 2; }
@@ -131,6 +133,7 @@ class StripSearch {
     uint32_t nodeIndex(const DualGraphNode* node) const { return uint32_t(node - mNodes.data()); }
     uint32_t nextStamp(std::vector<uint32_t>& marks, uint32_t& stamp);
 
+    bool mayFindTunnel(uint32_t start) const;
     bool searchTunnel(uint32_t start, uint32_t bound);
     bool isTunnelEnd(uint32_t node, uint32_t startStrip, uint32_t parent, uint32_t visit) const;
     bool applyTunnel();
@@ -140,6 +143,7 @@ class StripSearch {
     void joinNeighbourStrips();
     bool renumberTouchedStrips();
     bool walkOneWay(uint32_t node, uint32_t edge, uint32_t stamp);
+    void markChangedNeighbourhood();
 
     bool canCutAt(uint32_t node, uint32_t edge) const;
     uint32_t otherStripEdge(uint32_t node, uint32_t edge) const;
@@ -165,6 +169,8 @@ class StripSearch {
     std::vector<uint32_t> mTouchedStrips;
     std::vector<uint32_t> mWalkNodes;
     std::vector<uint32_t> mWalkEnds; // end of each walked strip in mWalkNodes
+    uint32_t mPass = 0;
+    std::vector<uint32_t> mChanged; // nodes whose surroundings a tunnel changed
 };
 
 void StripSearch::buildDualGraph() {
@@ -210,10 +216,10 @@ void StripSearch::buildDualGraph() {
 void StripSearch::optimize(uint32_t bound) {
     uint32_t remaining = mTriangles;
     bool joined = true;
-    while (joined && remaining > 1) {
+    for (mPass = 1; joined && remaining > 1; ++mPass) {
         joined = false;
         for (uint32_t s = 0; s < mTriangles && remaining > 1; ++s) {
-            if (!mNodes[s].isLeaf()) continue;
+            if (!mNodes[s].isLeaf() || !mayFindTunnel(s)) continue;
             if (searchTunnel(s, bound)) {
                 --remaining;
                 joined = true;
@@ -228,6 +234,14 @@ uint32_t StripSearch::nextStamp(std::vector<uint32_t>& marks, uint32_t& stamp) {
         stamp = 1;
     }
     return stamp;
+}
+
+// The search bound of a start node is zero when its last search failed and
+// no tunnel has changed its surroundings since; the later passes, which join
+// few strips, then cost little more than a scan of the nodes. Pass 2 searches
+// from every end, so changes need recording only from pass 2 on.
+bool StripSearch::mayFindTunnel(uint32_t start) const {
+    return mPass <= 2 || mNodes[start].changedPass + 1 >= mPass;
 }
 
 // Breadth-first over paths from start that alternate NON_STRIP and STRIP
@@ -288,15 +302,15 @@ bool StripSearch::applyTunnel() {
         flipPathEdges();
         return false;
     }
+    mChanged.assign(mPathNodes.begin(), mPathNodes.end());
     if (mPathEdges.size() == 1) {
         // Joining the ends of two different strips cannot close a cycle.
         joinNeighbourStrips();
-        return true;
-    }
-    if (!renumberTouchedStrips()) {
+    } else if (!renumberTouchedStrips()) {
         flipPathEdges();
         return false;
     }
+    markChangedNeighbourhood();
     return true;
 }
 
@@ -387,12 +401,41 @@ bool StripSearch::renumberTouchedStrips() {
     uint32_t begin = 0;
     for (size_t i = 0; i < mWalkEnds.size(); ++i) {
         const uint32_t id = mTouchedStrips[i];
-        for (uint32_t k = begin; k < mWalkEnds[i]; ++k) mNodes[mWalkNodes[k]].strip = id;
+        for (uint32_t k = begin; k < mWalkEnds[i]; ++k) {
+            mNodes[mWalkNodes[k]].strip = id;
+            // A far end now belongs to another strip: new tunnels may end there.
+            if (mNodes[mWalkNodes[k]].isLeaf()) mChanged.push_back(mWalkNodes[k]);
+        }
         mStripSize[id] = mWalkEnds[i] - begin;
         begin = mWalkEnds[i];
     }
     mStripSize[mTouchedStrips.back()] = 0;
     return true;
+}
+
+// Marks the changed nodes and every node within CHANGE_RADIUS dual-graph
+// edges of them. A tunnel from a start farther away than that would be longer
+// than the tunnels the pruned search finds in practice.
+void StripSearch::markChangedNeighbourhood() {
+    if (mPass < 2) return;
+    const uint32_t stamp = nextStamp(mVisitMarks, mVisitStamp);
+    std::vector<uint32_t>& marked = mChanged;
+    size_t layerBegin = 0, layerEnd = 0;
+    for (uint32_t node : marked) mVisitMarks[node] = stamp;
+    for (uint32_t radius = 0; radius <= CHANGE_RADIUS; ++radius) {
+        layerBegin = layerEnd;
+        layerEnd = marked.size();
+        for (size_t i = layerBegin; i < layerEnd; ++i) {
+            mNodes[marked[i]].changedPass = mPass;
+            if (radius == CHANGE_RADIUS) continue;
+            for (uint32_t e : mNodes[marked[i]].edges) {
+                const uint32_t next = e == NO_EDGE ? NO_NODE : mEdges[e].other(marked[i]);
+                if (next == NO_NODE || mVisitMarks[next] == stamp) continue;
+                mVisitMarks[next] = stamp;
+                marked.push_back(next);
+            }
+        }
+    }
 }
 
 // Follows STRIP edges from node, leaving over edge, to a strip end; false
