@@ -47,7 +47,8 @@ Mesh readDragon() {
     VObject3D object;
     const std::string path = std::string(MORVA_DRAGON_DIR) + "/dragon_vrip.ply";
     if (object.readPly(path)) {
-        for (const VTriangle& t : object.triangles) mesh.indices.insert(mesh.indices.end(), t.v, t.v + 3);
+        for (const VTriangle& t : object.triangles)
+            mesh.indices.insert(mesh.indices.end(), t.v, t.v + 3);
         mesh.vertexCount = object.vertices.size();
     } else {
         mesh.error = "cannot read " + path + " (run scripts/setup.sh): " + object.lastError();
@@ -79,7 +80,9 @@ const Mesh& input(int which) {
     return which == DRAGON ? dragon : grid;
 }
 
-void nameInput(benchmark::State& state) { state.SetLabel(state.range(0) == DRAGON ? "dragon" : "grid 670x670"); }
+void nameInput(benchmark::State& state) {
+    state.SetLabel(state.range(0) == DRAGON ? "dragon" : "grid 670x670");
+}
 
 void BM_OptimizeStrips(benchmark::State& state) {
     const Mesh& mesh = input(int(state.range(0)));
@@ -90,7 +93,8 @@ void BM_OptimizeStrips(benchmark::State& state) {
     const int flag = int(state.range(1));
     size_t strips = 0, indices = 0;
     for (auto _ : state) {
-        std::vector<VTriStripLocalOptimizer::Strip> result = VTriStripLocalOptimizer().optimizeStrips(mesh.indices, flag);
+        std::vector<VTriStripLocalOptimizer::Strip> result =
+            VTriStripLocalOptimizer().optimizeStrips(mesh.indices, flag);
         // Counting and freeing the strips is the caller's business.
         state.PauseTiming();
         if (VTriStripLocalOptimizer::countTriangles(result) != mesh.indices.size() / 3) {
@@ -127,7 +131,8 @@ void BM_MeshoptStripify(benchmark::State& state) {
     }
     std::vector<unsigned> triangles(mesh.indices.begin(), mesh.indices.end());
     if (state.range(1))
-        meshopt_optimizeVertexCache(triangles.data(), mesh.indices.data(), mesh.indices.size(), mesh.vertexCount);
+        meshopt_optimizeVertexCache(triangles.data(), mesh.indices.data(), mesh.indices.size(),
+                                    mesh.vertexCount);
     std::vector<unsigned> out(meshopt_stripifyBound(triangles.size()));
     size_t count = 0;
     for (auto _ : state) {
@@ -167,13 +172,19 @@ void BM_OptimizeStripsSmallPatches(benchmark::State& state) {
     size_t strips = 0;
     for (auto _ : state) {
         strips = 0;
-        for (const auto& patch : patches) strips += optimizer.optimizeStrips(patch).size();
+        for (const auto& patch : patches)
+            strips += optimizer.optimizeStrips(patch).size();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * blocks);
     state.counters["triangles_per_call"] = double(patchIndices / 3);
     state.counters["strips_per_call"] = double(strips) / blocks;
 }
-BENCHMARK(BM_OptimizeStripsSmallPatches)->ArgName("quads")->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OptimizeStripsSmallPatches)
+    ->ArgName("quads")
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Unit(benchmark::kMicrosecond);
 } // namespace
 
 BENCHMARK_MAIN();

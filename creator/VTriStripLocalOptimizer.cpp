@@ -51,9 +51,9 @@ struct DualGraphNode {
 // follows the parents; keeping only the parent makes a queue entry small.
 struct SearchNode {
     const DualGraphNode* edgeNode = nullptr;
-    uint32_t depth = 0;              // edges from the start
-    uint32_t parent = NO_PARENT;     // queue index of the previous step
-    uint32_t edge = NO_EDGE;         // edge taken from the parent
+    uint32_t depth = 0;          // edges from the start
+    uint32_t parent = NO_PARENT; // queue index of the previous step
+    uint32_t edge = NO_EDGE;     // edge taken from the parent
 };
 
 struct StripCount {
@@ -84,9 +84,11 @@ class EdgeMap {
 
     explicit EdgeMap(size_t maxEntries) {
         size_t capacity = 16;
-        while (capacity < maxEntries + maxEntries / 3) capacity *= 2;
+        while (capacity < maxEntries + maxEntries / 3)
+            capacity *= 2;
         mShift = 64;
-        for (size_t c = capacity; c > 1; c /= 2) --mShift;
+        for (size_t c = capacity; c > 1; c /= 2)
+            --mShift;
         mSlots.assign(capacity, EMPTY);
         mEntries.reserve(maxEntries / 2 + 16); // closed meshes have 1.5 edges per triangle
     }
@@ -196,7 +198,8 @@ void StripSearch::buildDualGraph() {
         }
     }
     mEdges.reserve(edgeMap.entries().size());
-    for (const EdgeMap::Entry& entry : edgeMap.entries()) mEdges.push_back(entry.second);
+    for (const EdgeMap::Entry& entry : edgeMap.entries())
+        mEdges.push_back(entry.second);
 #ifndef NDEBUG
     // Two triangles on the same corners share all sides; the strip writer
     // could not tell them apart.
@@ -421,7 +424,8 @@ void StripSearch::markChangedNeighbourhood() {
     const uint32_t stamp = nextStamp(mVisitMarks, mVisitStamp);
     std::vector<uint32_t>& marked = mChanged;
     size_t layerBegin = 0, layerEnd = 0;
-    for (uint32_t node : marked) mVisitMarks[node] = stamp;
+    for (uint32_t node : marked)
+        mVisitMarks[node] = stamp;
     for (uint32_t radius = 0; radius <= CHANGE_RADIUS; ++radius) {
         layerBegin = layerEnd;
         layerEnd = marked.size();
@@ -489,7 +493,8 @@ std::vector<Strip> StripSearch::extractStrips() const {
     }
     std::vector<Strip> strips;
     strips.reserve(order.size());
-    for (uint32_t id : order) strips.push_back(extractStrip(counts[id]));
+    for (uint32_t id : order)
+        strips.push_back(extractStrip(counts[id]));
     return strips;
 }
 
@@ -500,7 +505,8 @@ Strip StripSearch::extractStrip(const StripCount& count) const {
     const uint32_t first = count.start;
     const uint32_t firstEdge = otherStripEdge(first, NO_EDGE);
     if (firstEdge == NO_EDGE) {
-        for (uint32_t k = 0; k < 3; ++k) strip.push_back(corner(first, k));
+        for (uint32_t k = 0; k < 3; ++k)
+            strip.push_back(corner(first, k));
         return strip;
     }
     uint32_t node = mEdges[firstEdge].other(first);
@@ -521,9 +527,11 @@ Strip StripSearch::extractStrip(const StripCount& count) const {
 // corner where the second triangle turns towards the third must come last,
 // so that the next triangle's side is the strip's last two indices. A strip
 // of two keeps the first triangle's winding.
-void StripSearch::appendFirstTriangle(Strip& strip, uint32_t first, uint32_t firstEdge, uint32_t second) const {
+void StripSearch::appendFirstTriangle(Strip& strip, uint32_t first, uint32_t firstEdge,
+                                      uint32_t second) const {
     uint32_t k = 0;
-    while (mNodes[first].edges[k] != firstEdge) ++k;
+    while (mNodes[first].edges[k] != firstEdge)
+        ++k;
     const uint32_t lone = corner(first, (k + 2) % 3);
     uint32_t a = corner(first, k), b = corner(first, (k + 1) % 3);
     if (!mNodes[second].isLeaf() && pivot(second) == a) std::swap(a, b);
@@ -560,12 +568,14 @@ std::vector<Strip> VTriStripLocalOptimizer::optimizeStrips(std::span<const uint3
 
 size_t VTriStripLocalOptimizer::countIndices(const std::vector<Strip>& strips) {
     size_t count = 0;
-    for (const Strip& strip : strips) count += strip.size();
+    for (const Strip& strip : strips)
+        count += strip.size();
     return count;
 }
 
 size_t VTriStripLocalOptimizer::countTriangles(const std::vector<Strip>& strips) {
     size_t count = 0;
-    for (const Strip& strip : strips) count += strip.size() - 2;
+    for (const Strip& strip : strips)
+        count += strip.size() - 2;
     return count;
 }
