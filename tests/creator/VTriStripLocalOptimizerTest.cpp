@@ -2,6 +2,7 @@
 
 #include "SphereHierarchy.h"
 #include "VLODObject3D.h"
+#include "VObject3D.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,8 @@ bool sameWinding(const Key& abc, const Key& xyz) {
 // and every input triangle must come out exactly once.
 void expectExactCover(const std::vector<uint32_t>& input, const Strips& strips) {
     std::map<Key, int> left;
-    for (size_t i = 0; i < input.size(); i += 3) ++left[sortedKey(input[i], input[i + 1], input[i + 2])];
+    for (size_t i = 0; i < input.size(); i += 3)
+        ++left[sortedKey(input[i], input[i + 1], input[i + 2])];
     size_t decoded = 0;
     for (size_t s = 0; s < strips.size(); ++s) {
         const auto& strip = strips[s];
@@ -146,7 +148,8 @@ TEST(VTriStripLocalOptimizerTest, TrianglesWithoutSharedSidesStayApart) {
 //     5---6
 TEST(VTriStripLocalOptimizerTest, ClosedFanIsNeitherCyclicNorTurnedAboutItsCentre) {
     std::vector<uint32_t> tris;
-    for (uint32_t i = 1; i <= 6; ++i) tris.insert(tris.end(), {0, i, i % 6 + 1});
+    for (uint32_t i = 1; i <= 6; ++i)
+        tris.insert(tris.end(), {0, i, i % 6 + 1});
     const Strips strips = optimize(tris);
     expectExactCover(tris, strips);
     // A sequential strip holds at most three triangles of a fan in a row, and
@@ -161,7 +164,8 @@ TEST(VTriStripLocalOptimizerTest, ClosedFanIsNeitherCyclicNorTurnedAboutItsCentr
 std::vector<uint32_t> makeBand(uint32_t k, uint32_t first) {
     std::vector<uint32_t> tris;
     for (uint32_t i = 0; i < k; ++i) {
-        const uint32_t t0 = first + i, t1 = first + (i + 1) % k, b0 = first + k + i, b1 = first + k + (i + 1) % k;
+        const uint32_t t0 = first + i, t1 = first + (i + 1) % k, b0 = first + k + i,
+                       b1 = first + k + (i + 1) % k;
         tris.insert(tris.end(), {b0, b1, t0, t0, b1, t1});
     }
     return tris;
@@ -185,9 +189,11 @@ TEST(VTriStripLocalOptimizerTest, GridsAreCoveredExactlyByFewStrips) {
     struct Size {
         uint32_t w, h;
     };
-    for (const Size size : {Size{1, 1}, Size{1, 9}, Size{9, 1}, Size{2, 3}, Size{5, 7}, Size{16, 16}, Size{40, 25}}) {
+    for (const Size size :
+         {Size{1, 1}, Size{1, 9}, Size{9, 1}, Size{2, 3}, Size{5, 7}, Size{16, 16}, Size{40, 25}}) {
         for (bool checkered : {false, true}) {
-            SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + (checkered ? " checkered" : ""));
+            SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) +
+                         (checkered ? " checkered" : ""));
             const std::vector<uint32_t> tris = makeGrid(size.w, size.h, checkered);
             const Strips strips = optimize(tris);
             expectExactCover(tris, strips);
@@ -262,12 +268,30 @@ TEST(VTriStripLocalOptimizerTest, NeighbourJoinsAloneAreExact) {
     }
 }
 
+// A scanned mesh: irregular valences, holes and parts the grids and spheres
+// lack. Its orientation is not consistent everywhere, so winding is not checked.
+TEST(VTriStripLocalOptimizerTest, ScannedDragonIsCoveredExactly) {
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.readPly(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res3.ply")) << mesh.lastError();
+    std::vector<uint32_t> tris;
+    for (const VTriangle& t : mesh.triangles)
+        tris.insert(tris.end(), t.v, t.v + 3);
+    const Strips strips = optimize(tris);
+    expectExactCover(tris, strips);
+    EXPECT_LE(strips.size() * 4, tris.size() / 3);
+    // Tunnels find joins that neighbouring ends alone do not.
+    const Strips neighbourJoins = optimize(tris, 0);
+    expectExactCover(tris, neighbourJoins);
+    EXPECT_LT(strips.size(), neighbourJoins.size());
+}
+
 // The strips depend only on the triangles, not on the vertex numbers'
 // magnitude or on earlier calls.
 TEST(VTriStripLocalOptimizerTest, CallsAreIndependentAndIndicesMayBeSparse) {
     const std::vector<uint32_t> grid = makeGrid(12, 9, true);
     std::vector<uint32_t> sparse = grid;
-    for (uint32_t& v : sparse) v = 4000000000u - 7 * v;
+    for (uint32_t& v : sparse)
+        v = 4000000000u - 7 * v;
     const VTriStripLocalOptimizer optimizer;
     const Strips first = optimizer.optimizeStrips(grid);
     expectExactCover(makeSphere(2), optimizer.optimizeStrips(makeSphere(2)));
@@ -277,7 +301,8 @@ TEST(VTriStripLocalOptimizerTest, CallsAreIndependentAndIndicesMayBeSparse) {
     expectExactCover(sparse, sparseStrips);
     ASSERT_EQ(sparseStrips.size(), first.size());
     for (size_t s = 0; s < first.size(); ++s)
-        for (size_t i = 0; i < first[s].size(); ++i) EXPECT_EQ(sparseStrips[s][i], 4000000000u - 7 * first[s][i]);
+        for (size_t i = 0; i < first[s].size(); ++i)
+            EXPECT_EQ(sparseStrips[s][i], 4000000000u - 7 * first[s][i]);
 }
 
 TEST(VTriStripLocalOptimizerDeathTest, SideOfThreeTrianglesIsRefused) {
