@@ -108,7 +108,6 @@ class PlyReader {
     PlyFormat mFormat = PlyFormat::Ascii;
     uint32_t mVertexCount = 0, mFaceCount = 0;
     bool mDoublePosition[3] = {false, false, false};
-    std::vector<PlyScalar> mExtraProperties;
     uint32_t mExtraBytes = 0;
     std::optional<FaceList> mFaces;
     bool mStrips = false;
@@ -152,11 +151,15 @@ bool PlyReader::readHeader(std::string& error) {
         mFormat = PlyFormat::BinaryLittleEndian;
 
     // Comments come before the vertex element; some writers leave out the
-    // keyword and put bare text there, so anything but an element is skipped.
+    // keyword and put bare text there, so every line that does not start with
+    // a header keyword is skipped too.
+    auto isKeywordLine = [](std::string_view l) {
+        return startsWithNoCase(l, "element") || startsWithNoCase(l, "property") || startsWithNoCase(l, "end_header") ||
+               startsWithNoCase(l, "format");
+    };
     do {
         if (!nextLine(line)) return fail(error, "unexpected end of file in the header");
-    } while (startsWithNoCase(line, "obj_info") || startsWithNoCase(line, "comment") ||
-             !startsWithNoCase(line, "element"));
+    } while (!isKeywordLine(line));
     logOut() << "Endian: " << (mFormat == PlyFormat::BinaryLittleEndian ? "little endian" : "big endian") << "\n";
 
     std::vector<std::string_view> t = tokens(line);
@@ -182,7 +185,6 @@ bool PlyReader::readHeader(std::string& error) {
         t = tokens(line);
         std::optional<PlyScalar> type;
         if (t.size() < 3 || !(type = plyScalar(t[1]))) return fail(error, "Unsupported vertex property: " + std::string(line));
-        mExtraProperties.push_back(*type);
         mExtraBytes += type->size;
     }
     logOut() << "other prop len: " << mExtraBytes << "\n";

@@ -208,6 +208,8 @@ TEST_F(PlyReader, HeaderProblemsAreRefusedWithTheirMessage) {
     const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
     expectRefused(PlyFile("plx\n").write("not.ply"), "Not a ply file.");
     expectRefused(PlyFile("ply\nformat ascii 1.0\nelement face 3\n").write("noverts.ply"), "Expected \"element vertex\"");
+    expectRefused(PlyFile("ply\nformat ascii 1.0\ncomment nothing here\nend_header\n0 0 0\n").write("empty.ply"),
+                  "Expected \"element vertex\"");
     expectRefused(PlyFile("ply\nformat ascii 1.0\nelement vertex 1\nproperty float y\n").write("noy.ply"),
                   "Expected \"property float x\"");
     expectRefused(PlyFile("ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty uchar y\n").write("chary.ply"),
