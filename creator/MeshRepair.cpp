@@ -75,7 +75,8 @@ class EdgeSlotTable {
     // An edge joins two different vertices, so both halves equal never occurs.
     static constexpr uint64_t kEmpty = UINT64_MAX;
 
-    size_t hash(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mMask; }
+    // Fibonacci hashing: the top bits of the product mix every bit of the key.
+    size_t hash(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> mShift); }
 
     void rehash(size_t capacity) {
         std::vector<uint64_t> keys(capacity, kEmpty);
@@ -83,6 +84,7 @@ class EdgeSlotTable {
         std::swap(keys, mKeys);
         std::swap(slots, mSlots);
         mMask = capacity - 1;
+        mShift = 64 - std::countr_zero(capacity);
         mCount = 0;
         for (size_t i = 0; i < keys.size(); ++i)
             if (keys[i] != kEmpty) (*this)[keys[i]] = slots[i];
@@ -91,6 +93,7 @@ class EdgeSlotTable {
     std::vector<uint64_t> mKeys;
     std::vector<Slots> mSlots;
     size_t mMask = 0;
+    int mShift = 64;
     size_t mCount = 0;
 };
 
