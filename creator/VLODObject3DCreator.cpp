@@ -1,0 +1,499 @@
+#include "VLODObject3DCreator.h"
+
+#include "LogStream.h"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <limits>
+#include <map>
+#include <queue>
+#include <tuple>
+
+namespace {
+constexpr uint32_t kSource = 0;
+constexpr uint32_t kDrain = 1;
+constexpr double kLargestError = 3.4028234663852886e38;
+
+struct Candidate {
+    uint32_t stamp;
+    QUADRIC_FT cost;
+    uint64_t order; // insertion order among equal keys
+    uint32_t i, j;
+};
+
+struct LaterCandidate {
+    bool operator()(const Candidate& a, const Candidate& b) const {
+        return std::tie(a.stamp, a.cost, a.order) > std::tie(b.stamp, b.cost, b.order);
+    }
+};
+
+bool contains(const CreatorTriangle& t, uint32_t v) { return t.v[0] == v || t.v[1] == v || t.v[2] == v; }
+
+void eraseValue(std::vector<uint32_t>& list, uint32_t value) {
+    auto it = std::find(list.begin(), list.end(), value);
+    assert(it != list.end());
+    *it = list.back();
+    list.pop_back();
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+} // namespace
+
+struct VLODObject3DCreator::Builder {
+    VLODObject3DCreator& c;
+    AnimationDomain domain;
+    std::vector<std::vector<uint32_t>> adjacent; // live triangles at each vertex
+    std::vector<bool> removed;
+    std::priority_queue<Candidate, std::vector<Candidate>, LaterCandidate> queue;
+    uint64_t order = 0;
+    bool baseMode = true;
+    uint32_t inputTriangles = 0;
+
+    explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
+
+    Vec3d position(uint32_t v, uint32_t sample) const {
+        return Vec3d(c.vertices[v].path->evaluate(c.sampleTimes[sample]));
+    }
+
+    void setUp(const VObject3D& mesh);
+    void offer(uint32_t i, uint32_t j);
+    void run();
+    uint32_t currentStamp(uint32_t i, uint32_t j) const;
+    bool foldsOver(uint32_t i, uint32_t j, const std::vector<uint32_t>& neighbourhood,
+                   const std::vector<Vec3d>& placement) const;
+    bool linkConditionHolds(uint32_t i, uint32_t j, const std::vector<uint32_t>& shared) const;
+    void collapse(const Candidate& cand, uint32_t stamp, const std::vector<Vec3d>& placement,
+                  const std::vector<uint32_t>& neighbourhood);
+    uint32_t addVertex(uint32_t i, uint32_t j, const std::vector<Vec3d>& placement);
+    void removeFromArc(uint32_t t);
+    void addToArc(uint32_t t, uint32_t arc);
+    uint32_t addArc(uint32_t source, uint32_t dest);
+    void finish();
+    void removeUnusedVertices();
+};
+
+QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements) const {
+    const bool bothStatic = vertices[i].path->isStatic() && vertices[j].path->isStatic();
+    // Only an animated pair over a real time span is measured at every sample.
+    const uint32_t measured = bothStatic ? 1 : samples;
+    if (placements) placements->assign(samples, Vec3d());
+    QUADRIC_FT sum = 0;
+    for (uint32_t k = 0; k < measured; ++k) {
+        Quadric q = quadrics[size_t(i) * samples + k];
+        q.add(quadrics[size_t(j) * samples + k]);
+        const float time = sampleTimes[k];
+        QuadricPlacement p = placeByQuadric(q, Vec3d(vertices[i].path->evaluate(time)),
+                                            Vec3d(vertices[j].path->evaluate(time)));
+        sum += p.cost;
+        if (placements) (*placements)[k] = p.point;
+    }
+    if (placements)
+        for (uint32_t k = measured; k < samples; ++k) (*placements)[k] = (*placements)[0];
+    return sum / QUADRIC_FT(measured);
+}
+
+void VLODObject3DCreator::createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain) {
+    Builder builder(*this);
+    builder.setUp(mesh);
+    builder.run();
+    builder.finish();
+    domain = builder.domain;
+}
+
+void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
+    const auto start = std::chrono::steady_clock::now();
+    domain = mesh.animationDomain();
+    c.samples = domain.keyFrames;
+    logOut() << (c.samples == 1 ? "Static Object" : "Dynamic Object") << "\n";
+    // One time per sample; an object without a real time span is measured once.
+    if (domain.start == domain.end) c.samples = 1;
+    c.sampleTimes.resize(c.samples);
+    for (uint32_t k = 0; k < c.samples; ++k)
+        c.sampleTimes[k] = c.samples < 2 ? domain.start
+                                          : float(domain.start + (double(domain.end) - domain.start) / (c.samples - 1) * k);
+
+    logOut() << "Recreate arrays ...\n";
+    c.vertices.clear();
+    c.triangles.clear();
+    c.arcs.clear();
+    c.nodes.clear();
+    c.edgeCollapses = c.nonEdgeCollapses = 0;
+    c.maxQueueSize = 0;
+    c.lastError = 0;
+    inputTriangles = uint32_t(mesh.triangles.size());
+
+    logOut() << "Copy vertices ...\n";
+    c.vertices.resize(mesh.vertices.size());
+    for (size_t v = 0; v < mesh.vertices.size(); ++v) c.vertices[v].path = mesh.vertices[v]->clone();
+    c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
+    removed.assign(c.vertices.size(), false);
+    adjacent.assign(c.vertices.size(), {});
+
+    c.nodes.resize(2);
+    c.nodes[kSource].layer = 1;
+    c.nodes[kSource].error.assign(c.samples, kLargestError);
+    c.nodes[kDrain].error.assign(c.samples, 0.0);
+    const uint32_t first = addArc(kSource, kDrain);
+
+    logOut() << "Copy triangles ...\n";
+    c.triangles.resize(mesh.triangles.size());
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        std::copy(mesh.triangles[t].v, mesh.triangles[t].v + 3, c.triangles[t].v);
+        addToArc(t, first);
+        for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back(t);
+    }
+
+    logOut() << "Init EdgeSet ...\n";
+    std::vector<uint64_t> edges;
+    edges.reserve(c.triangles.size() * 3);
+    for (const CreatorTriangle& t : c.triangles)
+        for (int k = 0; k < 3; ++k) {
+            uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
+            edges.push_back(a < b ? (uint64_t(a) << 32 | b) : (uint64_t(b) << 32 | a));
+        }
+    std::sort(edges.begin(), edges.end());
+    logOut() << "number of edges: " << (std::unique(edges.begin(), edges.end()) - edges.begin()) << "\n";
+
+    logOut() << "Init quadrics ...\n";
+    for (const CreatorTriangle& t : c.triangles) {
+        const bool allStatic = std::all_of(t.v, t.v + 3, [&](uint32_t v) { return c.vertices[v].path->isStatic(); });
+        for (uint32_t k = 0; k < (allStatic ? 1 : c.samples); ++k) {
+            const Vec3d p0 = position(t.v[0], k), p1 = position(t.v[1], k), p2 = position(t.v[2], k);
+            const Vec3d n = normalizeOrZ(cross(p0 - p1, p2 - p1));
+            const Quadric plane = Quadric::fromPlane(n.x, n.y, n.z, -dot(n, p0));
+            for (uint32_t v : t.v) c.quadrics[size_t(v) * c.samples + k].add(plane);
+        }
+    }
+
+    logOut() << "Initialize priority-queue ... \n";
+    for (const CreatorTriangle& t : c.triangles)
+        for (int k = 0; k < 3; ++k) offer(t.v[k], t.v[(k + 1) % 3]);
+    logOut() << "\tTime: " << seconds(start) << "\n";
+}
+
+void VLODObject3DCreator::Builder::offer(uint32_t i, uint32_t j) {
+    const QUADRIC_FT cost = c.collapseCost(i, j);
+    if (!(cost < c.mMaxError)) return;
+    queue.push({std::max(c.vertices[i].layer, c.vertices[j].layer), cost, order++, i, j});
+    c.maxQueueSize = std::max<uint64_t>(c.maxQueueSize, queue.size());
+}
+
+uint32_t VLODObject3DCreator::Builder::addArc(uint32_t source, uint32_t dest) {
+    const uint32_t arc = uint32_t(c.arcs.size());
+    c.arcs.push_back({source, dest, {}, uint32_t(c.nodes[source].out.size()), uint32_t(c.nodes[dest].in.size())});
+    c.nodes[source].out.push_back(arc);
+    c.nodes[dest].in.push_back(arc);
+    return arc;
+}
+
+void VLODObject3DCreator::Builder::addToArc(uint32_t t, uint32_t arc) {
+    c.triangles[t].arc = arc;
+    c.triangles[t].position = uint32_t(c.arcs[arc].patch.size());
+    c.arcs[arc].patch.push_back(t);
+}
+
+// Takes t off its arc; an arc left empty leaves its nodes too.
+void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
+    CreatorArc& arc = c.arcs[c.triangles[t].arc];
+    assert(!arc.patch.empty() && "(*tr->arc)->patch.tnum > 0");
+    const uint32_t position = c.triangles[t].position;
+    arc.patch[position] = arc.patch.back();
+    c.triangles[arc.patch[position]].position = position;
+    arc.patch.pop_back();
+    if (arc.patch.empty()) {
+        // Node 0 has an arc per collapse: take the arc out by its known place.
+        std::vector<uint32_t>& out = c.nodes[arc.source].out;
+        out[arc.outPosition] = out.back();
+        c.arcs[out[arc.outPosition]].outPosition = arc.outPosition;
+        out.pop_back();
+        std::vector<uint32_t>& in = c.nodes[arc.dest].in;
+        in[arc.inPosition] = in.back();
+        c.arcs[in[arc.inPosition]].inPosition = arc.inPosition;
+        in.pop_back();
+    }
+}
+
+uint32_t VLODObject3DCreator::Builder::currentStamp(uint32_t i, uint32_t j) const {
+    uint32_t stamp = 0;
+    for (uint32_t v : {i, j})
+        for (uint32_t t : adjacent[v]) {
+            const CreatorArc& arc = c.arcs[c.triangles[t].arc];
+            assert(arc.source == kSource && "(*(*adjTrIt)->arc)->source == 0");
+            stamp = std::max(stamp, c.nodes[arc.dest].layer);
+        }
+    return stamp;
+}
+
+void VLODObject3DCreator::Builder::run() {
+    const auto start = std::chrono::steady_clock::now();
+    logOut() << "Iterate priority queue\n";
+    std::vector<uint32_t> shared, neighbourhood;
+    std::vector<Vec3d> placement;
+    while (!c.mCancel && !queue.empty()) {
+        Candidate cand = queue.top();
+        queue.pop();
+        if (removed[cand.i] || removed[cand.j]) continue;
+        const uint32_t stamp = currentStamp(cand.i, cand.j);
+        if (stamp != cand.stamp) {
+            cand.stamp = stamp;
+            cand.order = order++;
+            queue.push(cand);
+            continue;
+        }
+        assert(cand.cost >= QUADRIC_FT(0.0) && "weight >= QUADRIC_FT(0.0)");
+        if (cand.cost > c.mMaxError) break;
+        if (baseMode && cand.cost > c.mMinError) baseMode = false;
+
+        // Only pairs that are edges of the live mesh collapse.
+        shared.clear();
+        for (uint32_t t : adjacent[cand.i])
+            if (contains(c.triangles[t], cand.j)) shared.push_back(t);
+        if (shared.empty()) continue;
+        if (shared.size() > 2) {
+            logOut() << "WARNING: too much triangles that contain both indices\n";
+            continue; // an edge of more than two triangles cannot collapse soundly
+        }
+        neighbourhood = adjacent[cand.i];
+        for (uint32_t t : adjacent[cand.j])
+            if (!contains(c.triangles[t], cand.i)) neighbourhood.push_back(t);
+        // A piece of the mesh that would vanish whole (a lone triangle) stays:
+        // its triangles would be left on no arc that the source reaches.
+        if (neighbourhood.size() == shared.size()) continue;
+
+        c.collapseCost(cand.i, cand.j, &placement);
+        const bool interior = shared.size() == 2;
+        const bool check = !interior || (adjacent[cand.i].size() > 1 && adjacent[cand.j].size() > 1 &&
+                                         neighbourhood.size() > 2);
+        if (check && (foldsOver(cand.i, cand.j, neighbourhood, placement) || !linkConditionHolds(cand.i, cand.j, shared)))
+            continue;
+        collapse(cand, stamp, placement, neighbourhood);
+    }
+    logOut() << "\n";
+    logOut() << "Maximum priority queue size: " << c.maxQueueSize << "\n"
+             << "Last error: " << c.lastError << "\n"
+             << "number of edge-collapses: " << c.edgeCollapses << "\n"
+             << "number of non-edge-collapses: " << c.nonEdgeCollapses << "\n"
+             << "number of layers: " << c.nodes[kSource].layer + 1 << "\n";
+    std::map<uint32_t, uint32_t> perLayer;
+    for (const CreatorNode& n : c.nodes) ++perLayer[n.layer];
+    for (const auto& [layer, count] : perLayer) logOut() << "\tlayer " << layer << ": " << count << " nodes\n";
+    logOut() << "Time: " << seconds(start) << "\n";
+}
+
+// True when moving i and j to the placement turns a remaining neighbour over
+// at some sample.
+bool VLODObject3DCreator::Builder::foldsOver(uint32_t i, uint32_t j, const std::vector<uint32_t>& neighbourhood,
+                                             const std::vector<Vec3d>& placement) const {
+    for (uint32_t t : neighbourhood) {
+        const CreatorTriangle& tri = c.triangles[t];
+        if (contains(tri, i) && contains(tri, j)) continue;
+        int corner = 0;
+        while (tri.v[corner] != i && tri.v[corner] != j) ++corner;
+        const uint32_t mv = tri.v[corner], av = tri.v[(corner + 1) % 3], bv = tri.v[(corner + 2) % 3];
+        for (uint32_t k = 0; k < c.samples; ++k) {
+            const Vec3d m = position(mv, k), a = position(av, k), b = position(bv, k);
+            const Vec3d before = cross(m - a, b - a), after = cross(placement[k] - a, b - a);
+            if (dot(before, after) <= 0) return true;
+        }
+    }
+    return false;
+}
+
+// The link condition: the two ends may only have the third corners of their
+// shared triangles in common, and may not both span a triangle with them. Any
+// other common neighbour would end up on an edge of more than two triangles.
+// (Counting |Ti| + |Tj| - |R| == 4 says the same for interior vertices, but
+// lets a border vertex through that shares a third neighbour.)
+bool VLODObject3DCreator::Builder::linkConditionHolds(uint32_t i, uint32_t j, const std::vector<uint32_t>& shared) const {
+    auto neighbours = [&](uint32_t v) {
+        std::vector<uint32_t> corners;
+        for (uint32_t t : adjacent[v])
+            for (uint32_t corner : c.triangles[t].v)
+                if (corner != i && corner != j) corners.push_back(corner);
+        std::sort(corners.begin(), corners.end());
+        corners.erase(std::unique(corners.begin(), corners.end()), corners.end());
+        return corners;
+    };
+    std::vector<uint32_t> a = neighbours(i), b = neighbours(j), common, thirds;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(common));
+    for (uint32_t t : shared)
+        for (uint32_t corner : c.triangles[t].v)
+            if (corner != i && corner != j) thirds.push_back(corner);
+    std::sort(thirds.begin(), thirds.end());
+    if (common != thirds) return false;
+    // Nor may both ends already form a triangle with the two third corners:
+    // that is a tetrahedron, which would collapse into two triangles back to back.
+    if (thirds.size() == 2) {
+        auto hasTriangle = [&](uint32_t end) {
+            return std::any_of(adjacent[end].begin(), adjacent[end].end(), [&](uint32_t t) {
+                return contains(c.triangles[t], thirds[0]) && contains(c.triangles[t], thirds[1]);
+            });
+        };
+        if (hasTriangle(i) && hasTriangle(j)) return false;
+    }
+    return true;
+}
+
+uint32_t VLODObject3DCreator::Builder::addVertex(uint32_t i, uint32_t j, const std::vector<Vec3d>& placement) {
+    CreatorVertex v;
+    if (c.vertices[i].path->isStatic() && c.vertices[j].path->isStatic()) {
+        v.path = std::make_unique<VStaticVertex>(Vec3f(placement[0]));
+    } else {
+        std::vector<VKeyFrameVertex::Key> keys(c.samples);
+        for (uint32_t k = 0; k < c.samples; ++k) keys[k] = {Vec3f(placement[k]), c.sampleTimes[k]};
+        v.path = std::make_unique<VKeyFrameVertex>(std::move(keys));
+    }
+    const uint32_t index = uint32_t(c.vertices.size());
+    c.vertices.push_back(std::move(v));
+    for (uint32_t k = 0; k < c.samples; ++k) {
+        Quadric q = c.quadrics[size_t(i) * c.samples + k];
+        q.add(c.quadrics[size_t(j) * c.samples + k]);
+        c.quadrics.push_back(q);
+    }
+    removed.push_back(false);
+    adjacent.emplace_back();
+    return index;
+}
+
+void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stamp, const std::vector<Vec3d>& placement,
+                                            const std::vector<uint32_t>& neighbourhood) {
+    const uint32_t i = cand.i, j = cand.j;
+    const uint32_t n = addVertex(i, j, placement);
+    removed[i] = removed[j] = true;
+
+    uint32_t node = kDrain, newArc = 0;
+    if (!baseMode) {
+        node = uint32_t(c.nodes.size());
+        c.nodes.emplace_back();
+        c.nodes[node].layer = stamp + 1;
+        if (c.samples == 1) {
+            c.nodes[node].error = {cand.cost};
+        } else {
+            for (uint32_t k = 0; k < c.samples; ++k) {
+                Quadric q = c.quadrics[size_t(n) * c.samples + k];
+                c.nodes[node].error.push_back(std::max<QUADRIC_FT>(0, q.evaluate(placement[k])));
+            }
+        }
+        newArc = addArc(kSource, node);
+        c.nodes[kSource].layer = std::max(c.nodes[kSource].layer, c.nodes[node].layer + 1);
+    }
+    const uint32_t layer = c.nodes[node].layer;
+    c.vertices[n].layer = baseMode ? std::max(c.vertices[i].layer, c.vertices[j].layer) : layer;
+
+    std::vector<std::pair<uint32_t, uint32_t>> arcToDest; // (X, arc N -> X), made on first need
+    std::vector<uint32_t> changed;                      // triangles now holding n
+    for (uint32_t t : neighbourhood) {
+        const bool both = contains(c.triangles[t], i) && contains(c.triangles[t], j);
+        for (uint32_t corner : c.triangles[t].v)
+            if (corner != i && corner != j) eraseValue(adjacent[corner], t);
+        if (baseMode) {
+            if (both) {
+                removeFromArc(t);
+                c.triangles[t].arc = UINT32_MAX;
+                continue;
+            }
+            for (uint32_t& corner : c.triangles[t].v)
+                if (corner == i || corner == j) corner = n;
+            changed.push_back(t);
+            continue;
+        }
+        const uint32_t dest = c.arcs[c.triangles[t].arc].dest;
+        removeFromArc(t);
+        auto found = std::find_if(arcToDest.begin(), arcToDest.end(), [&](const auto& e) { return e.first == dest; });
+        if (found == arcToDest.end()) {
+            arcToDest.emplace_back(dest, addArc(node, dest));
+            found = arcToDest.end() - 1;
+        }
+        addToArc(t, found->second);
+        if (both) continue;
+        CreatorTriangle copy = c.triangles[t];
+        for (uint32_t& corner : copy.v)
+            if (corner == i || corner == j) corner = n;
+        const uint32_t copyIndex = uint32_t(c.triangles.size());
+        c.triangles.push_back(copy);
+        addToArc(copyIndex, newArc);
+        changed.push_back(copyIndex);
+    }
+    adjacent[i].clear();
+    adjacent[i].shrink_to_fit();
+    adjacent[j].clear();
+    adjacent[j].shrink_to_fit();
+
+    for (uint32_t t : changed) {
+        const CreatorTriangle& tri = c.triangles[t];
+        int rindex = 0;
+        while (rindex < 3 && tri.v[rindex] != n) ++rindex;
+        assert(rindex < 3 && rindex >= 0 && "rindex < 3 && rindex >= 0");
+        for (uint32_t corner : tri.v) {
+            adjacent[corner].push_back(t);
+            if (corner != n) c.vertices[corner].layer = std::max(c.vertices[corner].layer, layer);
+        }
+        offer(n, tri.v[(rindex + 1) % 3]);
+        offer(n, tri.v[(rindex + 2) % 3]);
+    }
+
+    ++c.edgeCollapses;
+    c.lastError = cand.cost;
+    if (c.edgeCollapses % 1000 == 0) logOut() << (baseMode ? "," : ".") << std::flush;
+}
+
+void VLODObject3DCreator::Builder::finish() {
+    // Every live arc runs from a higher to a lower layer and carries triangles;
+    // every node sits one layer above the highest node it refines into.
+    for (uint32_t k = 0; k < c.nodes.size(); ++k) {
+        const CreatorNode& node = c.nodes[k];
+        uint32_t highest = 0;
+        for ([[maybe_unused]] uint32_t a : node.out) {
+            assert(c.nodes[c.arcs[a].source].layer > c.nodes[c.arcs[a].dest].layer &&
+                   "narray[(*ait)->source].layer > narray[(*ait)->dest].layer");
+            assert(!c.arcs[a].patch.empty() && "(*ait)->patch.tnum");
+            highest = std::max(highest, c.nodes[c.arcs[a].dest].layer);
+        }
+        assert((k == kSource || node.out.empty() || node.layer == highest + 1) && "narray[k].layer == max_layer+1");
+        assert(node.layer <= c.nodes[kSource].layer && "narray[k].layer <= narray[0].layer");
+        (void)highest;
+    }
+    assert(c.nodes[kDrain].layer == 0 && "narray[1].layer == 0");
+
+    std::map<uint32_t, uint32_t> perLayer;
+    for (const CreatorNode& n : c.nodes) ++perLayer[n.layer];
+    logOut() << "histogramm (bottom-up):\n";
+    for (const auto& [layer, count] : perLayer) logOut() << "layer " << layer << ": " << count << "\n";
+
+    removeUnusedVertices();
+
+    size_t sourceTriangles = 0;
+    for (uint32_t a : c.nodes[kSource].out) sourceTriangles += c.arcs[a].patch.size();
+    logOut() << "Primitives in source node:\n\tTriangles: " << sourceTriangles << "\n\tSimplify ratio: "
+             << (inputTriangles ? 100.0 * double(sourceTriangles) / inputTriangles : 0.0) << "\n";
+}
+
+// Vertices that no triangle of any arc uses any more are deleted; the rest
+// keep their order.
+void VLODObject3DCreator::Builder::removeUnusedVertices() {
+    logOut() << "Remove unused vertices\n";
+    std::vector<uint32_t> newIndex(c.vertices.size(), UINT32_MAX);
+    for (const CreatorArc& arc : c.arcs)
+        for (uint32_t t : arc.patch)
+            for (uint32_t v : c.triangles[t].v) newIndex[v] = 0;
+    uint32_t kept = 0;
+    for (uint32_t v = 0; v < c.vertices.size(); ++v) {
+        if (newIndex[v] == UINT32_MAX) continue;
+        newIndex[v] = kept;
+        if (kept != v) {
+            c.vertices[kept] = std::move(c.vertices[v]);
+            std::copy_n(c.quadrics.begin() + ptrdiff_t(size_t(v) * c.samples), c.samples,
+                        c.quadrics.begin() + ptrdiff_t(size_t(kept) * c.samples));
+        }
+        ++kept;
+    }
+    logOut() << c.vertices.size() - kept << " vertices removed.\n";
+    c.vertices.resize(kept);
+    c.quadrics.resize(size_t(kept) * c.samples);
+    for (const CreatorArc& arc : c.arcs)
+        for (uint32_t t : arc.patch)
+            for (uint32_t& v : c.triangles[t].v) v = newIndex[v];
+}

@@ -1,0 +1,85 @@
+#pragma once
+// Builds a multi-triangulation from a repaired mesh: greedy vertex-pair
+// collapses ordered by a quadric error, each recorded as a node of a DAG whose
+// arcs carry the triangles that exist between two steps. Node 0 is the source
+// (the coarsest state) and node 1 the drain (the full mesh, layer 0); while the
+// graph grows, every live triangle lies on an arc that leaves node 0.
+//
+// Collapses happen only along edges. Interior edges are checked for fold-overs
+// and the link condition; border edges (one triangle) are collapsed only when
+// no remaining neighbour folds over and the two ends share no vertex but the
+// shared triangle's third corner, so the mesh boundary stays a boundary.
+
+#include "Quadric.h"
+#include "VObject3D.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct CreatorVertex {
+    uint32_t layer = 0;            // layer stamp: the highest node layer its triangles reach
+    std::unique_ptr<VVertex> path; // never null
+};
+
+struct CreatorTriangle {
+    uint32_t v[3] = {0, 0, 0};
+    uint32_t arc = 0;      // the arc that carries it
+    uint32_t position = 0; // its place in that arc's patch
+};
+
+struct CreatorArc {
+    uint32_t source = 0;
+    uint32_t dest = 0;
+    std::vector<uint32_t> patch; // triangle indices; empty once the arc is gone
+    uint32_t outPosition = 0;    // its place in source's out list ...
+    uint32_t inPosition = 0;     // ... and in dest's in list, while it is live
+};
+
+struct CreatorNode {
+    std::vector<uint32_t> out;  // outgoing arcs
+    std::vector<uint32_t> in;   // incoming arcs
+    std::vector<double> error;  // one per time sample
+    uint32_t layer = 0;
+};
+
+class VLODObject3DCreator {
+  public:
+    // Collapses cheaper than this are made in base mode: they simplify the
+    // drain's patch without making nodes. -FLT_MAX turns base mode off.
+    float mMinError = 0.0f;
+    // No collapse costs more than this.
+    float mMaxError = 3.4028235e38f;
+    uint32_t mMinPatchSize = 10;
+    // Checked between collapses; set from another thread to stop early.
+    std::atomic<bool> mCancel{false};
+
+    // Builds the working graph from mesh. domain receives the mesh's
+    // animation domain. The mesh must be repaired (at most two triangles per
+    // edge, no degenerate triangles).
+    void createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain);
+
+    // Cost of merging vertices i and j (averaged over the time samples of an
+    // animated pair), with the placement at every sample.
+    QUADRIC_FT collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements = nullptr) const;
+
+    std::vector<CreatorVertex> vertices;
+    std::vector<Quadric> quadrics; // vertex v, sample k at v * samples + k
+    std::vector<float> sampleTimes; // the time of each sample
+    std::vector<CreatorTriangle> triangles;
+    std::vector<CreatorArc> arcs;
+    std::vector<CreatorNode> nodes;
+    uint32_t samples = 1;
+
+    // Statistics of the last run.
+    uint32_t edgeCollapses = 0;
+    uint32_t nonEdgeCollapses = 0; // pairs that are no edge are never collapsed
+    uint64_t maxQueueSize = 0;
+    double lastError = 0;
+
+  private:
+    struct Builder;
+};

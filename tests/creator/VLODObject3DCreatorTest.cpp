@@ -1,0 +1,331 @@
+#include "MeshTestSupport.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VLODObject3DCreator.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <random>
+#include <set>
+
+namespace {
+// The full-resolution sphere of a generated hierarchy as a mesh to build from.
+void makeSphereMesh(VObject3D& mesh, uint32_t depth, uint32_t keyFrames = 1) {
+    VLODObject3D sphere;
+    makeSphereHierarchy(sphere, {depth, keyFrames, false});
+    for (const MTVertex& v : sphere.varray) mesh.vertices.push_back(v.path->clone());
+    for (const MTArc& arc : sphere.aarray)
+        if (arc.dest == 0)
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
+                addTriangle(mesh, sphere.tarray[t].v[0], sphere.tarray[t].v[1], sphere.tarray[t].v[2]);
+}
+
+using PositionTriangle = std::array<std::array<float, 3>, 3>;
+
+// Triangles by corner positions, rotated so the smallest corner comes first
+// (orientation kept), to compare meshes whose vertex indices differ.
+const VVertex& pathOf(const std::unique_ptr<VVertex>& v) { return *v; }
+const VVertex& pathOf(const CreatorVertex& v) { return *v.path; }
+
+template <typename Vertices> PositionTriangle byPosition(const Vertices& vertices, const uint32_t* v) {
+    PositionTriangle p;
+    for (int k = 0; k < 3; ++k) {
+        Vec3f q = pathOf(vertices[v[k]]).evaluate(0);
+        p[k] = {q.x, q.y, q.z};
+    }
+    std::rotate(p.begin(), std::min_element(p.begin(), p.end()), p.end());
+    return p;
+}
+
+// The triangles of the arcs that leave the node set and enter the rest.
+std::vector<const CreatorTriangle*> cutTriangles(const VLODObject3DCreator& c, const std::vector<bool>& above) {
+    std::vector<const CreatorTriangle*> cut;
+    for (const CreatorNode& node : c.nodes)
+        for (uint32_t a : node.out)
+            if (above[c.arcs[a].source] && !above[c.arcs[a].dest])
+                for (uint32_t t : c.arcs[a].patch) cut.push_back(&c.triangles[t]);
+    return cut;
+}
+
+// A closed, consistently oriented surface: every edge on exactly two
+// triangles, running opposite ways, and no degenerate triangle.
+std::string closedSurfaceViolation(const std::vector<const CreatorTriangle*>& cut) {
+    std::map<std::pair<uint32_t, uint32_t>, int> directed;
+    for (const CreatorTriangle* t : cut) {
+        if (t->v[0] == t->v[1] || t->v[1] == t->v[2] || t->v[0] == t->v[2]) return "degenerate triangle";
+        for (int k = 0; k < 3; ++k)
+            if (++directed[{t->v[k], t->v[(k + 1) % 3]}] > 1) return "edge used twice in one direction";
+    }
+    for (const auto& [edge, count] : directed)
+        if (!directed.count({edge.second, edge.first})) return "open edge";
+    return "";
+}
+
+// Triangles of a cut around the origin that face inwards: folded over.
+size_t inwardTriangles(const VLODObject3DCreator& c, const std::vector<const CreatorTriangle*>& cut) {
+    size_t inward = 0;
+    for (const CreatorTriangle* t : cut) {
+        const Vec3d a(c.vertices[t->v[0]].path->evaluate(0)), b(c.vertices[t->v[1]].path->evaluate(0)),
+            d(c.vertices[t->v[2]].path->evaluate(0));
+        inward += dot(cross(b - a, d - a), a + b + d) <= 0;
+    }
+    return inward;
+}
+
+void expectGraphInvariants(const VLODObject3DCreator& c) {
+    ASSERT_GE(c.nodes.size(), 2u);
+    EXPECT_EQ(c.nodes[1].layer, 0u);
+    EXPECT_TRUE(c.nodes[1].out.empty());
+    std::vector<int> onArcs(c.triangles.size(), 0);
+    for (uint32_t k = 0; k < c.nodes.size(); ++k) {
+        uint32_t highest = 0;
+        for (uint32_t a : c.nodes[k].out) {
+            const CreatorArc& arc = c.arcs[a];
+            EXPECT_EQ(arc.source, k);
+            EXPECT_FALSE(arc.patch.empty());
+            EXPECT_GT(c.nodes[arc.source].layer, c.nodes[arc.dest].layer);
+            highest = std::max(highest, c.nodes[arc.dest].layer);
+            for (uint32_t t : arc.patch) {
+                ++onArcs[t];
+                EXPECT_EQ(c.triangles[t].arc, a);
+                for (uint32_t v : c.triangles[t].v) EXPECT_LT(v, c.vertices.size());
+            }
+        }
+        if (k != 0 && !c.nodes[k].out.empty()) EXPECT_EQ(c.nodes[k].layer, highest + 1) << k;
+        if (k > 1) EXPECT_FALSE(c.nodes[k].in.empty()) << "node " << k << " cannot be reached";
+    }
+    for (int count : onArcs) EXPECT_LE(count, 1);
+}
+
+class MultiTriangulation : public ::testing::Test {
+  protected:
+    CapturedLog mLog;
+};
+} // namespace
+
+TEST(Quadric, MeasuresSquaredDistanceToItsPlanes) {
+    Quadric q = Quadric::fromPlane(0, 0, 1, -2); // z = 2
+    EXPECT_DOUBLE_EQ(q.evaluate({5, -3, 2}), 0);
+    EXPECT_DOUBLE_EQ(q.evaluate({0, 0, 5}), 9);
+    q.add(Quadric::fromPlane(1, 0, 0, 0)); // x = 0
+    EXPECT_DOUBLE_EQ(q.evaluate({2, 7, 5}), 9 + 4);
+}
+
+TEST(Quadric, PlacementAtTheCornerOfThreePlanes) {
+    Quadric q = Quadric::fromPlane(1, 0, 0, -1);
+    q.add(Quadric::fromPlane(0, 1, 0, -2));
+    q.add(Quadric::fromPlane(0, 0, 1, -3));
+    QuadricPlacement p = placeByQuadric(q, {0, 0, 0}, {5, 5, 5});
+    EXPECT_NEAR(p.point.x, 1, 1e-12);
+    EXPECT_NEAR(p.point.y, 2, 1e-12);
+    EXPECT_NEAR(p.point.z, 3, 1e-12);
+    EXPECT_NEAR(p.cost, 0, 1e-12);
+}
+
+TEST(Quadric, SingularSystemsFallBackToTheSegmentOrTheFirstPoint) {
+    // Coplanar: no direction along the segment changes the error.
+    Quadric flat = Quadric::fromPlane(0, 0, 1, 0);
+    QuadricPlacement p = placeByQuadric(flat, {1, 0, 0}, {0, 1, 0});
+    EXPECT_EQ(p.point, Vec3d(1, 0, 0));
+    EXPECT_EQ(p.cost, 0);
+    // Two planes meeting in a line: the segment crosses it halfway.
+    Quadric crease = Quadric::fromPlane(0, 0, 1, 0);
+    crease.add(Quadric::fromPlane(0, 0, 1, 0));
+    p = placeByQuadric(crease, {0, 0, 1}, {0, 0, -1});
+    EXPECT_NEAR(p.point.z, 0, 1e-12);
+    EXPECT_NEAR(p.cost, 0, 1e-12);
+    // Beyond the segment's end the point is clamped to it.
+    p = placeByQuadric(crease, {0, 0, 3}, {0, 0, 1});
+    EXPECT_NEAR(p.point.z, 1, 1e-12);
+    EXPECT_NEAR(p.cost, 2, 1e-12);
+}
+
+TEST_F(MultiTriangulation, EveryCutOfASphereIsAClosedSurface) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 3);
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX; // every collapse makes a node
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    expectGraphInvariants(c);
+    ASSERT_GT(c.nodes.size(), 100u);
+    EXPECT_GT(c.nodes[0].layer, 3u);
+
+    // Into the drain: exactly the input mesh.
+    std::vector<bool> allButDrain(c.nodes.size(), true);
+    allButDrain[1] = false;
+    std::multiset<PositionTriangle> drain, input;
+    for (const CreatorTriangle* t : cutTriangles(c, allButDrain)) drain.insert(byPosition(c.vertices, t->v));
+    for (const VTriangle& t : mesh.triangles) input.insert(byPosition(mesh.vertices, t.v));
+    EXPECT_EQ(drain, input);
+
+    // Out of the source: the coarse mesh, much smaller.
+    std::vector<bool> sourceOnly(c.nodes.size(), false);
+    sourceOnly[0] = true;
+    std::vector<const CreatorTriangle*> coarse = cutTriangles(c, sourceOnly);
+    EXPECT_EQ(closedSurfaceViolation(coarse), "");
+    // Simplified without limit, yet still a solid facing outwards.
+    double volume = 0;
+    for (const CreatorTriangle* t : coarse)
+        volume += dot(Vec3d(c.vertices[t->v[0]].path->evaluate(0)),
+                      cross(Vec3d(c.vertices[t->v[1]].path->evaluate(0)), Vec3d(c.vertices[t->v[2]].path->evaluate(0)))) / 6;
+    EXPECT_GT(volume, 0.1);
+    EXPECT_LT(volume, 4.18879); // the unit ball's
+    EXPECT_LT(coarse.size() * 10, mesh.triangles.size());
+
+    // Random cuts: nodes closed under "ancestor of a chosen node".
+    std::mt19937 rng(17);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<bool> above(c.nodes.size(), false);
+        above[0] = true;
+        std::vector<uint32_t> stack;
+        for (uint32_t k = 2; k < c.nodes.size(); ++k)
+            if (rng() % 4 == 0) stack.push_back(k);
+        while (!stack.empty()) {
+            uint32_t k = stack.back();
+            stack.pop_back();
+            if (above[k]) continue;
+            above[k] = true;
+            for (uint32_t a : c.nodes[k].in) stack.push_back(c.arcs[a].source);
+        }
+        const std::vector<const CreatorTriangle*> cut = cutTriangles(c, above);
+        EXPECT_EQ(closedSurfaceViolation(cut), "") << "round " << round;
+        EXPECT_EQ(inwardTriangles(c, cut), 0u) << "round " << round;
+    }
+    EXPECT_NE(mLog.out().find("Static Object\n"), std::string::npos);
+    EXPECT_NE(mLog.out().find("number of edges: 1920\n"), std::string::npos); // 3/2 of 1280 triangles
+}
+
+TEST_F(MultiTriangulation, NoCandidateBelowTheMaximumErrorLeavesOneArc) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 2);
+    VLODObject3DCreator c;
+    c.mMaxError = 1e-12f;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    ASSERT_EQ(c.nodes.size(), 2u);
+    ASSERT_EQ(c.nodes[0].out.size(), 1u);
+    EXPECT_EQ(c.arcs[c.nodes[0].out[0]].dest, 1u);
+    EXPECT_EQ(c.arcs[c.nodes[0].out[0]].patch.size(), mesh.triangles.size());
+    EXPECT_EQ(c.edgeCollapses, 0u);
+}
+
+// A flat n x n grid in z = 0, facing up: every collapse inside it costs nothing.
+void makeFlatGrid(VObject3D& mesh, uint32_t n) {
+    for (uint32_t y = 0; y <= n; ++y)
+        for (uint32_t x = 0; x <= n; ++x) addVertex(mesh, float(x), float(y), 0);
+    for (uint32_t y = 0; y < n; ++y)
+        for (uint32_t x = 0; x < n; ++x) {
+            uint32_t v = y * (n + 1) + x;
+            addTriangle(mesh, v, v + 1, v + n + 2);
+            addTriangle(mesh, v, v + n + 2, v + n + 1);
+        }
+}
+
+size_t downwardTriangles(const VLODObject3DCreator& c, const std::vector<const CreatorTriangle*>& cut) {
+    size_t down = 0;
+    for (const CreatorTriangle* t : cut) {
+        const Vec3f a = c.vertices[t->v[0]].path->evaluate(0), b = c.vertices[t->v[1]].path->evaluate(0),
+                    d = c.vertices[t->v[2]].path->evaluate(0);
+        down += cross(b - a, d - a).z <= 0;
+    }
+    return down;
+}
+
+TEST_F(MultiTriangulation, NoCollapseFoldsAFlatMeshOver) {
+    // Jittered corners make stars that are not convex, where moving a corner
+    // onto a neighbour would turn triangles over.
+    VObject3D mesh;
+    makeFlatGrid(mesh, 12);
+    std::mt19937 jitter(3);
+    std::uniform_real_distribution<float> offset(-0.4f, 0.4f);
+    for (uint32_t y = 1; y < 12; ++y)
+        for (uint32_t x = 1; x < 12; ++x)
+            mesh.vertices[y * 13 + x] = std::make_unique<VStaticVertex>(Vec3f(x + offset(jitter), y + offset(jitter), 0));
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    expectGraphInvariants(c);
+    std::mt19937 rng(5);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<bool> above(c.nodes.size(), false);
+        for (uint32_t k = 0; k < c.nodes.size(); ++k) above[k] = k != 1 && (k == 0 || rng() % 3 == 0);
+        for (bool grown = true; grown;) { // close the set under ancestors
+            grown = false;
+            for (uint32_t k = 2; k < c.nodes.size(); ++k)
+                if (above[k])
+                    for (uint32_t a : c.nodes[k].in)
+                        if (!above[c.arcs[a].source]) grown = above[c.arcs[a].source] = true;
+        }
+        EXPECT_EQ(downwardTriangles(c, cutTriangles(c, above)), 0u) << "round " << round;
+    }
+}
+
+TEST_F(MultiTriangulation, FlatRegionsSimplifyInBaseModeWithoutNodes) {
+    VObject3D mesh;
+    makeFlatGrid(mesh, 8);
+    VLODObject3DCreator c; // minimum error 0: cost-0 collapses are base mode
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    EXPECT_EQ(c.nodes.size(), 2u);
+    EXPECT_GT(c.edgeCollapses, 0u);
+    ASSERT_EQ(c.nodes[0].out.size(), 1u);
+    const CreatorArc& arc = c.arcs[c.nodes[0].out[0]];
+    EXPECT_LT(arc.patch.size(), mesh.triangles.size());
+    for (uint32_t t : arc.patch) {
+        const CreatorTriangle& tri = c.triangles[t];
+        EXPECT_TRUE(tri.v[0] != tri.v[1] && tri.v[1] != tri.v[2] && tri.v[0] != tri.v[2]);
+        // Still facing up: no triangle folded over.
+        const Vec3f a = c.vertices[tri.v[0]].path->evaluate(0), b = c.vertices[tri.v[1]].path->evaluate(0),
+                    d = c.vertices[tri.v[2]].path->evaluate(0);
+        EXPECT_GT(cross(b - a, d - a).z, 0);
+    }
+    // The border of the grid stays where it was.
+    for (const CreatorVertex& v : c.vertices) {
+        Vec3f p = v.path->evaluate(0);
+        EXPECT_TRUE(p.x >= 0 && p.x <= 8 && p.y >= 0 && p.y <= 8 && p.z == 0);
+    }
+}
+
+TEST_F(MultiTriangulation, AnimatedMeshesKeepAPathPerNewVertex) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 2, 3);
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    EXPECT_EQ(domain.keyFrames, 3);
+    EXPECT_EQ(c.samples, 3u);
+    expectGraphInvariants(c);
+    ASSERT_GT(c.nodes.size(), 2u);
+    for (uint32_t k = 2; k < c.nodes.size(); ++k) EXPECT_EQ(c.nodes[k].error.size(), 3u);
+    size_t animated = 0;
+    for (const CreatorVertex& v : c.vertices)
+        if (v.path->type() == VVertex::KeyFrameType) {
+            ++animated;
+            EXPECT_EQ(static_cast<const VKeyFrameVertex&>(*v.path).keys().size(), 3u);
+        }
+    EXPECT_EQ(animated, c.vertices.size());
+    EXPECT_NE(mLog.out().find("Dynamic Object\n"), std::string::npos);
+}
+
+TEST_F(MultiTriangulation, ScannedDragonBuildsWithSoundCuts) {
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res4.ply"))) << mesh.lastError();
+    VLODObject3DCreator c;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    expectGraphInvariants(c);
+    std::vector<bool> sourceOnly(c.nodes.size(), false);
+    sourceOnly[0] = true;
+    std::vector<const CreatorTriangle*> coarse = cutTriangles(c, sourceOnly);
+    EXPECT_LT(coarse.size() * 5, mesh.triangles.size());
+    std::map<std::pair<uint32_t, uint32_t>, int> edges;
+    for (const CreatorTriangle* t : coarse) {
+        EXPECT_TRUE(t->v[0] != t->v[1] && t->v[1] != t->v[2] && t->v[0] != t->v[2]);
+        for (int k = 0; k < 3; ++k) EXPECT_LE(++edges[std::minmax(t->v[k], t->v[(k + 1) % 3])], 2);
+    }
+    EXPECT_EQ(mLog.out().find("WARNING"), std::string::npos);
+}
