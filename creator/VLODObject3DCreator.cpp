@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <map>
-#include <queue>
 #include <tuple>
 
 namespace {
@@ -18,14 +18,74 @@ constexpr double kLargestError = 3.4028234663852886e38;
 struct Candidate {
     uint32_t stamp;
     QUADRIC_FT cost;
-    uint64_t order; // insertion order among equal keys
+    uint32_t order; // insertion order among equal keys
     uint32_t i, j;
+
+    // Stamp, cost and order packed into one number that sorts the same way:
+    // a non-negative double's bits grow with its value. The queue compares
+    // keys millions of times, so one integer comparison pays.
+    unsigned __int128 key() const {
+        uint64_t costBits;
+        std::memcpy(&costBits, &cost, sizeof costBits);
+        return (static_cast<unsigned __int128>(stamp) << 96) | (static_cast<unsigned __int128>(costBits) << 32) | order;
+    }
+};
+
+struct QueuedCandidate {
+    unsigned __int128 key;
+    uint32_t i, j;
+    Candidate candidate() const {
+        uint64_t costBits = uint64_t(key >> 32);
+        QUADRIC_FT cost;
+        std::memcpy(&cost, &costBits, sizeof cost);
+        return {uint32_t(key >> 96), cost, uint32_t(key), i, j};
+    }
 };
 
 struct LaterCandidate {
-    bool operator()(const Candidate& a, const Candidate& b) const {
-        return std::tie(a.stamp, a.cost, a.order) > std::tie(b.stamp, b.cost, b.order);
+    bool operator()(const QueuedCandidate& a, const QueuedCandidate& b) const { return a.key > b.key; }
+};
+
+// Candidates by stamp, then cost, then insertion. One bucket per stamp: only
+// the lowest one is kept as a heap, the others are filled by appending and
+// made a heap when their turn comes. Most pushes (new edges and stale
+// candidates) go to a later stamp, so they cost no heap work at all.
+class CandidateQueue {
+  public:
+    bool empty() const { return mSize == 0; }
+    size_t size() const { return mSize; }
+
+    void push(const QueuedCandidate& q) {
+        const uint32_t stamp = uint32_t(q.key >> 96);
+        if (stamp >= mBuckets.size()) mBuckets.resize(stamp + 1);
+        std::vector<QueuedCandidate>& bucket = mBuckets[stamp];
+        bucket.push_back(q);
+        ++mSize;
+        if (stamp == mCurrent) {
+            std::push_heap(bucket.begin(), bucket.end(), LaterCandidate());
+        } else if (stamp < mCurrent) {
+            mCurrent = stamp;
+            std::make_heap(bucket.begin(), bucket.end(), LaterCandidate());
+        }
     }
+
+    QueuedCandidate pop() {
+        while (mBuckets[mCurrent].empty()) {
+            ++mCurrent;
+            std::make_heap(mBuckets[mCurrent].begin(), mBuckets[mCurrent].end(), LaterCandidate());
+        }
+        std::vector<QueuedCandidate>& bucket = mBuckets[mCurrent];
+        std::pop_heap(bucket.begin(), bucket.end(), LaterCandidate());
+        QueuedCandidate q = bucket.back();
+        bucket.pop_back();
+        --mSize;
+        return q;
+    }
+
+  private:
+    std::vector<std::vector<QueuedCandidate>> mBuckets;
+    uint32_t mCurrent = 0;
+    size_t mSize = 0;
 };
 
 bool contains(const CreatorTriangle& t, uint32_t v) { return t.v[0] == v || t.v[1] == v || t.v[2] == v; }
@@ -46,9 +106,18 @@ struct VLODObject3DCreator::Builder {
     VLODObject3DCreator& c;
     AnimationDomain domain;
     std::vector<std::vector<uint32_t>> adjacent; // live triangles at each vertex
+    // Layer of the dest of each live triangle's arc (from the source), read
+    // for every candidate taken from the queue: one small array beats three
+    // lookups per triangle.
+    std::vector<uint32_t> destLayer;
     std::vector<bool> removed;
-    std::priority_queue<Candidate, std::vector<Candidate>, LaterCandidate> queue;
-    uint64_t order = 0;
+    CandidateQueue queue;
+    uint32_t order = 0;
+
+    void push(const Candidate& cand) {
+        queue.push({cand.key(), cand.i, cand.j});
+        c.maxQueueSize = std::max<uint64_t>(c.maxQueueSize, queue.size());
+    }
     bool baseMode = true;
     uint32_t inputTriangles = 0;
 
@@ -145,17 +214,25 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
         addToArc(t, first);
         for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back(t);
     }
+    destLayer.assign(c.triangles.size(), c.nodes[kDrain].layer);
 
     logOut() << "Init EdgeSet ...\n";
-    std::vector<uint64_t> edges;
-    edges.reserve(c.triangles.size() * 3);
-    for (const CreatorTriangle& t : c.triangles)
-        for (int k = 0; k < 3; ++k) {
-            uint32_t a = t.v[k], b = t.v[(k + 1) % 3];
-            edges.push_back(a < b ? (uint64_t(a) << 32 | b) : (uint64_t(b) << 32 | a));
+    // Every triangle side (edge, triangle * 3 + side), grouped by edge.
+    std::vector<std::pair<uint64_t, uint32_t>> sides(c.triangles.size() * 3);
+    for (uint32_t t = 0; t < c.triangles.size(); ++t)
+        for (uint32_t k = 0; k < 3; ++k) {
+            uint32_t a = c.triangles[t].v[k], b = c.triangles[t].v[(k + 1) % 3];
+            sides[t * 3 + k] = {a < b ? (uint64_t(a) << 32 | b) : (uint64_t(b) << 32 | a), t * 3 + k};
         }
-    std::sort(edges.begin(), edges.end());
-    logOut() << "number of edges: " << (std::unique(edges.begin(), edges.end()) - edges.begin()) << "\n";
+    std::sort(sides.begin(), sides.end());
+    std::vector<bool> firstSide(sides.size(), false);
+    size_t edgeCount = 0;
+    for (size_t s = 0; s < sides.size(); ++s)
+        if (s == 0 || sides[s].first != sides[s - 1].first) {
+            firstSide[sides[s].second] = true;
+            ++edgeCount;
+        }
+    logOut() << "number of edges: " << edgeCount << "\n";
 
     logOut() << "Init quadrics ...\n";
     for (const CreatorTriangle& t : c.triangles) {
@@ -169,16 +246,17 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
     }
 
     logOut() << "Initialize priority-queue ... \n";
-    for (const CreatorTriangle& t : c.triangles)
-        for (int k = 0; k < 3; ++k) offer(t.v[k], t.v[(k + 1) % 3]);
+    // Every edge once, in the order the triangles first name it.
+    for (uint32_t t = 0; t < c.triangles.size(); ++t)
+        for (uint32_t k = 0; k < 3; ++k)
+            if (firstSide[t * 3 + k]) offer(c.triangles[t].v[k], c.triangles[t].v[(k + 1) % 3]);
     logOut() << "\tTime: " << seconds(start) << "\n";
 }
 
 void VLODObject3DCreator::Builder::offer(uint32_t i, uint32_t j) {
     const QUADRIC_FT cost = c.collapseCost(i, j);
     if (!(cost < c.mMaxError)) return;
-    queue.push({std::max(c.vertices[i].layer, c.vertices[j].layer), cost, order++, i, j});
-    c.maxQueueSize = std::max<uint64_t>(c.maxQueueSize, queue.size());
+    push({std::max(c.vertices[i].layer, c.vertices[j].layer), cost, order++, i, j});
 }
 
 uint32_t VLODObject3DCreator::Builder::addArc(uint32_t source, uint32_t dest) {
@@ -219,11 +297,7 @@ void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
 uint32_t VLODObject3DCreator::Builder::currentStamp(uint32_t i, uint32_t j) const {
     uint32_t stamp = 0;
     for (uint32_t v : {i, j})
-        for (uint32_t t : adjacent[v]) {
-            const CreatorArc& arc = c.arcs[c.triangles[t].arc];
-            assert(arc.source == kSource && "(*(*adjTrIt)->arc)->source == 0");
-            stamp = std::max(stamp, c.nodes[arc.dest].layer);
-        }
+        for (uint32_t t : adjacent[v]) stamp = std::max(stamp, destLayer[t]);
     return stamp;
 }
 
@@ -233,14 +307,13 @@ void VLODObject3DCreator::Builder::run() {
     std::vector<uint32_t> shared, neighbourhood;
     std::vector<Vec3d> placement;
     while (!c.mCancel && !queue.empty()) {
-        Candidate cand = queue.top();
-        queue.pop();
+        Candidate cand = queue.pop().candidate();
         if (removed[cand.i] || removed[cand.j]) continue;
         const uint32_t stamp = currentStamp(cand.i, cand.j);
         if (stamp != cand.stamp) {
             cand.stamp = stamp;
             cand.order = order++;
-            queue.push(cand);
+            push(cand);
             continue;
         }
         assert(cand.cost >= QUADRIC_FT(0.0) && "weight >= QUADRIC_FT(0.0)");
@@ -415,6 +488,7 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
         const uint32_t copyIndex = uint32_t(c.triangles.size());
         c.triangles.push_back(copy);
         addToArc(copyIndex, newArc);
+        destLayer.push_back(layer);
         changed.push_back(copyIndex);
     }
     adjacent[i].clear();
@@ -422,17 +496,25 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
     adjacent[j].clear();
     adjacent[j].shrink_to_fit();
 
+    std::vector<uint32_t> offered;
     for (uint32_t t : changed) {
         const CreatorTriangle& tri = c.triangles[t];
         int rindex = 0;
         while (rindex < 3 && tri.v[rindex] != n) ++rindex;
         assert(rindex < 3 && rindex >= 0 && "rindex < 3 && rindex >= 0");
+        assert(c.arcs[tri.arc].source == kSource && "(*(*adjTrIt)->arc)->source == 0");
         for (uint32_t corner : tri.v) {
             adjacent[corner].push_back(t);
             if (corner != n) c.vertices[corner].layer = std::max(c.vertices[corner].layer, layer);
         }
-        offer(n, tri.v[(rindex + 1) % 3]);
-        offer(n, tri.v[(rindex + 2) % 3]);
+        for (int k = 1; k <= 2; ++k) {
+            const uint32_t other = tri.v[(rindex + k) % 3];
+            // Each new edge once, although two triangles share it.
+            if (std::find(offered.begin(), offered.end(), other) == offered.end()) {
+                offered.push_back(other);
+                offer(n, other);
+            }
+        }
     }
 
     ++c.edgeCollapses;
