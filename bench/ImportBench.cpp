@@ -3,7 +3,7 @@
 // per run. Each iteration is a whole readPly: parse, merge, clean, split,
 // orient.
 
-#include "LogStream.h"
+#include "SilencedLog.h"
 #include "VObject3D.h"
 
 #include <benchmark/benchmark.h>
@@ -24,12 +24,6 @@ namespace fs = std::filesystem;
 const char* kResolutions[] = {"dragon_vrip_res4.ply", "dragon_vrip_res3.ply", "dragon_vrip_res2.ply", "dragon_vrip.ply"};
 
 std::string dragonPath(int resolution) { return std::string(MORVA_DRAGON_DIR) + "/" + kResolutions[resolution]; }
-
-class NullBuffer : public std::streambuf {
-  protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 // The dragon files hold x y z per vertex and "3 a b c" per face, nothing else.
 bool writeBinaryCopy(const std::string& asciiPath, const std::string& binaryPath) {
@@ -79,10 +73,7 @@ std::string binaryCopy(int resolution) {
 }
 
 void importMesh(benchmark::State& state, const std::string& path) {
-    NullBuffer nothing;
-    std::ostream silent(&nothing);
-    setLogOut(&silent);
-    setLogErr(&silent);
+    SilencedLog silenced;
     size_t triangles = 0;
     for (auto _ : state) {
         VObject3D mesh;
@@ -95,8 +86,6 @@ void importMesh(benchmark::State& state, const std::string& path) {
         mesh.clear();
         state.ResumeTiming();
     }
-    setLogOut(nullptr);
-    setLogErr(nullptr);
     state.counters["triangles"] = double(triangles);
 }
 

@@ -2,7 +2,7 @@
 // sequence, as the viewer does when a model is loaded. The files are generated
 // once per run into a private temporary directory; only read() is timed.
 
-#include "LogStream.h"
+#include "SilencedLog.h"
 #include "QuantizedNormal.h"
 #include "SphereHierarchy.h"
 #include "VLODObject3D.h"
@@ -14,9 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <ostream>
 #include <random>
-#include <streambuf>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,32 +23,6 @@
 
 namespace {
 namespace fs = std::filesystem;
-
-// The set-up sequence logs progress lines; printing them would time the
-// terminal instead of the reader.
-class DiscardBuffer : public std::streambuf {
-  protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-class SilencedLog {
-  public:
-    SilencedLog() : mStream(&mBuffer) {
-        setLogOut(&mStream);
-        setLogErr(&mStream);
-    }
-    ~SilencedLog() {
-        setLogOut(nullptr);
-        setLogErr(nullptr);
-    }
-    SilencedLog(const SilencedLog&) = delete;
-    SilencedLog& operator=(const SilencedLog&) = delete;
-
-  private:
-    DiscardBuffer mBuffer;
-    std::ostream mStream;
-};
 
 // Owns the generated files and removes them when the program ends.
 class BenchFiles {

@@ -8,7 +8,7 @@
 // strip lengths; meshopt's include one restart index between strips (and any
 // repeated vertices it uses to turn a strip).
 
-#include "LogStream.h"
+#include "SilencedLog.h"
 #include "VObject3D.h"
 #include "VTriStripLocalOptimizer.h"
 
@@ -17,8 +17,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -32,17 +30,8 @@ struct Mesh {
     std::string error; // why the mesh is missing
 };
 
-class NullBuffer : public std::streambuf {
-  protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 Mesh readDragon() {
-    NullBuffer nothing;
-    std::ostream silent(&nothing);
-    setLogOut(&silent);
-    setLogErr(&silent);
+    SilencedLog silenced;
     Mesh mesh;
     VObject3D object;
     const std::string path = std::string(MORVA_DRAGON_DIR) + "/dragon_vrip.ply";
@@ -53,8 +42,6 @@ Mesh readDragon() {
     } else {
         mesh.error = "cannot read " + path + " (run scripts/setup.sh): " + object.lastError();
     }
-    setLogOut(nullptr);
-    setLogErr(nullptr);
     return mesh;
 }
 
