@@ -16,18 +16,6 @@ void makeCube(VObject3D& mesh, float offset = 0) {
     for (const auto& f : faces) addTriangle(mesh, base + f[0], base + f[1], base + f[2]);
 }
 
-// An n x n grid of quads in the plane z = 0, two triangles each.
-void makeFlatGrid(VObject3D& mesh, uint32_t n) {
-    for (uint32_t y = 0; y <= n; ++y)
-        for (uint32_t x = 0; x <= n; ++x) addVertex(mesh, float(x), float(y), 0);
-    for (uint32_t y = 0; y < n; ++y)
-        for (uint32_t x = 0; x < n; ++x) {
-            uint32_t v = y * (n + 1) + x;
-            addTriangle(mesh, v, v + 1, v + n + 2);
-            addTriangle(mesh, v, v + n + 2, v + n + 1);
-        }
-}
-
 class MeshRepair : public ::testing::Test {
   protected:
     CapturedLog mLog;

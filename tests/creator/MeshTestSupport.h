@@ -26,6 +26,19 @@ inline void addTriangle(VObject3D& mesh, uint32_t a, uint32_t b, uint32_t c) {
     mesh.triangles.push_back(t);
 }
 
+// An n x n grid of quads in the plane z = 0, two triangles each, wound to
+// face +z.
+inline void makeFlatGrid(VObject3D& mesh, uint32_t n) {
+    for (uint32_t y = 0; y <= n; ++y)
+        for (uint32_t x = 0; x <= n; ++x) addVertex(mesh, float(x), float(y), 0);
+    for (uint32_t y = 0; y < n; ++y)
+        for (uint32_t x = 0; x < n; ++x) {
+            uint32_t v = y * (n + 1) + x;
+            addTriangle(mesh, v, v + 1, v + n + 2);
+            addTriangle(mesh, v, v + n + 2, v + n + 1);
+        }
+}
+
 // Corner sets of the triangles, orientation and rotation ignored.
 inline std::multiset<std::array<uint32_t, 3>> cornerSets(const VObject3D& mesh) {
     std::multiset<std::array<uint32_t, 3>> sets;

@@ -211,18 +211,6 @@ TEST_F(MultiTriangulation, NoCandidateBelowTheMaximumErrorLeavesOneArc) {
     EXPECT_EQ(c.edgeCollapses, 0u);
 }
 
-// A flat n x n grid in z = 0, facing up: every collapse inside it costs nothing.
-void makeFlatGrid(VObject3D& mesh, uint32_t n) {
-    for (uint32_t y = 0; y <= n; ++y)
-        for (uint32_t x = 0; x <= n; ++x) addVertex(mesh, float(x), float(y), 0);
-    for (uint32_t y = 0; y < n; ++y)
-        for (uint32_t x = 0; x < n; ++x) {
-            uint32_t v = y * (n + 1) + x;
-            addTriangle(mesh, v, v + 1, v + n + 2);
-            addTriangle(mesh, v, v + n + 2, v + n + 1);
-        }
-}
-
 size_t downwardTriangles(const VLODObject3DCreator& c, const std::vector<const CreatorTriangle*>& cut) {
     size_t down = 0;
     for (const CreatorTriangle* t : cut) {
