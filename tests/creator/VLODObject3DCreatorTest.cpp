@@ -92,8 +92,12 @@ void expectGraphInvariants(const VLODObject3DCreator& c) {
                 for (uint32_t v : c.triangles[t].v) EXPECT_LT(v, c.vertices.size());
             }
         }
-        if (k != 0 && !c.nodes[k].out.empty()) EXPECT_EQ(c.nodes[k].layer, highest + 1) << k;
-        if (k > 1) EXPECT_FALSE(c.nodes[k].in.empty()) << "node " << k << " cannot be reached";
+        if (k != 0 && !c.nodes[k].out.empty()) {
+            EXPECT_EQ(c.nodes[k].layer, highest + 1) << k;
+        }
+        if (k > 1) {
+            EXPECT_FALSE(c.nodes[k].in.empty()) << "node " << k << " cannot be reached";
+        }
     }
     for (int count : onArcs) EXPECT_LE(count, 1);
 }
