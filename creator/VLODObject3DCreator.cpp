@@ -46,10 +46,11 @@ struct LaterCandidate {
     bool operator()(const QueuedCandidate& a, const QueuedCandidate& b) const { return a.key > b.key; }
 };
 
-// Candidates by stamp, then cost, then insertion. One bucket per stamp: only
-// the lowest one is kept as a heap, the others are filled by appending and
-// made a heap when their turn comes. Most pushes (new edges and stale
-// candidates) go to a later stamp, so they cost no heap work at all.
+// Candidates by stamp, then cost, then insertion, one bucket per stamp. Later
+// buckets are filled by appending; when a bucket's turn comes it is sorted
+// once and taken from the back, so the many candidates that turn out stale
+// cost no heap work. Pushes into the bucket being taken (base mode offers at
+// the stamp it works on) wait in a small heap beside it.
 class CandidateQueue {
   public:
     bool empty() const { return mSize == 0; }
@@ -57,45 +58,71 @@ class CandidateQueue {
 
     void push(const QueuedCandidate& q) {
         const uint32_t stamp = uint32_t(q.key >> 96);
-        if (stamp >= mBuckets.size()) mBuckets.resize(stamp + 1);
-        std::vector<QueuedCandidate>& bucket = mBuckets[stamp];
-        bucket.push_back(q);
         ++mSize;
-        if (stamp == mCurrent) {
-            std::push_heap(bucket.begin(), bucket.end(), LaterCandidate());
-        } else if (stamp < mCurrent) {
-            mCurrent = stamp;
-            std::make_heap(bucket.begin(), bucket.end(), LaterCandidate());
+        if (mCurrent == kNone) {
+            bucket(stamp).push_back(q); // nothing taken yet
+            return;
         }
+        if (stamp == mCurrent) {
+            mLate.push_back(q);
+            std::push_heap(mLate.begin(), mLate.end(), LaterCandidate());
+            return;
+        }
+        if (stamp < mCurrent) {
+            // Back to an earlier stamp: what is left of this one waits again.
+            std::vector<QueuedCandidate>& rest = bucket(mCurrent);
+            rest.insert(rest.end(), mSorted.begin(), mSorted.end());
+            rest.insert(rest.end(), mLate.begin(), mLate.end());
+            mSorted.clear();
+            mLate.clear();
+            mCurrent = stamp;
+            load();
+            --mSize;
+            push(q);
+            return;
+        }
+        bucket(stamp).push_back(q);
     }
 
     QueuedCandidate pop() {
-        while (mBuckets[mCurrent].empty()) {
-            ++mCurrent;
-            std::make_heap(mBuckets[mCurrent].begin(), mBuckets[mCurrent].end(), LaterCandidate());
+        while (mSorted.empty() && mLate.empty()) {
+            mCurrent = mCurrent == kNone ? 0 : mCurrent + 1;
+            load();
         }
-        std::vector<QueuedCandidate>& bucket = mBuckets[mCurrent];
-        std::pop_heap(bucket.begin(), bucket.end(), LaterCandidate());
-        QueuedCandidate q = bucket.back();
-        bucket.pop_back();
         --mSize;
+        if (mLate.empty() || (!mSorted.empty() && mSorted.back().key < mLate.front().key)) {
+            QueuedCandidate q = mSorted.back();
+            mSorted.pop_back();
+            return q;
+        }
+        std::pop_heap(mLate.begin(), mLate.end(), LaterCandidate());
+        QueuedCandidate q = mLate.back();
+        mLate.pop_back();
         return q;
     }
 
   private:
+    std::vector<QueuedCandidate>& bucket(uint32_t stamp) {
+        if (stamp >= mBuckets.size()) mBuckets.resize(stamp + 1);
+        return mBuckets[stamp];
+    }
+
+    // Makes the current stamp's bucket the sorted run, smallest key last.
+    void load() {
+        mSorted.swap(bucket(mCurrent));
+        bucket(mCurrent).clear();
+        std::sort(mSorted.begin(), mSorted.end(), LaterCandidate());
+    }
+
     std::vector<std::vector<QueuedCandidate>> mBuckets;
-    uint32_t mCurrent = 0;
+    std::vector<QueuedCandidate> mSorted;
+    static constexpr uint32_t kNone = UINT32_MAX;
+    std::vector<QueuedCandidate> mLate; // a heap, smallest key at the front
+    uint32_t mCurrent = kNone;           // the stamp being taken
     size_t mSize = 0;
 };
 
 bool contains(const CreatorTriangle& t, uint32_t v) { return t.v[0] == v || t.v[1] == v || t.v[2] == v; }
-
-void eraseValue(std::vector<uint32_t>& list, uint32_t value) {
-    auto it = std::find(list.begin(), list.end(), value);
-    assert(it != list.end());
-    *it = list.back();
-    list.pop_back();
-}
 
 double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -105,11 +132,14 @@ double seconds(std::chrono::steady_clock::time_point since) {
 struct VLODObject3DCreator::Builder {
     VLODObject3DCreator& c;
     AnimationDomain domain;
-    std::vector<std::vector<uint32_t>> adjacent; // live triangles at each vertex
-    // Layer of the dest of each live triangle's arc (from the source), read
-    // for every candidate taken from the queue: one small array beats three
-    // lookups per triangle.
-    std::vector<uint32_t> destLayer;
+    // A live triangle at a vertex, with the layer of its arc's dest beside it:
+    // the stamp check of every candidate taken reads only these lists.
+    struct Incidence {
+        uint32_t t;
+        uint32_t layer;
+        operator uint32_t() const { return t; }
+    };
+    std::vector<std::vector<Incidence>> adjacent; // live triangles at each vertex
     std::vector<bool> removed;
     CandidateQueue queue;
     uint32_t order = 0;
@@ -131,6 +161,12 @@ struct VLODObject3DCreator::Builder {
     void offer(uint32_t i, uint32_t j);
     void run();
     uint32_t currentStamp(uint32_t i, uint32_t j) const;
+    static void eraseIncidence(std::vector<Incidence>& list, uint32_t t) {
+        auto it = std::find_if(list.begin(), list.end(), [t](const Incidence& in) { return in.t == t; });
+        assert(it != list.end());
+        *it = list.back();
+        list.pop_back();
+    }
     bool foldsOver(uint32_t i, uint32_t j, const std::vector<uint32_t>& neighbourhood,
                    const std::vector<Vec3d>& placement) const;
     bool linkConditionHolds(uint32_t i, uint32_t j, const std::vector<uint32_t>& shared) const;
@@ -212,9 +248,8 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
     for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
         std::copy(mesh.triangles[t].v, mesh.triangles[t].v + 3, c.triangles[t].v);
         addToArc(t, first);
-        for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back(t);
+        for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back({t, c.nodes[kDrain].layer});
     }
-    destLayer.assign(c.triangles.size(), c.nodes[kDrain].layer);
 
     logOut() << "Init EdgeSet ...\n";
     // Every triangle side (edge, triangle * 3 + side), grouped by edge.
@@ -297,7 +332,7 @@ void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
 uint32_t VLODObject3DCreator::Builder::currentStamp(uint32_t i, uint32_t j) const {
     uint32_t stamp = 0;
     for (uint32_t v : {i, j})
-        for (uint32_t t : adjacent[v]) stamp = std::max(stamp, destLayer[t]);
+        for (const Incidence& in : adjacent[v]) stamp = std::max(stamp, in.layer);
     return stamp;
 }
 
@@ -329,7 +364,7 @@ void VLODObject3DCreator::Builder::run() {
             logOut() << "WARNING: too much triangles that contain both indices\n";
             continue; // an edge of more than two triangles cannot collapse soundly
         }
-        neighbourhood = adjacent[cand.i];
+        neighbourhood.assign(adjacent[cand.i].begin(), adjacent[cand.i].end());
         for (uint32_t t : adjacent[cand.j])
             if (!contains(c.triangles[t], cand.i)) neighbourhood.push_back(t);
         // A piece of the mesh that would vanish whole (a lone triangle) stays:
@@ -461,7 +496,7 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
     for (uint32_t t : neighbourhood) {
         const bool both = contains(c.triangles[t], i) && contains(c.triangles[t], j);
         for (uint32_t corner : c.triangles[t].v)
-            if (corner != i && corner != j) eraseValue(adjacent[corner], t);
+            if (corner != i && corner != j) eraseIncidence(adjacent[corner], t);
         if (baseMode) {
             if (both) {
                 removeFromArc(t);
@@ -488,7 +523,6 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
         const uint32_t copyIndex = uint32_t(c.triangles.size());
         c.triangles.push_back(copy);
         addToArc(copyIndex, newArc);
-        destLayer.push_back(layer);
         changed.push_back(copyIndex);
     }
     adjacent[i].clear();
@@ -504,7 +538,7 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
         assert(rindex < 3 && rindex >= 0 && "rindex < 3 && rindex >= 0");
         assert(c.arcs[tri.arc].source == kSource && "(*(*adjTrIt)->arc)->source == 0");
         for (uint32_t corner : tri.v) {
-            adjacent[corner].push_back(t);
+            adjacent[corner].push_back({t, c.nodes[c.arcs[tri.arc].dest].layer});
             if (corner != n) c.vertices[corner].layer = std::max(c.vertices[corner].layer, layer);
         }
         for (int k = 1; k <= 2; ++k) {
