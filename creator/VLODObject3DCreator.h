@@ -11,6 +11,7 @@
 // shared triangle's third corner, so the mesh boundary stays a boundary.
 
 #include "Quadric.h"
+#include "VLODObject3D.h"
 #include "VObject3D.h"
 
 #include <atomic>
@@ -62,6 +63,21 @@ class VLODObject3DCreator {
     // edge, no degenerate triangles).
     void createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain);
 
+    // Merges nodes until the arcs carry minPatchSize triangles on average (or
+    // no merge is left), choosing merges that unite patches into few strips.
+    // Nodes 0 and 1 are never merged, and no merge closes a cycle.
+    void mergeNodes(uint32_t minPatchSize);
+
+    // Gives every arc of node 0 a source node of its own; an arc from node 0
+    // straight into the drain is cut into strips, each one a source node.
+    void insertSourceNodes();
+
+    // Fills object from the graph (the drain becomes node 0) and derives its
+    // normals, node spheres and cones, and monotone node errors.
+    void createFinalObject(VLODObject3D& object);
+
+    void printGraphStatistics() const;
+
     // Cost of merging vertices i and j (averaged over the time samples of an
     // animated pair), with the placement at every sample.
     QUADRIC_FT collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements = nullptr) const;
@@ -73,6 +89,8 @@ class VLODObject3DCreator {
     std::vector<CreatorArc> arcs;
     std::vector<CreatorNode> nodes;
     uint32_t samples = 1;
+
+    uint32_t m_source_nnum = 0; // source nodes made by insertSourceNodes
 
     // Statistics of the last run.
     uint32_t edgeCollapses = 0;

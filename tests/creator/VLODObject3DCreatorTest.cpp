@@ -321,3 +321,151 @@ TEST_F(MultiTriangulation, ScannedDragonBuildsWithSoundCuts) {
     }
     EXPECT_EQ(mLog.out().find("WARNING"), std::string::npos);
 }
+
+namespace {
+// The triangles of the final object's arcs that cross from the node set to the rest.
+std::vector<std::array<uint32_t, 3>> objectCut(const VLODObject3D& h, const std::vector<bool>& above) {
+    std::vector<std::array<uint32_t, 3>> cut;
+    for (const MTArc& a : h.aarray)
+        if (above[a.source] && !above[a.dest])
+            for (uint32_t t = a.tstart; t < a.tstart + a.tnum; ++t)
+                cut.push_back({h.tarray[t].v[0], h.tarray[t].v[1], h.tarray[t].v[2]});
+    return cut;
+}
+
+std::string closedSurfaceViolation(const std::vector<std::array<uint32_t, 3>>& cut) {
+    std::vector<CreatorTriangle> triangles(cut.size());
+    std::vector<const CreatorTriangle*> pointers;
+    for (size_t i = 0; i < cut.size(); ++i) {
+        std::copy(cut[i].begin(), cut[i].end(), triangles[i].v);
+        pointers.push_back(&triangles[i]);
+    }
+    return closedSurfaceViolation(pointers);
+}
+
+// Builds the whole graph of a sphere into a hierarchy object and reads it
+// back through the file, whose reader checks every structural rule.
+void buildSphereHierarchy(VLODObject3D& back, uint32_t minPatchSize, float maxError = 3.4028235e38f) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 3);
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    c.mMaxError = maxError;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    c.mergeNodes(minPatchSize);
+    c.insertSourceNodes();
+    VLODObject3D object;
+    c.createFinalObject(object);
+    const std::string path = tempPath("built.mvh");
+    ASSERT_TRUE(object.write(path));
+    ASSERT_TRUE(back.read(path)) << back.lastError();
+}
+} // namespace
+
+TEST_F(MultiTriangulation, MergedSphereBecomesAReadableHierarchyWithSoundCuts) {
+    VLODObject3D h;
+    buildSphereHierarchy(h, 8);
+    ASSERT_GT(h.m_source_nnum, 0u);
+    EXPECT_EQ(h.mDrainNode, 0u);
+    EXPECT_GE(double(h.tnum()) / h.anum(), 8.0);
+    // Into the drain: the input sphere, 1280 triangles.
+    std::vector<bool> allButDrain(h.nnum(), true);
+    allButDrain[0] = false;
+    EXPECT_EQ(objectCut(h, allButDrain).size(), 1280u);
+    EXPECT_EQ(closedSurfaceViolation(objectCut(h, allButDrain)), "");
+    // Out of the source nodes (those nothing leads to), and random cuts.
+    std::mt19937 rng(23);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<bool> above(h.nnum(), false);
+        for (uint32_t n = 1; n < h.nnum(); ++n) above[n] = h.in_arcs[n].empty() || (round > 0 && rng() % 3 == 0);
+        for (bool grown = true; grown;) {
+            grown = false;
+            for (uint32_t n = 1; n < h.nnum(); ++n)
+                if (above[n])
+                    for (uint32_t a : h.in_arcs[n])
+                        if (!above[h.aarray[a].source]) grown = above[h.aarray[a].source] = true;
+        }
+        EXPECT_EQ(closedSurfaceViolation(objectCut(h, above)), "") << "round " << round;
+    }
+    // Coarser nodes never carry a smaller error than what they refine into.
+    for (const MTArc& a : h.aarray)
+        for (size_t k = 0; k < std::min(h.narray[a.source].error.size(), h.narray[a.dest].error.size()); ++k)
+            EXPECT_GE(h.narray[a.source].error[k], h.narray[a.dest].error[k]);
+}
+
+TEST_F(MultiTriangulation, PatchSizeOneMergesNothing) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 2);
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    const size_t nodes = c.nodes.size();
+    size_t arcs = 0;
+    for (const CreatorArc& a : c.arcs) arcs += !a.patch.empty();
+    c.mergeNodes(1);
+    EXPECT_EQ(c.nodes.size(), nodes);
+    size_t after = 0;
+    for (const CreatorArc& a : c.arcs) after += !a.patch.empty();
+    EXPECT_EQ(after, arcs);
+}
+
+TEST_F(MultiTriangulation, UnsimplifiedMeshGetsASourceNodePerStrip) {
+    VLODObject3D h;
+    buildSphereHierarchy(h, 64, 1e-12f);
+    // Every node but the drain is a source with one arc into the drain.
+    ASSERT_EQ(h.m_source_nnum, h.nnum() - 1);
+    uint32_t triangles = 0;
+    for (uint32_t n = 1; n < h.nnum(); ++n) {
+        ASSERT_EQ(h.narray[n].onum, 1u);
+        EXPECT_EQ(h.aarray[h.narray[n].out].dest, 0u);
+        triangles += h.aarray[h.narray[n].out].tnum;
+    }
+    EXPECT_EQ(triangles, 1280u);
+    EXPECT_GT(h.m_source_nnum, 1u);
+    EXPECT_LT(h.m_source_nnum * 4, 1280u); // strips, not single triangles
+}
+
+TEST_F(MultiTriangulation, MergesNeverCloseACycle) {
+    // Node 2 reaches 4 directly and through 3. Merging 2 and 4 ranks first:
+    // the two share four dests whose patches join into single strips, and
+    // its error ratio is the best. But it would leave 2 -> 3 -> 2.
+    VLODObject3DCreator c;
+    const double errors[9] = {9, 0, 1, 5, 0.5, 0, 0, 0, 0};
+    c.nodes.resize(9);
+    for (uint32_t n = 0; n < 9; ++n) c.nodes[n].error = {errors[n]};
+    for (int v = 0; v < 40; ++v) {
+        CreatorVertex vertex;
+        vertex.path = std::make_unique<VStaticVertex>(Vec3f(float(v), float(v * v % 7), float(v % 3)));
+        c.vertices.push_back(std::move(vertex));
+    }
+    auto link = [&c](uint32_t source, uint32_t dest, std::array<uint32_t, 3> corners) {
+        const uint32_t arc = uint32_t(c.arcs.size());
+        c.arcs.push_back({source, dest, {}, 0, 0});
+        c.nodes[source].out.push_back(arc);
+        c.nodes[dest].in.push_back(arc);
+        CreatorTriangle t;
+        std::copy(corners.begin(), corners.end(), t.v);
+        t.arc = arc;
+        c.triangles.push_back(t);
+        c.arcs[arc].patch.push_back(uint32_t(c.triangles.size() - 1));
+    };
+    link(0, 2, {0, 1, 2});
+    link(2, 4, {3, 4, 5});
+    link(2, 3, {6, 7, 8});
+    link(3, 4, {9, 10, 11});
+    for (uint32_t x = 5; x < 9; ++x) { // adjacent triangles: one strip of four
+        const uint32_t v = 12 + 4 * (x - 5);
+        link(2, x, {v, v + 1, v + 2});
+        link(4, x, {v + 1, v + 3, v + 2});
+        link(x, 1, {v, v + 3, v + 1});
+    }
+    c.mergeNodes(100);
+    c.insertSourceNodes();
+    VLODObject3D object;
+    c.createFinalObject(object);
+    std::vector<uint32_t> layers;
+    EXPECT_TRUE(object.computeLayers(layers)); // no loop
+    EXPECT_NE(mLog.out().find("r"), std::string::npos);
+}
