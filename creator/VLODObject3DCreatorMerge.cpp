@@ -57,7 +57,8 @@ class Merger {
     void renumber();
 
     VLODObject3DCreator& c;
-    std::vector<uint32_t> mVersion;              // bumped whenever an arc changes
+    std::vector<uint32_t> mVersion;      // bumped whenever an arc changes: older queue entries are void
+    std::vector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
     std::vector<int64_t> mStripCache;            // per arc, -1 when unknown
     std::unordered_map<uint64_t, std::pair<uint64_t, uint32_t>> mPairCache; // arcs -> (versions, count)
     std::vector<bool> mMerged;
@@ -91,7 +92,7 @@ uint32_t Merger::stripIndices(uint32_t arc) {
 
 uint32_t Merger::stripIndices(uint32_t a, uint32_t b) {
     const uint64_t key = uint64_t(std::min(a, b)) << 32 | std::max(a, b);
-    const uint64_t versions = uint64_t(mVersion[std::min(a, b)]) << 32 | mVersion[std::max(a, b)];
+    const uint64_t versions = uint64_t(mPatchVersion[std::min(a, b)]) << 32 | mPatchVersion[std::max(a, b)];
     auto it = mPairCache.find(key);
     if (it != mPairCache.end() && it->second.first == versions) return it->second.second;
     mScratch.clear();
@@ -171,7 +172,6 @@ void Merger::detach(uint32_t arc) {
     drop(c.nodes[a.source].out);
     drop(c.nodes[a.dest].in);
     ++mVersion[arc];
-    mStripCache[arc] = -1;
 }
 
 void Merger::moveTriangles(uint32_t from, uint32_t to) {
@@ -182,6 +182,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
     }
     c.arcs[from].patch.clear();
     ++mVersion[to];
+    ++mPatchVersion[to];
     mStripCache[to] = -1;
 }
 
@@ -238,6 +239,7 @@ void Merger::run(uint32_t minPatchSize) {
     logOut() << "smallest node error: " << mSmallestError << "\n";
 
     mVersion.assign(c.arcs.size(), 0);
+    mPatchVersion.assign(c.arcs.size(), 0);
     mStripCache.assign(c.arcs.size(), -1);
     mMerged.assign(c.nodes.size(), false);
     mVisitMark.assign(c.nodes.size(), 0);
