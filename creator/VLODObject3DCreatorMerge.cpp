@@ -44,13 +44,14 @@ class Merger {
     void run(uint32_t minPatchSize);
 
   private:
-    size_t liveArcs() const;
-    size_t triangleCount() const;
+    size_t countLiveArcs() const;
+    size_t countTriangles() const;
     uint32_t stripIndices(uint32_t arc);
     uint32_t stripIndices(uint32_t a, uint32_t b);
     MergeEntry entryFor(uint32_t arc);
     bool otherPathExists(uint32_t from, uint32_t to, uint32_t direct);
-    void merge(uint32_t arc);
+    // Merges the arc's ends; returns the arcs that changed (moved or grown).
+    std::vector<uint32_t> merge(uint32_t arc);
     void moveTriangles(uint32_t from, uint32_t to);
     void detach(uint32_t arc);
     uint32_t outArcTo(uint32_t node, uint32_t dest) const;
@@ -67,15 +68,18 @@ class Merger {
     double mSmallestError = 3.4028234663852886e38;
     VTriStripLocalOptimizer mStrips;
     std::vector<uint32_t> mScratch;
+    // Kept up to date by merge(), so that progress costs nothing per merge.
+    size_t mLiveArcs = 0;
+    size_t mTriangles = 0;
 };
 
-size_t Merger::liveArcs() const {
+size_t Merger::countLiveArcs() const {
     size_t n = 0;
     for (const CreatorArc& a : c.arcs) n += !a.patch.empty();
     return n;
 }
 
-size_t Merger::triangleCount() const {
+size_t Merger::countTriangles() const {
     size_t n = 0;
     for (const CreatorArc& a : c.arcs) n += a.patch.size();
     return n;
@@ -181,6 +185,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
         c.arcs[to].patch.push_back(t);
     }
     c.arcs[from].patch.clear();
+    --mLiveArcs;
     ++mVersion[to];
     ++mPatchVersion[to];
     mStripCache[to] = -1;
@@ -189,11 +194,14 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
 // Moves every arc of the arc's dest to its source; arcs that then join the
 // same two nodes become one. The merged arc's own triangles exist only
 // between the two steps, which are now one: they are dropped.
-void Merger::merge(uint32_t arc) {
+std::vector<uint32_t> Merger::merge(uint32_t arc) {
     const uint32_t s = c.arcs[arc].source, d = c.arcs[arc].dest;
+    std::vector<uint32_t> changed;
     assert(!mMerged[d] && "!merged_nodes.is_set(source_node)");
     detach(arc);
     for (uint32_t t : c.arcs[arc].patch) c.triangles[t].arc = UINT32_MAX;
+    mTriangles -= c.arcs[arc].patch.size();
+    --mLiveArcs;
     c.arcs[arc].patch.clear();
 
     for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) {
@@ -201,12 +209,14 @@ void Merger::merge(uint32_t arc) {
         if (twin != kNoArc) {
             detach(b);
             moveTriangles(b, twin);
+            changed.push_back(twin);
             continue;
         }
         c.nodes[d].out.erase(std::find(c.nodes[d].out.begin(), c.nodes[d].out.end(), b));
         c.arcs[b].source = s;
         c.nodes[s].out.push_back(b);
         ++mVersion[b];
+        changed.push_back(b);
     }
     for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) {
         const uint32_t y = c.arcs[b].source;
@@ -214,21 +224,28 @@ void Merger::merge(uint32_t arc) {
         if (twin != kNoArc) {
             detach(b);
             moveTriangles(b, twin);
+            changed.push_back(twin);
             continue;
         }
         c.nodes[d].in.erase(std::find(c.nodes[d].in.begin(), c.nodes[d].in.end(), b));
         c.arcs[b].dest = s;
         c.nodes[s].in.push_back(b);
         ++mVersion[b];
+        changed.push_back(b);
     }
     mMerged[d] = true;
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    return changed;
 }
 
 void Merger::run(uint32_t minPatchSize) {
     const auto start = std::chrono::steady_clock::now();
     logOut() << "merge nodes to increase patch size of arcs\n";
-    const double average = double(triangleCount()) / double(std::max<size_t>(1, liveArcs()));
-    if (double(minPatchSize) <= average || liveArcs() <= 1) return;
+    mLiveArcs = countLiveArcs();
+    mTriangles = countTriangles();
+    const double average = double(mTriangles) / double(std::max<size_t>(1, mLiveArcs));
+    if (double(minPatchSize) <= average || mLiveArcs <= 1) return;
 
     for (uint32_t n = 0; n < c.nodes.size(); ++n)
         if (c.nodes[n].out.empty() && !c.nodes[n].in.empty()) logOut() << "drain node: " << n << "\n";
@@ -266,14 +283,13 @@ void Merger::run(uint32_t minPatchSize) {
             logOut() << "r";
             continue;
         }
-        merge(entry.arc);
         ++merges;
         logOut() << "M";
-        for (uint32_t a : c.nodes[s].out) queue.insert(entryFor(a));
-        for (uint32_t a : c.nodes[s].in) queue.insert(entryFor(a));
+        for (uint32_t a : merge(entry.arc))
+            if (!c.arcs[a].patch.empty()) queue.insert(entryFor(a));
 
-        const size_t arcs = liveArcs();
-        const double progress = double(triangleCount()) / double(std::max<size_t>(1, arcs)) / minPatchSize;
+        const size_t arcs = mLiveArcs;
+        const double progress = double(mTriangles) / double(std::max<size_t>(1, arcs)) / minPatchSize;
         if (progress - lastProgress > 0.01) {
             logOut() << int(100 * progress) << "% ";
             lastProgress = progress;
@@ -289,7 +305,7 @@ void Merger::run(uint32_t minPatchSize) {
     }
     logOut() << "\nMAX WEIGHT: " << maxWeight << "\n"
              << "total # of merges: " << merges << "\n"
-             << "# of arcs: " << liveArcs() << "\n"
+             << "# of arcs: " << mLiveArcs << "\n"
              << "time: " << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() << "\n";
     renumber();
 
