@@ -8,7 +8,6 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <tuple>
 
 namespace {
 constexpr uint32_t kSource = 0;

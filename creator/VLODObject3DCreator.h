@@ -36,8 +36,8 @@ struct CreatorArc {
     uint32_t source = 0;
     uint32_t dest = 0;
     std::vector<uint32_t> patch; // triangle indices; empty once the arc is gone
-    uint32_t outPosition = 0;    // its place in source's out list ...
-    uint32_t inPosition = 0;     // ... and in dest's in list, while it is live
+    uint32_t outPosition = 0;    // its place in source's out list and in dest's
+    uint32_t inPosition = 0;     // in list; kept only while the builder runs
 };
 
 struct CreatorNode {
@@ -54,7 +54,7 @@ class VLODObject3DCreator {
     float mMinError = 0.0f;
     // No collapse costs more than this.
     float mMaxError = 3.4028235e38f;
-    uint32_t mMinPatchSize = 10;
+    uint32_t mMinPatchSize = 10; // what the pipeline hands to mergeNodes
     // Checked between collapses; set from another thread to stop early.
     std::atomic<bool> mCancel{false};
 

@@ -53,6 +53,7 @@ class Merger {
     // Merges the arc's ends; returns the arcs that changed (moved or grown).
     std::vector<uint32_t> merge(uint32_t arc);
     void moveTriangles(uint32_t from, uint32_t to);
+    uint32_t redirect(uint32_t b, uint32_t newSource, uint32_t newDest);
     void detach(uint32_t arc);
     uint32_t outArcTo(uint32_t node, uint32_t dest) const;
     void renumber();
@@ -178,6 +179,22 @@ void Merger::detach(uint32_t arc) {
     ++mVersion[arc];
 }
 
+// Re-points arc b to run from newSource to newDest. An arc that already joins
+// the two takes b's triangles instead. Returns the arc that carries them now.
+uint32_t Merger::redirect(uint32_t b, uint32_t newSource, uint32_t newDest) {
+    const uint32_t twin = outArcTo(newSource, newDest);
+    detach(b);
+    if (twin != kNoArc) {
+        moveTriangles(b, twin);
+        return twin;
+    }
+    c.arcs[b].source = newSource;
+    c.arcs[b].dest = newDest;
+    c.nodes[newSource].out.push_back(b);
+    c.nodes[newDest].in.push_back(b);
+    return b;
+}
+
 void Merger::moveTriangles(uint32_t from, uint32_t to) {
     for (uint32_t t : c.arcs[from].patch) {
         c.triangles[t].arc = to;
@@ -204,35 +221,8 @@ std::vector<uint32_t> Merger::merge(uint32_t arc) {
     --mLiveArcs;
     c.arcs[arc].patch.clear();
 
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) {
-        const uint32_t twin = outArcTo(s, c.arcs[b].dest);
-        if (twin != kNoArc) {
-            detach(b);
-            moveTriangles(b, twin);
-            changed.push_back(twin);
-            continue;
-        }
-        c.nodes[d].out.erase(std::find(c.nodes[d].out.begin(), c.nodes[d].out.end(), b));
-        c.arcs[b].source = s;
-        c.nodes[s].out.push_back(b);
-        ++mVersion[b];
-        changed.push_back(b);
-    }
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) {
-        const uint32_t y = c.arcs[b].source;
-        const uint32_t twin = outArcTo(y, s);
-        if (twin != kNoArc) {
-            detach(b);
-            moveTriangles(b, twin);
-            changed.push_back(twin);
-            continue;
-        }
-        c.nodes[d].in.erase(std::find(c.nodes[d].in.begin(), c.nodes[d].in.end(), b));
-        c.arcs[b].dest = s;
-        c.nodes[s].in.push_back(b);
-        ++mVersion[b];
-        changed.push_back(b);
-    }
+    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) changed.push_back(redirect(b, s, c.arcs[b].dest));
+    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) changed.push_back(redirect(b, c.arcs[b].source, s));
     mMerged[d] = true;
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());

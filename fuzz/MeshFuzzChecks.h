@@ -5,6 +5,7 @@
 // or doubled triangle, no edge with more than two triangles, and only vertex
 // positions the hierarchy can bound.
 
+#include "LogStream.h"
 #include "VObject3D.h"
 
 #include <algorithm>
@@ -34,6 +35,11 @@ inline std::ostream& silentStream() {
     return stream;
 }
 
+inline void silenceLog() {
+    setLogOut(&silentStream());
+    setLogErr(&silentStream());
+}
+
 inline void checkRefused(const VObject3D& mesh) {
     FUZZ_CHECK(mesh.vertices.empty());
     FUZZ_CHECK(mesh.triangles.empty());
@@ -47,15 +53,13 @@ struct CornerSetHash {
     }
 };
 
-inline bool usableCoordinate(float c) { return std::isfinite(c) && std::fabs(c) < 1e18f; }
-
 inline void checkAccepted(const VObject3D& mesh) {
     FUZZ_CHECK(mesh.lastError().empty());
 
     for (const auto& v : mesh.vertices) {
         FUZZ_CHECK(v != nullptr);
         const Vec3f p = v->evaluate(0);
-        FUZZ_CHECK(usableCoordinate(p.x) && usableCoordinate(p.y) && usableCoordinate(p.z));
+        FUZZ_CHECK(isUsablePoint(p));
     }
 
     std::unordered_set<std::array<uint32_t, 3>, CornerSetHash> cornerSets;
@@ -73,6 +77,15 @@ inline void checkAccepted(const VObject3D& mesh) {
             FUZZ_CHECK(++edgeUses[uint64_t(a) << 32 | b] <= 2);
         }
     }
+}
+
+// Whatever the input, a read either refuses it cleanly or hands over a
+// repaired mesh.
+inline void checkRead(const VObject3D& mesh, bool accepted) {
+    if (accepted)
+        checkAccepted(mesh);
+    else
+        checkRefused(mesh);
 }
 
 } // namespace meshfuzz

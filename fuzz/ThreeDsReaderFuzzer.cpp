@@ -3,7 +3,6 @@
 // them and hand over a repaired mesh the builder can walk without checks of
 // its own (see MeshFuzzChecks.h).
 
-#include "LogStream.h"
 #include "MeshFuzzChecks.h"
 #include "VObject3D.h"
 
@@ -11,17 +10,12 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setLogOut(&meshfuzz::silentStream());
-    setLogErr(&meshfuzz::silentStream());
+    meshfuzz::silenceLog();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VObject3D mesh;
-    if (!mesh.read3dsData(std::vector<uint8_t>(data, data + size))) {
-        meshfuzz::checkRefused(mesh);
-        return 0;
-    }
-    meshfuzz::checkAccepted(mesh);
+    meshfuzz::checkRead(mesh, mesh.read3dsData(std::vector<uint8_t>(data, data + size)));
     return 0;
 }
