@@ -16,7 +16,6 @@ constexpr uint16_t kObjectChunk = 0x4000;
 constexpr uint16_t kTriangleMeshChunk = 0x4100;
 constexpr uint16_t kVertexListChunk = 0x4110;
 constexpr uint16_t kFaceListChunk = 0x4120;
-constexpr uint16_t kFaceMaterialChunk = 0x4130;
 constexpr size_t kChunkHeader = 6;
 
 struct Chunk {
@@ -139,8 +138,6 @@ bool ThreeDsReader::readFaces(const Chunk& faces, uint32_t base, std::string& er
         return false;
     }
     logOut() << "\ttri-face (" << count << ")\n";
-    // Face number in the file to triangle index; flat faces are not kept.
-    std::vector<int64_t> triangleOf(count, -1);
     for (uint16_t f = 0; f < count; ++f) {
         uint16_t a = 0, b = 0, c = 0, flags = 0;
         get(at, faces.end, a);
@@ -161,23 +158,10 @@ bool ThreeDsReader::readFaces(const Chunk& faces, uint32_t base, std::string& er
         t.v[0] = base + b; // 3DS winds the other way round
         t.v[1] = base + a;
         t.v[2] = base + c;
-        triangleOf[f] = int64_t(mMesh.triangles.size());
         mMesh.triangles.push_back(t);
     }
-    // Materials only name faces; the triangles keep material 0.
-    size_t next = at;
-    while (std::optional<Chunk> material = findChunk(next, faces.end, kFaceMaterialChunk)) {
-        size_t pos = material->content();
-        std::string name;
-        uint16_t listed = 0;
-        if (getName(pos, material->end, name) && get(pos, material->end, listed))
-            for (uint16_t i = 0; i < listed; ++i) {
-                uint16_t face;
-                if (!get(pos, material->end, face)) break;
-                if (face < count && triangleOf[face] >= 0) mMesh.triangles[size_t(triangleOf[face])].material = 0;
-            }
-        next = material->end;
-    }
+    // The face-material chunks that follow would only set each listed
+    // triangle's material word to the 0 it already has: they are not read.
     return true;
 }
 } // namespace
