@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -82,7 +83,8 @@ class EdgeMap {
   public:
     using Entry = std::pair<uint64_t, DualGraphEdge>;
 
-    explicit EdgeMap(size_t maxEntries) {
+    // Empties the map for up to maxEntries keys; keeps the memory it has.
+    void reset(size_t maxEntries) {
         size_t capacity = 16;
         while (capacity < maxEntries + maxEntries / 3)
             capacity *= 2;
@@ -90,6 +92,7 @@ class EdgeMap {
         for (size_t c = capacity; c > 1; c /= 2)
             --mShift;
         mSlots.assign(capacity, EMPTY);
+        mEntries.clear();
         mEntries.reserve(maxEntries / 2 + 16); // closed meshes have 1.5 edges per triangle
     }
 
@@ -120,14 +123,18 @@ class EdgeMap {
     int mShift = 64;
 };
 
-// The working state of one optimizeStrips call.
+// The working state of one optimizeStrips call; reset() reuses its memory
+// for the next one.
 class StripSearch {
   public:
-    explicit StripSearch(std::span<const uint32_t> indices)
-        : mIndices(indices), mTriangles(uint32_t(indices.size() / 3)) {}
+    void reset(std::span<const uint32_t> indices) {
+        mIndices = indices;
+        mTriangles = uint32_t(indices.size() / 3);
+    }
 
     void buildDualGraph();
-    void optimize(uint32_t bound);
+    // Returns the number of strips left.
+    uint32_t optimize(uint32_t bound);
     std::vector<Strip> extractStrips() const;
 
   private:
@@ -155,7 +162,8 @@ class StripSearch {
     uint32_t newCorner(uint32_t node, uint32_t previous) const;
 
     std::span<const uint32_t> mIndices;
-    uint32_t mTriangles;
+    uint32_t mTriangles = 0;
+    EdgeMap mEdgeMap;
     std::vector<DualGraphNode> mNodes;
     std::vector<DualGraphEdge> mEdges;
     std::vector<uint32_t> mStripSize; // triangles per strip id
@@ -177,7 +185,8 @@ class StripSearch {
 
 void StripSearch::buildDualGraph() {
     mNodes.assign(mTriangles, DualGraphNode{});
-    EdgeMap edgeMap(3 * size_t(mTriangles));
+    EdgeMap& edgeMap = mEdgeMap;
+    edgeMap.reset(3 * size_t(mTriangles));
     for (uint32_t t = 0; t < mTriangles; ++t) {
         DualGraphNode& node = mNodes[t];
         node.strip = t;
@@ -197,6 +206,7 @@ void StripSearch::buildDualGraph() {
             node.edges[k] = edgeMap.indexOf(edgeMapIt);
         }
     }
+    mEdges.clear();
     mEdges.reserve(edgeMap.entries().size());
     for (const EdgeMap::Entry& entry : edgeMap.entries())
         mEdges.push_back(entry.second);
@@ -216,7 +226,7 @@ void StripSearch::buildDualGraph() {
 }
 
 // Passes over all strip ends until one joins nothing; every join removes one strip.
-void StripSearch::optimize(uint32_t bound) {
+uint32_t StripSearch::optimize(uint32_t bound) {
     uint32_t remaining = mTriangles;
     bool joined = true;
     for (mPass = 1; joined && remaining > 1; ++mPass) {
@@ -229,6 +239,7 @@ void StripSearch::optimize(uint32_t bound) {
             }
         }
     }
+    return remaining;
 }
 
 uint32_t StripSearch::nextStamp(std::vector<uint32_t>& marks, uint32_t& stamp) {
@@ -560,10 +571,34 @@ std::vector<Strip> VTriStripLocalOptimizer::optimizeStrips(std::span<const uint3
     if (triangleIndices.size() == 3) return {Strip(triangleIndices.begin(), triangleIndices.end())};
     if (triangleIndices.empty()) return {};
 
-    StripSearch search(triangleIndices);
+    StripSearch search;
+    search.reset(triangleIndices);
     search.buildDualGraph();
     search.optimize(flag == 0 ? 1 : SEARCH_LIMIT);
     return search.extractStrips();
+}
+
+struct VTriStripLocalOptimizer::Workspace {
+    StripSearch search;
+};
+
+VTriStripLocalOptimizer::VTriStripLocalOptimizer() = default;
+VTriStripLocalOptimizer::~VTriStripLocalOptimizer() = default;
+VTriStripLocalOptimizer::VTriStripLocalOptimizer(VTriStripLocalOptimizer&&) noexcept = default;
+VTriStripLocalOptimizer& VTriStripLocalOptimizer::operator=(VTriStripLocalOptimizer&&) noexcept = default;
+
+// Every strip is sequential (no fan turns, hence no swaps), so a strip of n
+// triangles has n + 2 indices.
+size_t VTriStripLocalOptimizer::countStripIndices(std::span<const uint32_t> triangleIndices, int flag) {
+    assert(triangleIndices.size() % 3 == 0 && "three indices per triangle");
+    assert(triangleIndices.size() / 3 < NO_NODE && "too many triangles for 32-bit node ids");
+    const size_t triangles = triangleIndices.size() / 3;
+    if (triangles <= 1) return triangles * 3;
+    if (!mWorkspace) mWorkspace = std::make_unique<Workspace>();
+    StripSearch& search = mWorkspace->search;
+    search.reset(triangleIndices);
+    search.buildDualGraph();
+    return triangles + 2 * size_t(search.optimize(flag == 0 ? 1 : SEARCH_LIMIT));
 }
 
 size_t VTriStripLocalOptimizer::countIndices(const std::vector<Strip>& strips) {

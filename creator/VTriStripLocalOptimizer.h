@@ -15,12 +15,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 class VTriStripLocalOptimizer {
   public:
     using Strip = std::vector<uint32_t>;
+
+    VTriStripLocalOptimizer();
+    ~VTriStripLocalOptimizer();
+    VTriStripLocalOptimizer(VTriStripLocalOptimizer&&) noexcept;
+    VTriStripLocalOptimizer& operator=(VTriStripLocalOptimizer&&) noexcept;
 
     // Longest tunnel (in dual-graph edges) the search follows.
     static constexpr uint32_t SEARCH_LIMIT = 20;
@@ -34,12 +40,21 @@ class VTriStripLocalOptimizer {
     //
     // flag 0 only joins strips whose ends are neighbours (fast, more strips);
     // any other value also re-routes strips along tunnels of up to
-    // SEARCH_LIMIT edges. Each call is independent; the object keeps nothing.
+    // SEARCH_LIMIT edges. Results never depend on earlier calls.
     std::vector<Strip> optimizeStrips(std::span<const uint32_t> triangleIndices, int flag = 1) const;
+
+    // countIndices(optimizeStrips(triangleIndices, flag)) without writing the
+    // strips. For callers that count many small patches: the object keeps its
+    // working memory from call to call, so this one is not const.
+    size_t countStripIndices(std::span<const uint32_t> triangleIndices, int flag = 1);
 
     static size_t countStrips(const std::vector<Strip>& strips) { return strips.size(); }
     // Sum of the strip lengths.
     static size_t countIndices(const std::vector<Strip>& strips);
     // Sum of (length - 2) over the strips.
     static size_t countTriangles(const std::vector<Strip>& strips);
+
+  private:
+    struct Workspace;
+    std::unique_ptr<Workspace> mWorkspace;
 };

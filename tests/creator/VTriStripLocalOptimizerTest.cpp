@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <span>
 #include <vector>
 
 namespace {
@@ -303,6 +304,30 @@ TEST(VTriStripLocalOptimizerTest, CallsAreIndependentAndIndicesMayBeSparse) {
     for (size_t s = 0; s < first.size(); ++s)
         for (size_t i = 0; i < first[s].size(); ++i)
             EXPECT_EQ(sparseStrips[s][i], 4000000000u - 7 * first[s][i]);
+}
+
+// The counting entry point reuses its working memory from call to call: a
+// large input after small ones and a small one after a large one must count
+// what the strips themselves hold. Patches of the dragon of many sizes, in
+// an order that grows and shrinks.
+TEST(VTriStripLocalOptimizerTest, CountingMatchesTheStripsAcrossReusedCalls) {
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.readPly(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply")) << mesh.lastError();
+    std::vector<uint32_t> tris;
+    for (const VTriangle& t : mesh.triangles)
+        tris.insert(tris.end(), t.v, t.v + 3);
+    VTriStripLocalOptimizer counter;
+    const VTriStripLocalOptimizer optimizer;
+    for (size_t size : {1u, 2u, 37u, 4000u, 3u, 900u, 17u, 8000u, 64u}) {
+        for (size_t start : {size_t(0), tris.size() / 3 - size}) {
+            const std::span<const uint32_t> patch(tris.data() + 3 * start, 3 * size);
+            for (int flag : {1, 0})
+                EXPECT_EQ(counter.countStripIndices(patch, flag),
+                          VTriStripLocalOptimizer::countIndices(optimizer.optimizeStrips(patch, flag)))
+                    << size << " triangles from " << start << ", flag " << flag;
+        }
+    }
+    EXPECT_EQ(counter.countStripIndices({}), 0u);
 }
 
 TEST(VTriStripLocalOptimizerDeathTest, SideOfThreeTrianglesIsRefused) {
