@@ -10,6 +10,7 @@
 #include <meshoptimizer.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,9 +92,39 @@ void BM_MeshoptSimplifyToTheSameCount(benchmark::State& state) {
     state.counters["triangles"] = double(reached / 3);
 }
 
+// The steps after the builder, as the pipeline runs them: merging to patches
+// of 64 triangles, then one source node per coarsest patch.
+void BM_MergeNodesAndInsertSourceNodes(benchmark::State& state) {
+    const VObject3D& mesh = dragon(int(state.range(0)));
+    if (mesh.triangles.empty()) {
+        state.SkipWithError("the dragon is missing (run scripts/setup.sh)");
+        return;
+    }
+    SilencedLog silenced;
+    size_t arcs = 0, nodes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto creator = std::make_unique<VLODObject3DCreator>();
+        AnimationDomain domain;
+        creator->createMultiTriangulation(mesh, domain);
+        state.ResumeTiming();
+        creator->mergeNodes(64);
+        creator->insertSourceNodes();
+        arcs = creator->arcs.size();
+        nodes = creator->nodes.size();
+        state.PauseTiming();
+        creator.reset();
+        state.ResumeTiming();
+    }
+    state.counters["arcs"] = double(arcs);
+    state.counters["nodes"] = double(nodes);
+}
+
 BENCHMARK(BM_CreateMultiTriangulation)->ArgName("resolution")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)
     ->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_MeshoptSimplifyToTheSameCount)->ArgName("resolution")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)
+    ->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MergeNodesAndInsertSourceNodes)->ArgName("resolution")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)
     ->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 } // namespace
 

@@ -149,6 +149,7 @@ struct VLODObject3DCreator::Builder {
     }
     bool baseMode = true;
     uint32_t inputTriangles = 0;
+    uint32_t inputVertices = 0;
 
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
@@ -200,11 +201,13 @@ QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector
 }
 
 void VLODObject3DCreator::createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain) {
+    reportProgress(kStepMultiTriangulation, 0);
     Builder builder(*this);
     builder.setUp(mesh);
     builder.run();
     builder.finish();
     domain = builder.domain;
+    reportProgress(kStepMultiTriangulation, 1);
 }
 
 void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
@@ -230,6 +233,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
     inputTriangles = uint32_t(mesh.triangles.size());
 
     logOut() << "Copy vertices ...\n";
+    inputVertices = uint32_t(mesh.vertices.size());
     c.vertices.resize(mesh.vertices.size());
     for (size_t v = 0; v < mesh.vertices.size(); ++v) c.vertices[v].path = mesh.vertices[v]->clone();
     c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
@@ -553,6 +557,10 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
     ++c.edgeCollapses;
     c.lastError = cand.cost;
     if (c.edgeCollapses % 1000 == 0) logOut() << (baseMode ? "," : ".") << std::flush;
+    // Each collapse removes one input vertex's worth, and few are left at the end.
+    const uint32_t percent = std::max<uint32_t>(1, inputVertices / 100);
+    if (c.edgeCollapses % percent == 0)
+        c.reportProgress(kStepMultiTriangulation, std::min(1.0f, float(c.edgeCollapses) / float(inputVertices)));
 }
 
 void VLODObject3DCreator::Builder::finish() {

@@ -55,8 +55,22 @@ class VLODObject3DCreator {
     // No collapse costs more than this.
     float mMaxError = 3.4028235e38f;
     uint32_t mMinPatchSize = 10; // what the pipeline hands to mergeNodes
-    // Checked between collapses; set from another thread to stop early.
+    // Checked between collapses and between merges; set from another thread
+    // (or from mProgress) to stop early. What was built so far stays sound.
     std::atomic<bool> mCancel{false};
+
+    // The steps as a progress display names them.
+    static constexpr const char* kStepMultiTriangulation = "Create multi triangulation hierarchy";
+    static constexpr const char* kStepMergeNodes = "Increase Patch Size by Merging Nodes";
+    static constexpr const char* kStepSourceNodes = "Insert source nodes";
+    static constexpr const char* kStepFinalObject = "Create final object";
+    // Told the running step and how much of it is done (0 to 1): when it
+    // starts, about every percent, and when it ends. Runs on the building
+    // thread, so it should be quick.
+    std::function<void(const char* step, float fraction)> mProgress;
+    void reportProgress(const char* step, float fraction) const {
+        if (mProgress) mProgress(step, fraction);
+    }
 
     // Builds the working graph from mesh. domain receives the mesh's
     // animation domain. The mesh must be repaired (at most two triangles per

@@ -41,9 +41,13 @@ void VLODObject3DCreator::insertSourceNodes() {
     logOut() << "arcs before: " << liveArcs << "\nnodes before: " << nodes.size() << "\n";
     const uint32_t nodesBefore = uint32_t(nodes.size());
 
+    reportProgress(kStepSourceNodes, 0);
     const std::vector<uint32_t> sourceArcs = nodes[kSource].out;
     nodes[kSource].out.clear();
-    for (uint32_t a : sourceArcs) {
+    const size_t percent = std::max<size_t>(1, sourceArcs.size() / 100);
+    for (size_t i = 0; i < sourceArcs.size(); ++i) {
+        if (i % percent == 0) reportProgress(kStepSourceNodes, float(i) / float(sourceArcs.size()));
+        const uint32_t a = sourceArcs[i];
         if (arcs[a].dest != kDrain) {
             const uint32_t node = uint32_t(nodes.size());
             nodes.emplace_back();
@@ -95,9 +99,11 @@ void VLODObject3DCreator::insertSourceNodes() {
     liveArcs = 0;
     for (const CreatorArc& a : arcs) liveArcs += !a.patch.empty();
     logOut() << "arcs after: " << liveArcs << "\nnodes after: " << nodes.size() << "\ndone\n";
+    reportProgress(kStepSourceNodes, 1);
 }
 
 void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
+    reportProgress(kStepFinalObject, 0);
     initTetrahederLookupTableRec();
     object.clear();
     logOut() << "Vertices\n";
@@ -105,6 +111,7 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
     for (size_t v = 0; v < vertices.size(); ++v) object.varray[v].path = vertices[v].path->clone();
 
     // Node 0 (the empty former source) goes; every index moves down by one.
+    reportProgress(kStepFinalObject, 0.1f);
     logOut() << "Nodes\n";
     object.narray.resize(nodes.size() - 1);
     for (size_t n = 1; n < nodes.size(); ++n)
@@ -143,17 +150,21 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
                "mrObj.narray[i].out + mrObj.narray[i].onum <= m_anum");
     object.m_source_nnum = m_source_nnum;
 
+    reportProgress(kStepFinalObject, 0.4f);
     logOut() << "Assign vertex normals ... \n";
     object.buildInArcs();
     object.assignPolygonNormals();
     object.assignVertexNormals();
+    reportProgress(kStepFinalObject, 0.6f);
     logOut() << "Calculate bounding sphere and normal cone of nodes ";
     object.computeArcCones();
     [[maybe_unused]] const bool acyclic = object.computeNodeInformation();
     assert(acyclic);
     object.initObjectBoundingSphere();
     logOut() << ". Ok\n";
+    reportProgress(kStepFinalObject, 0.9f);
     logOut() << "Check Node Error ";
     object.propagateNodeErrors();
     logOut() << "... Ok\n";
+    reportProgress(kStepFinalObject, 1);
 }

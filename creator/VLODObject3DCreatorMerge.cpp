@@ -2,6 +2,7 @@
 // useful size, and giving each coarsest patch a source node of its own.
 
 #include "LogStream.h"
+#include "MergeQueue.h"
 #include "VLODObject3DCreator.h"
 #include "VTriStripLocalOptimizer.h"
 
@@ -10,7 +11,7 @@
 #include <chrono>
 #include <limits>
 #include <map>
-#include <set>
+#include <utility>
 #include <unordered_map>
 
 namespace {
@@ -18,25 +19,11 @@ constexpr uint32_t kSource = 0;
 constexpr uint32_t kDrain = 1;
 constexpr float kNoWeight = 3.4028235e38f;
 constexpr uint32_t kNoArc = UINT32_MAX;
-// Nodes a cycle search may visit before it gives up and refuses the merge.
-constexpr uint32_t kPathSearchBudget = 4096;
+constexpr size_t kManyArcs = 64; // a node with more arcs gets the cheap weight bound
 
 double nodeError(const CreatorNode& n) {
     return n.error.empty() ? 0.0 : *std::max_element(n.error.begin(), n.error.end());
 }
-
-struct MergeEntry {
-    float weight;
-    float ratio;
-    uint32_t arc;
-    uint32_t version; // the arc's version when the entry was made
-};
-
-struct EntryOrder {
-    bool operator()(const MergeEntry& a, const MergeEntry& b) const {
-        return a.weight != b.weight ? a.weight < b.weight : a.ratio < b.ratio;
-    }
-};
 
 class Merger {
   public:
@@ -48,27 +35,57 @@ class Merger {
     size_t countTriangles() const;
     uint32_t stripIndices(uint32_t arc);
     uint32_t stripIndices(uint32_t a, uint32_t b);
-    MergeEntry entryFor(uint32_t arc);
+    int64_t knownStripIndices(uint32_t a, uint32_t b) const;
+    static uint64_t pairKey(uint32_t a, uint32_t b);
+    uint64_t pairVersions(uint32_t a, uint32_t b) const;
+    bool mergeable(uint32_t arc) const;
+    MergeEntry entryFor(uint32_t arc, bool exact);
     bool otherPathExists(uint32_t from, uint32_t to, uint32_t direct);
+    uint32_t nextVisitRound();
+    uint32_t nextMarkRound();
+    void initOrder();
+    void restoreOrder(uint32_t from, uint32_t to);
     // Merges the arc's ends; returns the arcs that changed (moved or grown).
     std::vector<uint32_t> merge(uint32_t arc);
     void moveTriangles(uint32_t from, uint32_t to);
-    uint32_t redirect(uint32_t b, uint32_t newSource, uint32_t newDest);
+    uint32_t redirect(uint32_t b, uint32_t newSource, uint32_t newDest, uint32_t twin);
     void detach(uint32_t arc);
-    uint32_t outArcTo(uint32_t node, uint32_t dest) const;
     void renumber();
 
     VLODObject3DCreator& c;
     std::vector<uint32_t> mVersion;      // bumped whenever an arc changes: older queue entries are void
     std::vector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
+    // Two patches with more triangles than this are not counted together.
+    size_t mLargestCountedPair = 0;
     std::vector<int64_t> mStripCache;            // per arc, -1 when unknown
     std::unordered_map<uint64_t, std::pair<uint64_t, uint32_t>> mPairCache; // arcs -> (versions, count)
     std::vector<bool> mMerged;
     std::vector<uint32_t> mVisitMark;
+    std::vector<uint64_t> mArcSum; // per node: triangles + 2 over all its arcs
+    // A topological order kept through the merges: every arc runs from a
+    // smaller to a larger position. Paths between two nodes stay inside the
+    // positions between them, which keeps the cycle test small.
+    std::vector<uint32_t> mPosition;
+    std::vector<uint32_t> mForward, mBackward, mPool; // scratch of restoreOrder
     uint32_t mVisitRound = 0;
     double mSmallestError = 3.4028234663852886e38;
     VTriStripLocalOptimizer mStrips;
     std::vector<uint32_t> mScratch;
+    // Per node: the round that set it and the arc of the source leading there.
+    struct NeighbourMark {
+        uint32_t round = 0;
+        uint32_t arc = kNoArc;
+    };
+    std::vector<NeighbourMark> mOutByDest, mInBySource;
+    uint32_t mMarkRound = 0;
+    static void mark(std::vector<NeighbourMark>& marks, uint32_t node, uint32_t round, uint32_t arc) {
+        marks[node] = {round, arc};
+    }
+    // The marked arc of node, once; kNoArc when there is none (left).
+    static uint32_t take(std::vector<NeighbourMark>& marks, uint32_t node, uint32_t round) {
+        if (marks[node].round != round) return kNoArc;
+        return std::exchange(marks[node].arc, kNoArc);
+    }
     // Kept up to date by merge(), so that progress costs nothing per merge.
     size_t mLiveArcs = 0;
     size_t mTriangles = 0;
@@ -90,112 +107,278 @@ uint32_t Merger::stripIndices(uint32_t arc) {
     if (mStripCache[arc] < 0) {
         mScratch.clear();
         for (uint32_t t : c.arcs[arc].patch) mScratch.insert(mScratch.end(), c.triangles[t].v, c.triangles[t].v + 3);
-        mStripCache[arc] = int64_t(VTriStripLocalOptimizer::countIndices(mStrips.optimizeStrips(mScratch)));
+        mStripCache[arc] = int64_t(mStrips.countStripIndices(mScratch));
     }
     return uint32_t(mStripCache[arc]);
 }
 
 uint32_t Merger::stripIndices(uint32_t a, uint32_t b) {
-    const uint64_t key = uint64_t(std::min(a, b)) << 32 | std::max(a, b);
-    const uint64_t versions = uint64_t(mPatchVersion[std::min(a, b)]) << 32 | mPatchVersion[std::max(a, b)];
-    auto it = mPairCache.find(key);
-    if (it != mPairCache.end() && it->second.first == versions) return it->second.second;
+    // Patches this large would cost the strip optimizer more than the rest
+    // of the walk together, for weights that sort last anyway: they are
+    // counted as if no strip crossed from one to the other.
+    if (c.arcs[a].patch.size() + c.arcs[b].patch.size() > mLargestCountedPair)
+        return stripIndices(a) + stripIndices(b);
+    const int64_t known = knownStripIndices(a, b);
+    if (known >= 0) return uint32_t(known);
     mScratch.clear();
     for (uint32_t arc : {a, b})
         for (uint32_t t : c.arcs[arc].patch) mScratch.insert(mScratch.end(), c.triangles[t].v, c.triangles[t].v + 3);
-    const uint32_t count = uint32_t(VTriStripLocalOptimizer::countIndices(mStrips.optimizeStrips(mScratch)));
-    mPairCache[key] = {versions, count};
+    const uint32_t count = uint32_t(mStrips.countStripIndices(mScratch));
+    mPairCache[pairKey(a, b)] = {pairVersions(a, b), count};
     return count;
 }
 
-uint32_t Merger::outArcTo(uint32_t node, uint32_t dest) const {
-    for (uint32_t a : c.nodes[node].out)
-        if (c.arcs[a].dest == dest) return a;
-    return kNoArc;
+// What stripIndices(a, b) would answer without running the strip optimizer;
+// -1 when that is not known.
+int64_t Merger::knownStripIndices(uint32_t a, uint32_t b) const {
+    if (c.arcs[a].patch.size() + c.arcs[b].patch.size() > mLargestCountedPair)
+        return mStripCache[a] < 0 || mStripCache[b] < 0 ? -1 : mStripCache[a] + mStripCache[b];
+    auto it = mPairCache.find(pairKey(a, b));
+    return it != mPairCache.end() && it->second.first == pairVersions(a, b) ? int64_t(it->second.second) : -1;
+}
+
+uint64_t Merger::pairKey(uint32_t a, uint32_t b) { return uint64_t(std::min(a, b)) << 32 | std::max(a, b); }
+
+uint64_t Merger::pairVersions(uint32_t a, uint32_t b) const {
+    return uint64_t(mPatchVersion[std::min(a, b)]) << 32 | mPatchVersion[std::max(a, b)];
+}
+
+// Arcs that touch the source or the drain would be refused whenever the walk
+// reached them, and their weights are the costly ones (those two nodes carry
+// most arcs): they are never queued.
+bool Merger::mergeable(uint32_t arc) const {
+    const CreatorArc& a = c.arcs[arc];
+    return !a.patch.empty() && a.source != kSource && a.source != kDrain && a.dest != kSource && a.dest != kDrain;
 }
 
 // Weight of merging the arc's two ends: the strip indices of the patches the
 // merge would unite (and of the source's other patches), per united pair.
-MergeEntry Merger::entryFor(uint32_t arc) {
+//
+// Most entries go stale or lie beyond the point where the walk stops, so the
+// strip optimizer runs only for entries the walk reaches: until then an entry
+// carries a lower bound, with every patch counted as one strip (n triangles,
+// n + 2 indices). The bound never exceeds the exact weight, so an entry made
+// exact when the walk reaches it sorts at or after the walk's position and
+// the merges happen in the order of the exact weights.
+//
+// A few nodes gather thousands of arcs. Below such a source the bound is
+// looser but costs nothing per arc: every arc of the source counted once,
+// as if as many pairs as the dest has arcs were united.
+MergeEntry Merger::entryFor(uint32_t arc, bool exact) {
     const uint32_t s = c.arcs[arc].source, d = c.arcs[arc].dest;
     const double half = mSmallestError / 2;
     const float ratio = float(std::max(nodeError(c.nodes[s]), half) / std::max(nodeError(c.nodes[d]), half));
-    std::map<uint32_t, uint32_t> outByDest, inBySource; // neighbour -> arc of s
+    const size_t sourceArcs = c.nodes[s].out.size() + c.nodes[s].in.size();
+    if (!exact && sourceArcs > kManyArcs) {
+        const size_t pairs = std::min(sourceArcs, c.nodes[d].out.size() + c.nodes[d].in.size()) - 1;
+        const uint64_t others = mArcSum[s] - (c.arcs[arc].patch.size() + 2);
+        return {pairs ? float(double(others) / double(pairs)) : kNoWeight, ratio, arc, mVersion[arc], false};
+    }
+    auto count = [&](uint32_t a) -> uint64_t { return exact ? stripIndices(a) : c.arcs[a].patch.size() + 2; };
+    auto countPair = [&](uint32_t a, uint32_t b) -> uint64_t {
+        return exact ? stripIndices(a, b) : c.arcs[a].patch.size() + c.arcs[b].patch.size() + 2;
+    };
+    // The source's arcs by their other node (a node joins s by at most one
+    // arc each way); an arc leaves its list once it is paired.
+    const uint32_t round = nextMarkRound();
     for (uint32_t a : c.nodes[s].out)
-        if (a != arc) outByDest[c.arcs[a].dest] = a;
-    for (uint32_t a : c.nodes[s].in) inBySource[c.arcs[a].source] = a;
+        if (a != arc) mark(mOutByDest, c.arcs[a].dest, round, a);
+    for (uint32_t a : c.nodes[s].in) mark(mInBySource, c.arcs[a].source, round, a);
     uint64_t sum = 0;
     uint32_t pairs = 0;
     for (uint32_t b : c.nodes[d].out) {
-        auto it = outByDest.find(c.arcs[b].dest);
-        if (it == outByDest.end()) continue;
-        sum += stripIndices(it->second, b);
+        const uint32_t a = take(mOutByDest, c.arcs[b].dest, round);
+        if (a == kNoArc) continue;
+        sum += countPair(a, b);
         ++pairs;
-        outByDest.erase(it);
     }
     for (uint32_t b : c.nodes[d].in) {
         if (b == arc) continue;
-        auto it = inBySource.find(c.arcs[b].source);
-        if (it == inBySource.end()) continue;
-        sum += stripIndices(it->second, b);
+        const uint32_t a = take(mInBySource, c.arcs[b].source, round);
+        if (a == kNoArc) continue;
+        sum += countPair(a, b);
         ++pairs;
-        inBySource.erase(it);
     }
-    for (const auto& [node, a] : outByDest) sum += stripIndices(a);
-    for (const auto& [node, a] : inBySource) sum += stripIndices(a);
+    for (uint32_t a : c.nodes[s].out)
+        if (a != arc && take(mOutByDest, c.arcs[a].dest, round) != kNoArc) sum += count(a);
+    for (uint32_t a : c.nodes[s].in)
+        if (take(mInBySource, c.arcs[a].source, round) != kNoArc) sum += count(a);
     const float weight = pairs ? float(double(sum) / pairs) : kNoWeight;
-    return {weight, ratio, arc, mVersion[arc]};
+    return {weight, ratio, arc, mVersion[arc], exact};
 }
 
-// True when a path other than the arc `direct` leads from `from` to `to`, or
-// when the search is too large to tell; merging then could close a cycle.
-bool Merger::otherPathExists(uint32_t from, uint32_t to, uint32_t direct) {
+uint32_t Merger::nextMarkRound() {
+    if (++mMarkRound == 0) {
+        std::fill(mOutByDest.begin(), mOutByDest.end(), NeighbourMark{});
+        std::fill(mInBySource.begin(), mInBySource.end(), NeighbourMark{});
+        mMarkRound = 1;
+    }
+    return mMarkRound;
+}
+
+uint32_t Merger::nextVisitRound() {
     if (++mVisitRound == 0) {
         std::fill(mVisitMark.begin(), mVisitMark.end(), 0);
         mVisitRound = 1;
     }
-    std::vector<uint32_t> stack;
-    for (uint32_t a : c.nodes[from].out)
-        if (a != direct) stack.push_back(c.arcs[a].dest);
-    uint32_t visited = 0;
-    while (!stack.empty()) {
-        const uint32_t n = stack.back();
-        stack.pop_back();
-        if (n == to) return true;
-        if (mVisitMark[n] == mVisitRound) continue;
-        mVisitMark[n] = mVisitRound;
-        if (++visited > kPathSearchBudget) return true;
-        for (uint32_t a : c.nodes[n].out) stack.push_back(c.arcs[a].dest);
+    return mVisitRound;
+}
+
+// True when a path other than the arc `direct` leads from `from` to `to`;
+// merging the two would then close a cycle. No path runs back from `to`,
+// which lies later in the order, and a path between them only passes nodes
+// placed between them. The search runs from both ends in turns and stops
+// when either side runs out, so it costs about twice the smaller side.
+bool Merger::otherPathExists(uint32_t from, uint32_t to, uint32_t direct) {
+    const uint32_t forwardRound = nextVisitRound(), backwardRound = nextVisitRound();
+    const uint32_t lower = mPosition[from], upper = mPosition[to];
+    std::vector<uint32_t>& forward = mForward;
+    std::vector<uint32_t>& backward = mBackward;
+    forward.clear();
+    backward.clear();
+    // Marks a node for one side; true when the other side has reached it.
+    auto reach = [&](uint32_t n, uint32_t round, uint32_t otherRound, std::vector<uint32_t>& stack) {
+        if (mVisitMark[n] == otherRound) return true;
+        if (mVisitMark[n] != round) {
+            mVisitMark[n] = round;
+            stack.push_back(n);
+        }
+        return false;
+    };
+    for (uint32_t a : c.nodes[from].out) {
+        const uint32_t n = c.arcs[a].dest;
+        if (a == direct || mPosition[n] >= upper) {
+            if (a != direct && n == to) return true;
+            continue;
+        }
+        reach(n, forwardRound, backwardRound, forward);
+    }
+    for (uint32_t a : c.nodes[to].in) {
+        const uint32_t n = c.arcs[a].source;
+        if (a == direct || mPosition[n] <= lower) continue;
+        if (reach(n, backwardRound, forwardRound, backward)) return true;
+    }
+    while (!forward.empty() && !backward.empty()) {
+        const uint32_t f = forward.back();
+        forward.pop_back();
+        for (uint32_t a : c.nodes[f].out) {
+            const uint32_t n = c.arcs[a].dest;
+            if (n == to) return true;
+            if (mPosition[n] < upper && reach(n, forwardRound, backwardRound, forward)) return true;
+        }
+        const uint32_t b = backward.back();
+        backward.pop_back();
+        for (uint32_t a : c.nodes[b].in) {
+            const uint32_t n = c.arcs[a].source;
+            if (n == from) return true;
+            if (mPosition[n] > lower && reach(n, backwardRound, forwardRound, backward)) return true;
+        }
     }
     return false;
 }
 
-// Takes the arc out of its nodes' lists; its patch is left alone.
+// A first topological order (Kahn): nodes without incoming arcs first.
+void Merger::initOrder() {
+    std::vector<uint32_t> waiting(c.nodes.size()), ready;
+    for (uint32_t n = 0; n < c.nodes.size(); ++n) {
+        waiting[n] = uint32_t(c.nodes[n].in.size());
+        if (waiting[n] == 0) ready.push_back(n);
+    }
+    mPosition.assign(c.nodes.size(), 0);
+    uint32_t placed = 0;
+    while (!ready.empty()) {
+        const uint32_t n = ready.back();
+        ready.pop_back();
+        mPosition[n] = placed++;
+        for (uint32_t a : c.nodes[n].out)
+            if (--waiting[c.arcs[a].dest] == 0) ready.push_back(c.arcs[a].dest);
+    }
+    assert(placed == c.nodes.size() && "the graph has a cycle");
+}
+
+// The arc from -> to was just added against the order (to is placed before
+// from). Reorders the nodes between the two (Pearce and Kelly, "A dynamic
+// topological sort algorithm for directed acyclic graphs", 2006): those that
+// reach `from` move before those that `to` reaches, using the same positions.
+void Merger::restoreOrder(uint32_t from, uint32_t to) {
+    const uint32_t lower = mPosition[to], upper = mPosition[from];
+    assert(lower < upper);
+    auto collect = [&](uint32_t start, bool forward, std::vector<uint32_t>& found) {
+        const uint32_t round = nextVisitRound();
+        found.assign(1, start);
+        mVisitMark[start] = round;
+        for (size_t i = 0; i < found.size(); ++i) {
+            const CreatorNode& n = c.nodes[found[i]];
+            for (uint32_t a : forward ? n.out : n.in) {
+                const uint32_t next = forward ? c.arcs[a].dest : c.arcs[a].source;
+                assert(next != (forward ? from : to) && "a merge closed a cycle");
+                const bool inside = forward ? mPosition[next] < upper : mPosition[next] > lower;
+                if (inside && mVisitMark[next] != round) {
+                    mVisitMark[next] = round;
+                    found.push_back(next);
+                }
+            }
+        }
+    };
+    collect(to, true, mForward);
+    collect(from, false, mBackward);
+    auto byPosition = [&](uint32_t a, uint32_t b) { return mPosition[a] < mPosition[b]; };
+    std::sort(mForward.begin(), mForward.end(), byPosition);
+    std::sort(mBackward.begin(), mBackward.end(), byPosition);
+    mPool.clear();
+    for (uint32_t n : mBackward) mPool.push_back(mPosition[n]);
+    for (uint32_t n : mForward) mPool.push_back(mPosition[n]);
+    std::sort(mPool.begin(), mPool.end());
+    size_t next = 0;
+    for (uint32_t n : mBackward) mPosition[n] = mPool[next++];
+    for (uint32_t n : mForward) mPosition[n] = mPool[next++];
+}
+
+// Takes the arc out of its nodes' lists (the last one of each list takes its
+// place: the source and the drain hold long lists); its patch is left alone.
 void Merger::detach(uint32_t arc) {
-    CreatorArc& a = c.arcs[arc];
-    auto drop = [arc](std::vector<uint32_t>& list) { list.erase(std::find(list.begin(), list.end(), arc)); };
-    drop(c.nodes[a.source].out);
-    drop(c.nodes[a.dest].in);
+    const CreatorArc& a = c.arcs[arc];
+    mArcSum[a.source] -= a.patch.size() + 2;
+    mArcSum[a.dest] -= a.patch.size() + 2;
+    std::vector<uint32_t>& out = c.nodes[a.source].out;
+    assert(out[a.outPosition] == arc);
+    c.arcs[out.back()].outPosition = a.outPosition;
+    out[a.outPosition] = out.back();
+    out.pop_back();
+    std::vector<uint32_t>& in = c.nodes[a.dest].in;
+    assert(in[a.inPosition] == arc);
+    c.arcs[in.back()].inPosition = a.inPosition;
+    in[a.inPosition] = in.back();
+    in.pop_back();
     ++mVersion[arc];
 }
 
-// Re-points arc b to run from newSource to newDest. An arc that already joins
-// the two takes b's triangles instead. Returns the arc that carries them now.
-uint32_t Merger::redirect(uint32_t b, uint32_t newSource, uint32_t newDest) {
-    const uint32_t twin = outArcTo(newSource, newDest);
+// Re-points arc b to run from newSource to newDest. The twin, an arc that
+// already joins the two (kNoArc when there is none), takes b's triangles
+// instead. Returns the arc that carries them now.
+uint32_t Merger::redirect(uint32_t b, uint32_t newSource, uint32_t newDest, uint32_t twin) {
     detach(b);
     if (twin != kNoArc) {
         moveTriangles(b, twin);
         return twin;
     }
-    c.arcs[b].source = newSource;
-    c.arcs[b].dest = newDest;
+    CreatorArc& arc = c.arcs[b];
+    arc.source = newSource;
+    arc.dest = newDest;
+    mArcSum[newSource] += arc.patch.size() + 2;
+    mArcSum[newDest] += arc.patch.size() + 2;
+    arc.outPosition = uint32_t(c.nodes[newSource].out.size());
+    arc.inPosition = uint32_t(c.nodes[newDest].in.size());
     c.nodes[newSource].out.push_back(b);
     c.nodes[newDest].in.push_back(b);
     return b;
 }
 
 void Merger::moveTriangles(uint32_t from, uint32_t to) {
+    // The united patch is the pair a weight was taken from, most often.
+    const int64_t united = knownStripIndices(from, to);
+    mArcSum[c.arcs[to].source] += c.arcs[from].patch.size();
+    mArcSum[c.arcs[to].dest] += c.arcs[from].patch.size();
     for (uint32_t t : c.arcs[from].patch) {
         c.triangles[t].arc = to;
         c.triangles[t].position = uint32_t(c.arcs[to].patch.size());
@@ -205,7 +388,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
     --mLiveArcs;
     ++mVersion[to];
     ++mPatchVersion[to];
-    mStripCache[to] = -1;
+    mStripCache[to] = united;
 }
 
 // Moves every arc of the arc's dest to its source; arcs that then join the
@@ -221,8 +404,25 @@ std::vector<uint32_t> Merger::merge(uint32_t arc) {
     --mLiveArcs;
     c.arcs[arc].patch.clear();
 
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) changed.push_back(redirect(b, s, c.arcs[b].dest));
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) changed.push_back(redirect(b, c.arcs[b].source, s));
+    // s's arcs by their other node, to find the twins.
+    const uint32_t round = nextMarkRound();
+    for (uint32_t a : c.nodes[s].out) mark(mOutByDest, c.arcs[a].dest, round, a);
+    for (uint32_t a : c.nodes[s].in) mark(mInBySource, c.arcs[a].source, round, a);
+    // d's successors lie after d, so after s: only d's predecessors can end
+    // up on the wrong side of s.
+    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) {
+        const uint32_t to = c.arcs[b].dest;
+        const uint32_t carrier = redirect(b, s, to, take(mOutByDest, to, round));
+        mark(mOutByDest, to, round, carrier);
+        changed.push_back(carrier);
+    }
+    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) {
+        const uint32_t from = c.arcs[b].source;
+        const uint32_t carrier = redirect(b, from, s, take(mInBySource, from, round));
+        mark(mInBySource, from, round, carrier);
+        changed.push_back(carrier);
+        if (mPosition[from] > mPosition[s]) restoreOrder(from, s);
+    }
     mMerged[d] = true;
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
@@ -245,18 +445,30 @@ void Merger::run(uint32_t minPatchSize) {
     }
     logOut() << "smallest node error: " << mSmallestError << "\n";
 
+    mLargestCountedPair = 4 * size_t(minPatchSize);
     mVersion.assign(c.arcs.size(), 0);
     mPatchVersion.assign(c.arcs.size(), 0);
     mStripCache.assign(c.arcs.size(), -1);
     mMerged.assign(c.nodes.size(), false);
     mVisitMark.assign(c.nodes.size(), 0);
+    mArcSum.assign(c.nodes.size(), 0);
+    for (uint32_t n = 0; n < c.nodes.size(); ++n) {
+        const CreatorNode& node = c.nodes[n];
+        for (uint32_t i = 0; i < node.out.size(); ++i) c.arcs[node.out[i]].outPosition = i;
+        for (uint32_t i = 0; i < node.in.size(); ++i) c.arcs[node.in[i]].inPosition = i;
+        for (const auto* list : {&node.out, &node.in})
+            for (uint32_t a : *list) mArcSum[n] += c.arcs[a].patch.size() + 2;
+    }
+    mOutByDest.assign(c.nodes.size(), {});
+    mInBySource.assign(c.nodes.size(), {});
+    initOrder();
 
     logOut() << "init arc priority queue\n";
-    std::multiset<MergeEntry, EntryOrder> queue;
+    MergeQueue queue(c.arcs.size());
     uint32_t queued = 0;
     for (uint32_t a = 0; a < c.arcs.size(); ++a) {
-        if (c.arcs[a].patch.empty()) continue;
-        queue.insert(entryFor(a));
+        if (!mergeable(a)) continue;
+        queue.push(entryFor(a, false));
         if (++queued % 1000 == 0) logOut() << "." << std::flush;
     }
     logOut() << "\n";
@@ -264,25 +476,49 @@ void Merger::run(uint32_t minPatchSize) {
     float maxWeight = 0;
     uint32_t merges = 0;
     double lastProgress = 0;
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        const MergeEntry entry = *it;
+    while (!queue.empty() && !c.mCancel) {
+        MergeEntry entry = queue.pop();
         if (c.arcs[entry.arc].patch.empty() || entry.version != mVersion[entry.arc]) continue;
         maxWeight = std::max(maxWeight, entry.weight);
+        // Merges keep every path, so an arc refused now would be refused at
+        // its exact weight too: the test comes before the strip counts.
         const uint32_t s = c.arcs[entry.arc].source, d = c.arcs[entry.arc].dest;
         if (s == kSource || s == kDrain || d == kSource || d == kDrain || otherPathExists(s, d, entry.arc)) {
             logOut() << "r";
             continue;
         }
+        if (!entry.exact) {
+            // The graph may have changed around the arc since the bound was
+            // taken; a weight that fell below the walk's position is taken
+            // here rather than lost behind it.
+            const MergeEntry exact = entryFor(entry.arc, true);
+            if (!sortsBefore(exact, entry)) {
+                queue.push(exact);
+                continue;
+            }
+            entry = exact;
+            maxWeight = std::max(maxWeight, entry.weight);
+        }
         ++merges;
         logOut() << "M";
         for (uint32_t a : merge(entry.arc))
-            if (!c.arcs[a].patch.empty()) queue.insert(entryFor(a));
+            if (mergeable(a)) {
+                // A changed arc whose weight fell below the walk's position
+                // is taken next rather than left behind the walk for good.
+                MergeEntry changed = entryFor(a, false);
+                if (sortsBefore(changed, entry)) {
+                    changed.weight = entry.weight;
+                    changed.ratio = entry.ratio;
+                }
+                queue.push(changed);
+            }
 
         const size_t arcs = mLiveArcs;
         const double progress = double(mTriangles) / double(std::max<size_t>(1, arcs)) / minPatchSize;
         if (progress - lastProgress > 0.01) {
             logOut() << int(100 * progress) << "% ";
             lastProgress = progress;
+            c.reportProgress(VLODObject3DCreator::kStepMergeNodes, float(std::min(1.0, progress)));
         }
         if (progress >= 1) {
             logOut() << "SUCCESS\n";
@@ -297,6 +533,9 @@ void Merger::run(uint32_t minPatchSize) {
              << "total # of merges: " << merges << "\n"
              << "# of arcs: " << mLiveArcs << "\n"
              << "time: " << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() << "\n";
+    for ([[maybe_unused]] uint32_t a = 0; a < c.arcs.size(); ++a)
+        assert((c.arcs[a].patch.empty() || mPosition[c.arcs[a].source] < mPosition[c.arcs[a].dest]) &&
+               "the node order is topological");
     renumber();
 
     // Arcs whose coarser end has the smaller error vector.
@@ -344,4 +583,8 @@ void Merger::renumber() {
 }
 } // namespace
 
-void VLODObject3DCreator::mergeNodes(uint32_t minPatchSize) { Merger(*this).run(minPatchSize); }
+void VLODObject3DCreator::mergeNodes(uint32_t minPatchSize) {
+    reportProgress(kStepMergeNodes, 0);
+    Merger(*this).run(minPatchSize);
+    reportProgress(kStepMergeNodes, 1);
+}

@@ -27,6 +27,7 @@ using PositionTriangle = std::array<std::array<float, 3>, 3>;
 // (orientation kept), to compare meshes whose vertex indices differ.
 const VVertex& pathOf(const std::unique_ptr<VVertex>& v) { return *v; }
 const VVertex& pathOf(const CreatorVertex& v) { return *v.path; }
+const VVertex& pathOf(const MTVertex& v) { return *v.path; }
 
 template <typename Vertices> PositionTriangle byPosition(const Vertices& vertices, const uint32_t* v) {
     PositionTriangle p;
@@ -320,6 +321,18 @@ TEST_F(MultiTriangulation, ScannedDragonBuildsWithSoundCuts) {
         for (int k = 0; k < 3; ++k) EXPECT_LE(++edges[std::minmax(t->v[k], t->v[(k + 1) % 3])], 2);
     }
     EXPECT_EQ(mLog.out().find("WARNING"), std::string::npos);
+    // Base mode (minimum error 0) took the scan's flat spots out of the
+    // finest cut; it is still a mesh.
+    std::vector<bool> allButDrain(c.nodes.size(), true);
+    allButDrain[1] = false;
+    const std::vector<const CreatorTriangle*> finest = cutTriangles(c, allButDrain);
+    EXPECT_LT(finest.size(), mesh.triangles.size());
+    EXPECT_GT(finest.size() * 10, mesh.triangles.size() * 9);
+    edges.clear();
+    for (const CreatorTriangle* t : finest) {
+        EXPECT_TRUE(t->v[0] != t->v[1] && t->v[1] != t->v[2] && t->v[0] != t->v[2]);
+        for (int k = 0; k < 3; ++k) EXPECT_LE(++edges[std::minmax(t->v[k], t->v[(k + 1) % 3])], 2);
+    }
 }
 
 namespace {
@@ -468,4 +481,199 @@ TEST_F(MultiTriangulation, MergesNeverCloseACycle) {
     std::vector<uint32_t> layers;
     EXPECT_TRUE(object.computeLayers(layers)); // no loop
     EXPECT_NE(mLog.out().find("r"), std::string::npos);
+}
+
+namespace {
+// Every undirected edge on at most two triangles and no triangle degenerate:
+// what a cut of a scanned mesh with holes must be. Returns what is wrong.
+std::string conformingViolation(const std::vector<std::array<uint32_t, 3>>& cut) {
+    std::map<std::pair<uint32_t, uint32_t>, int> edges;
+    for (const auto& t : cut) {
+        if (t[0] == t[1] || t[1] == t[2] || t[0] == t[2]) return "degenerate triangle";
+        for (int k = 0; k < 3; ++k)
+            if (++edges[std::minmax(t[k], t[(k + 1) % 3])] > 2) return "edge on three triangles";
+    }
+    return "";
+}
+
+// The nodes above a random cut of a hierarchy object: every source node,
+// some others at random, and all ancestors of those.
+std::vector<bool> randomCut(const VLODObject3D& h, std::mt19937& rng, int oneIn) {
+    std::vector<bool> above(h.nnum(), false);
+    std::vector<uint32_t> stack;
+    for (uint32_t n = 1; n < h.nnum(); ++n)
+        if (h.in_arcs[n].empty() || rng() % oneIn == 0) stack.push_back(n);
+    while (!stack.empty()) {
+        const uint32_t n = stack.back();
+        stack.pop_back();
+        if (above[n]) continue;
+        above[n] = true;
+        for (uint32_t a : h.in_arcs[n]) stack.push_back(h.aarray[a].source);
+    }
+    return above;
+}
+} // namespace
+
+// The whole construction on a scanned mesh (holes, parts, vertices split
+// where the scan was not manifold), as the pipeline runs it, read back
+// through the file reader's structural checks. Base mode is off, so that
+// the finest cut is the input itself (flat spots of the scan would
+// otherwise be simplified into the drain's patch).
+TEST_F(MultiTriangulation, ScannedDragonBecomesAHierarchyWhoseCutsAreMeshes) {
+    VObject3D mesh;
+    ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res3.ply"))) << mesh.lastError();
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    c.mergeNodes(64);
+    size_t arcs = 0, triangles = 0;
+    for (const CreatorArc& a : c.arcs) {
+        arcs += !a.patch.empty();
+        triangles += a.patch.size();
+    }
+    EXPECT_GE(double(triangles) / double(arcs), 64.0);
+    EXPECT_NE(mLog.out().find("SUCCESS\n"), std::string::npos);
+    c.insertSourceNodes();
+    EXPECT_TRUE(c.nodes[0].out.empty());
+    VLODObject3D object;
+    c.createFinalObject(object);
+    const std::string path = tempPath("dragon.mvh");
+    ASSERT_TRUE(object.write(path));
+    VLODObject3D h;
+    ASSERT_TRUE(h.read(path)) << h.lastError();
+    EXPECT_EQ(h.mDrainNode, 0u);
+    EXPECT_EQ(h.m_source_nnum, c.m_source_nnum);
+    // Layers count down from the sources: every arc runs to a later one.
+    std::vector<uint32_t> layers;
+    ASSERT_TRUE(h.computeLayers(layers));
+    for (const MTArc& a : h.aarray) {
+        EXPECT_GT(a.tnum, 0u);
+        EXPECT_LT(layers[a.source], layers[a.dest]);
+    }
+
+    // Into the drain: the repaired input, triangle for triangle.
+    std::vector<bool> allButDrain(h.nnum(), true);
+    allButDrain[0] = false;
+    std::multiset<PositionTriangle> drain, input;
+    for (const auto& t : objectCut(h, allButDrain)) drain.insert(byPosition(h.varray, t.data()));
+    for (const VTriangle& t : mesh.triangles) input.insert(byPosition(mesh.vertices, t.v));
+    EXPECT_EQ(drain.size(), input.size());
+    std::vector<PositionTriangle> missing, extra;
+    std::set_difference(input.begin(), input.end(), drain.begin(), drain.end(), std::back_inserter(missing));
+    std::set_difference(drain.begin(), drain.end(), input.begin(), input.end(), std::back_inserter(extra));
+    EXPECT_TRUE(missing.empty() && extra.empty()) << missing.size() << " input triangles are not in the drain cut, "
+                                                  << extra.size() << " of its triangles are not in the input";
+
+    // Out of the source nodes: the coarse mesh.
+    std::mt19937 rng(29);
+    std::vector<bool> sources(h.nnum(), false);
+    for (uint32_t n = 1; n < h.nnum(); ++n) sources[n] = h.in_arcs[n].empty();
+    const auto coarse = objectCut(h, sources);
+    EXPECT_EQ(conformingViolation(coarse), "");
+    EXPECT_LT(coarse.size() * 5, mesh.triangles.size());
+    for (int round = 0; round < 12; ++round)
+        EXPECT_EQ(conformingViolation(objectCut(h, randomCut(h, rng, 2 + round % 4))), "") << "round " << round;
+}
+
+namespace {
+struct ProgressRecord {
+    std::vector<std::string> steps; // in the order they started
+    std::map<std::string, std::vector<float>> fractions;
+};
+} // namespace
+
+TEST_F(MultiTriangulation, EveryStepReportsItsProgressFromZeroToOne) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 4);
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    ProgressRecord record;
+    c.mProgress = [&record](const char* step, float fraction) {
+        if (record.steps.empty() || record.steps.back() != step) record.steps.push_back(step);
+        record.fractions[step].push_back(fraction);
+    };
+    AnimationDomain domain;
+    c.createMultiTriangulation(mesh, domain);
+    c.mergeNodes(32);
+    c.insertSourceNodes();
+    VLODObject3D object;
+    c.createFinalObject(object);
+    EXPECT_EQ(record.steps, (std::vector<std::string>{"Create multi triangulation hierarchy",
+                                                      "Increase Patch Size by Merging Nodes", "Insert source nodes",
+                                                      "Create final object"}));
+    for (const auto& [step, fractions] : record.fractions) {
+        EXPECT_EQ(fractions.front(), 0.0f) << step;
+        EXPECT_EQ(fractions.back(), 1.0f) << step;
+        EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end())) << step;
+    }
+    // The long steps report along the way, not only at their ends.
+    EXPECT_GT(record.fractions["Create multi triangulation hierarchy"].size(), 50u);
+    EXPECT_GT(record.fractions["Increase Patch Size by Merging Nodes"].size(), 10u);
+}
+
+// Cancelling from the progress report stops the builder and the merge step
+// early; what they leave is still a sound graph the later steps accept.
+TEST_F(MultiTriangulation, CancelledStepsLeaveASoundGraph) {
+    VObject3D mesh;
+    makeSphereMesh(mesh, 4);
+    VLODObject3DCreator full;
+    full.mMinError = -FLT_MAX;
+    AnimationDomain domain;
+    full.createMultiTriangulation(mesh, domain);
+
+    VLODObject3DCreator c;
+    c.mMinError = -FLT_MAX;
+    c.mProgress = [&c](const char*, float fraction) {
+        if (fraction >= 0.3f && fraction < 1) c.mCancel = true;
+    };
+    c.createMultiTriangulation(mesh, domain);
+    EXPECT_LT(c.edgeCollapses * 2, full.edgeCollapses);
+    expectGraphInvariants(c);
+
+    size_t arcsBefore = 0;
+    for (const CreatorArc& a : c.arcs) arcsBefore += !a.patch.empty();
+    c.mCancel = true; // still set: the merge step stops at once
+    c.mergeNodes(64);
+    size_t arcsAfter = 0;
+    for (const CreatorArc& a : c.arcs) arcsAfter += !a.patch.empty();
+    EXPECT_EQ(arcsAfter, arcsBefore);
+    c.mCancel = false;
+    c.insertSourceNodes();
+    VLODObject3D object;
+    c.createFinalObject(object);
+    std::vector<bool> allButDrain(object.nnum(), true);
+    allButDrain[0] = false;
+    EXPECT_EQ(closedSurfaceViolation(objectCut(object, allButDrain)), "");
+}
+
+// Arcs that touch the source or the drain never merge: with no other arc
+// the step ends without a merge, the graph as it was.
+TEST_F(MultiTriangulation, ArcsAtTheSourceOrDrainAloneMergeNothing) {
+    VLODObject3DCreator c;
+    c.nodes.resize(4);
+    for (CreatorNode& n : c.nodes) n.error = {1};
+    for (int v = 0; v < 6; ++v) {
+        CreatorVertex vertex;
+        vertex.path = std::make_unique<VStaticVertex>(Vec3f(float(v), float(v % 2), 0));
+        c.vertices.push_back(std::move(vertex));
+    }
+    const std::pair<uint32_t, uint32_t> links[] = {{0, 2}, {0, 3}, {2, 1}, {3, 1}, {0, 1}};
+    for (auto [source, dest] : links) {
+        const uint32_t arc = uint32_t(c.arcs.size());
+        c.arcs.push_back({source, dest, {uint32_t(c.triangles.size())}, 0, 0});
+        c.nodes[source].out.push_back(arc);
+        c.nodes[dest].in.push_back(arc);
+        CreatorTriangle t;
+        t.v[0] = arc % 6;
+        t.v[1] = (arc + 1) % 6;
+        t.v[2] = (arc + 2) % 6;
+        t.arc = arc;
+        c.triangles.push_back(t);
+    }
+    c.mergeNodes(100);
+    EXPECT_EQ(c.nodes.size(), 4u);
+    EXPECT_EQ(c.arcs.size(), 5u);
+    EXPECT_NE(mLog.out().find("total # of merges: 0\n"), std::string::npos);
+    EXPECT_EQ(mLog.out().find("SUCCESS"), std::string::npos);
 }

@@ -1,0 +1,91 @@
+// The merge step's queue: key order, first-queued-first among equal keys,
+// and replacement of an arc's entry, checked against a plainly sorted list
+// under random pushes and pops.
+
+#include "MergeQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace {
+MergeEntry entry(uint32_t arc, float weight, float ratio = 1.0f) { return {weight, ratio, arc, 0, false}; }
+
+TEST(MergeQueueTest, PopsByWeightThenRatioAndEqualKeysInQueueingOrder) {
+    MergeQueue queue(8);
+    queue.push(entry(0, 5.0f));
+    queue.push(entry(1, 2.0f, 3.0f));
+    queue.push(entry(2, 2.0f, 0.5f));
+    queue.push(entry(3, 5.0f));
+    queue.push(entry(4, 0.0f));
+    queue.push(entry(5, 3.4028235e38f)); // no united pair
+    queue.push(entry(6, 5.0f));
+    std::vector<uint32_t> order;
+    while (!queue.empty()) order.push_back(queue.pop().arc);
+    EXPECT_EQ(order, (std::vector<uint32_t>{4, 2, 1, 0, 3, 6, 5}));
+}
+
+TEST(MergeQueueTest, QueueingAnArcAgainReplacesItsEntry) {
+    MergeQueue queue(4);
+    queue.push(entry(0, 1.0f));
+    queue.push(entry(1, 2.0f));
+    queue.push(entry(2, 3.0f));
+    queue.push(entry(0, 4.0f)); // later now
+    queue.push(entry(2, 0.5f)); // earlier now
+    EXPECT_EQ(queue.size(), 3u);
+    EXPECT_EQ(queue.pop().arc, 2u);
+    EXPECT_EQ(queue.pop().arc, 1u);
+    const MergeEntry last = queue.pop();
+    EXPECT_EQ(last.arc, 0u);
+    EXPECT_EQ(last.weight, 4.0f);
+    EXPECT_TRUE(queue.empty());
+    queue.push(entry(0, 1.0f)); // a popped arc may come back
+    EXPECT_EQ(queue.pop().arc, 0u);
+}
+
+// A re-queued entry counts as queued last among equal keys, as a new entry would.
+TEST(MergeQueueTest, ReplacedEntryQueuesBehindEqualKeys) {
+    MergeQueue queue(3);
+    queue.push(entry(0, 1.0f));
+    queue.push(entry(1, 1.0f));
+    queue.push(entry(2, 1.0f));
+    queue.push(entry(0, 1.0f));
+    EXPECT_EQ(queue.pop().arc, 1u);
+    EXPECT_EQ(queue.pop().arc, 2u);
+    EXPECT_EQ(queue.pop().arc, 0u);
+}
+
+TEST(MergeQueueTest, AgreesWithASortedListUnderRandomUse) {
+    constexpr uint32_t kArcs = 300;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<uint32_t> arcOf(0, kArcs - 1), weightOf(0, 40), action(0, 3);
+    MergeQueue queue(kArcs);
+    struct Live {
+        float weight;
+        uint64_t sequence;
+        uint32_t arc;
+    };
+    std::vector<Live> model; // at most one per arc
+    uint64_t sequence = 0;
+    for (int step = 0; step < 20000; ++step) {
+        if (action(random) != 0 || model.empty()) {
+            const uint32_t arc = arcOf(random);
+            const float weight = float(weightOf(random)) / 4; // many ties
+            queue.push(entry(arc, weight));
+            std::erase_if(model, [arc](const Live& l) { return l.arc == arc; });
+            model.push_back({weight, sequence++, arc});
+        } else {
+            auto first = std::min_element(model.begin(), model.end(), [](const Live& a, const Live& b) {
+                return a.weight != b.weight ? a.weight < b.weight : a.sequence < b.sequence;
+            });
+            const MergeEntry popped = queue.pop();
+            ASSERT_EQ(popped.arc, first->arc) << "step " << step;
+            ASSERT_EQ(popped.weight, first->weight);
+            model.erase(first);
+        }
+        ASSERT_EQ(queue.size(), model.size());
+    }
+}
+} // namespace
