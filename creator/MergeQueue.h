@@ -24,11 +24,15 @@ inline bool sortsBefore(const MergeEntry& a, const MergeEntry& b) {
 
 class MergeQueue {
   public:
-    explicit MergeQueue(size_t arcs) : mPlace(arcs, kNowhere) {}
+    // Tests start the sequence numbers near their end to see them renumbered.
+    explicit MergeQueue(size_t arcs, uint32_t firstSequence = 0)
+        : mPlace(arcs, kNowhere), mEntry(arcs), mNext(firstSequence) {}
 
     void push(const MergeEntry& entry) {
         assert(entry.arc < mPlace.size());
-        const Slot slot{keyOf(entry), mNext++, entry};
+        if (mNext == UINT32_MAX) renumber();
+        mEntry[entry.arc] = entry;
+        const Slot slot{keyOf(entry), mNext++, entry.arc};
         uint32_t at = mPlace[entry.arc];
         if (at == kNowhere) {
             at = uint32_t(mHeap.size());
@@ -42,23 +46,24 @@ class MergeQueue {
     size_t size() const { return mHeap.size(); }
     MergeEntry pop() {
         assert(!mHeap.empty());
-        const MergeEntry top = mHeap.front().entry;
-        mPlace[top.arc] = kNowhere;
+        const uint32_t arc = mHeap.front().arc;
+        mPlace[arc] = kNowhere;
         const Slot last = mHeap.back();
         mHeap.pop_back();
         if (!mHeap.empty()) {
             mHeap[0] = last;
             siftDown(0);
         }
-        return top;
+        return mEntry[arc];
     }
 
   private:
     static constexpr uint32_t kNowhere = UINT32_MAX;
+    static constexpr size_t kArity = 4; // four 16-byte children fill a cache line
     struct Slot {
         uint64_t key;
-        uint64_t sequence;
-        MergeEntry entry;
+        uint32_t sequence;
+        uint32_t arc;
     };
     // The bits of non-negative floats sort as the floats do: one integer
     // holds the whole key.
@@ -72,7 +77,7 @@ class MergeQueue {
     uint32_t siftUp(uint32_t at) {
         const Slot moving = mHeap[at];
         while (at > 0) {
-            const uint32_t parent = (at - 1) / 2;
+            const uint32_t parent = uint32_t((at - 1) / kArity);
             if (!before(moving, mHeap[parent])) break;
             place(at, mHeap[parent]);
             at = parent;
@@ -84,9 +89,11 @@ class MergeQueue {
         const Slot moving = mHeap[at];
         const size_t size = mHeap.size();
         for (;;) {
-            size_t child = 2 * size_t(at) + 1;
-            if (child >= size) break;
-            if (child + 1 < size && before(mHeap[child + 1], mHeap[child])) ++child;
+            const size_t first = kArity * size_t(at) + 1;
+            if (first >= size) break;
+            size_t child = first;
+            for (size_t k = first + 1; k < std::min(first + kArity, size); ++k)
+                if (before(mHeap[k], mHeap[child])) child = k;
             if (!before(mHeap[child], moving)) break;
             place(at, mHeap[child]);
             at = uint32_t(child);
@@ -95,10 +102,21 @@ class MergeQueue {
     }
     void place(uint32_t at, const Slot& slot) {
         mHeap[at] = slot;
-        mPlace[slot.entry.arc] = at;
+        mPlace[slot.arc] = at;
+    }
+    // Sequence numbers ran out: number the queued entries afresh in their
+    // order, which keeps it. A sorted array is a heap.
+    void renumber() {
+        std::sort(mHeap.begin(), mHeap.end(), before);
+        for (uint32_t i = 0; i < mHeap.size(); ++i) {
+            mHeap[i].sequence = i;
+            mPlace[mHeap[i].arc] = i;
+        }
+        mNext = uint32_t(mHeap.size());
     }
 
     std::vector<Slot> mHeap;
-    std::vector<uint32_t> mPlace; // per arc: its slot in mHeap, or kNowhere
-    uint64_t mNext = 0;
+    std::vector<uint32_t> mPlace;    // per arc: its slot in mHeap, or kNowhere
+    std::vector<MergeEntry> mEntry; // per arc: its queued entry
+    uint32_t mNext = 0;
 };

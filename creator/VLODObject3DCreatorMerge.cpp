@@ -7,12 +7,12 @@
 #include "VTriStripLocalOptimizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <chrono>
 #include <limits>
 #include <map>
 #include <utility>
-#include <unordered_map>
 
 namespace {
 constexpr uint32_t kSource = 0;
@@ -37,6 +37,8 @@ class Merger {
     uint32_t stripIndices(uint32_t a, uint32_t b);
     int64_t knownStripIndices(uint32_t a, uint32_t b) const;
     static uint64_t pairKey(uint32_t a, uint32_t b);
+    size_t pairSlot(uint32_t a, uint32_t b) const;
+    void appendCorners(uint32_t arc);
     uint64_t pairVersions(uint32_t a, uint32_t b) const;
     bool mergeable(uint32_t arc) const;
     MergeEntry entryFor(uint32_t arc, bool exact);
@@ -45,8 +47,9 @@ class Merger {
     uint32_t nextMarkRound();
     void initOrder();
     void restoreOrder(uint32_t from, uint32_t to);
-    // Merges the arc's ends; returns the arcs that changed (moved or grown).
-    std::vector<uint32_t> merge(uint32_t arc);
+    // Merges the arc's ends; returns the arcs that changed (moved or grown),
+    // valid until the next merge.
+    const std::vector<uint32_t>& merge(uint32_t arc);
     void moveTriangles(uint32_t from, uint32_t to);
     uint32_t redirect(uint32_t b, uint32_t newSource, uint32_t newDest, uint32_t twin);
     void detach(uint32_t arc);
@@ -58,7 +61,14 @@ class Merger {
     // Two patches with more triangles than this are not counted together.
     size_t mLargestCountedPair = 0;
     std::vector<int64_t> mStripCache;            // per arc, -1 when unknown
-    std::unordered_map<uint64_t, std::pair<uint64_t, uint32_t>> mPairCache; // arcs -> (versions, count)
+    // Strip counts of arc pairs, by a hash of the two arcs: a memo that
+    // forgets what a later pair overwrites, so it needs no allocation.
+    struct PairCount {
+        uint64_t arcs = UINT64_MAX;
+        uint64_t versions = 0;
+        uint32_t count = 0;
+    };
+    std::vector<PairCount> mPairCache;
     std::vector<bool> mMerged;
     std::vector<uint32_t> mVisitMark;
     std::vector<uint64_t> mArcSum; // per node: triangles + 2 over all its arcs
@@ -71,6 +81,8 @@ class Merger {
     double mSmallestError = 3.4028234663852886e38;
     VTriStripLocalOptimizer mStrips;
     std::vector<uint32_t> mScratch;
+    std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
+    std::vector<double> mNodeError;          // per node, as nodeError() gives it
     // Per node: the round that set it and the arc of the source leading there.
     struct NeighbourMark {
         uint32_t round = 0;
@@ -106,7 +118,7 @@ size_t Merger::countTriangles() const {
 uint32_t Merger::stripIndices(uint32_t arc) {
     if (mStripCache[arc] < 0) {
         mScratch.clear();
-        for (uint32_t t : c.arcs[arc].patch) mScratch.insert(mScratch.end(), c.triangles[t].v, c.triangles[t].v + 3);
+        appendCorners(arc);
         mStripCache[arc] = int64_t(mStrips.countStripIndices(mScratch));
     }
     return uint32_t(mStripCache[arc]);
@@ -121,10 +133,10 @@ uint32_t Merger::stripIndices(uint32_t a, uint32_t b) {
     const int64_t known = knownStripIndices(a, b);
     if (known >= 0) return uint32_t(known);
     mScratch.clear();
-    for (uint32_t arc : {a, b})
-        for (uint32_t t : c.arcs[arc].patch) mScratch.insert(mScratch.end(), c.triangles[t].v, c.triangles[t].v + 3);
+    appendCorners(a);
+    appendCorners(b);
     const uint32_t count = uint32_t(mStrips.countStripIndices(mScratch));
-    mPairCache[pairKey(a, b)] = {pairVersions(a, b), count};
+    mPairCache[pairSlot(a, b)] = {pairKey(a, b), pairVersions(a, b), count};
     return count;
 }
 
@@ -133,11 +145,23 @@ uint32_t Merger::stripIndices(uint32_t a, uint32_t b) {
 int64_t Merger::knownStripIndices(uint32_t a, uint32_t b) const {
     if (c.arcs[a].patch.size() + c.arcs[b].patch.size() > mLargestCountedPair)
         return mStripCache[a] < 0 || mStripCache[b] < 0 ? -1 : mStripCache[a] + mStripCache[b];
-    auto it = mPairCache.find(pairKey(a, b));
-    return it != mPairCache.end() && it->second.first == pairVersions(a, b) ? int64_t(it->second.second) : -1;
+    const PairCount& known = mPairCache[pairSlot(a, b)];
+    return known.arcs == pairKey(a, b) && known.versions == pairVersions(a, b) ? int64_t(known.count) : -1;
 }
 
 uint64_t Merger::pairKey(uint32_t a, uint32_t b) { return uint64_t(std::min(a, b)) << 32 | std::max(a, b); }
+
+size_t Merger::pairSlot(uint32_t a, uint32_t b) const {
+    return size_t((pairKey(a, b) * 0x9E3779B97F4A7C15ull) >> 32) & (mPairCache.size() - 1);
+}
+
+void Merger::appendCorners(uint32_t arc) {
+    const std::vector<uint32_t>& patch = c.arcs[arc].patch;
+    size_t at = mScratch.size();
+    mScratch.resize(at + 3 * patch.size());
+    for (uint32_t t : patch)
+        for (uint32_t v : c.triangles[t].v) mScratch[at++] = v;
+}
 
 uint64_t Merger::pairVersions(uint32_t a, uint32_t b) const {
     return uint64_t(mPatchVersion[std::min(a, b)]) << 32 | mPatchVersion[std::max(a, b)];
@@ -167,7 +191,7 @@ bool Merger::mergeable(uint32_t arc) const {
 MergeEntry Merger::entryFor(uint32_t arc, bool exact) {
     const uint32_t s = c.arcs[arc].source, d = c.arcs[arc].dest;
     const double half = mSmallestError / 2;
-    const float ratio = float(std::max(nodeError(c.nodes[s]), half) / std::max(nodeError(c.nodes[d]), half));
+    const float ratio = float(std::max(mNodeError[s], half) / std::max(mNodeError[d], half));
     const size_t sourceArcs = c.nodes[s].out.size() + c.nodes[s].in.size();
     if (!exact && sourceArcs > kManyArcs) {
         const size_t pairs = std::min(sourceArcs, c.nodes[d].out.size() + c.nodes[d].in.size()) - 1;
@@ -245,46 +269,66 @@ bool Merger::otherPathExists(uint32_t from, uint32_t to, uint32_t direct) {
         }
         return false;
     };
-    for (uint32_t a : c.nodes[from].out) {
-        const uint32_t n = c.arcs[a].dest;
-        if (a == direct || mPosition[n] >= upper) {
-            if (a != direct && n == to) return true;
-            continue;
-        }
-        reach(n, forwardRound, backwardRound, forward);
-    }
-    for (uint32_t a : c.nodes[to].in) {
-        const uint32_t n = c.arcs[a].source;
-        if (a == direct || mPosition[n] <= lower) continue;
-        if (reach(n, backwardRound, forwardRound, backward)) return true;
-    }
-    while (!forward.empty() && !backward.empty()) {
-        const uint32_t f = forward.back();
-        forward.pop_back();
-        for (uint32_t a : c.nodes[f].out) {
+    // A side whose end has many arcs is not seeded: scanning them all would
+    // cost more than the search. The other side then searches alone, to the
+    // end it looks for.
+    const bool searchForward = c.nodes[from].out.size() <= kManyArcs || c.nodes[to].in.size() > kManyArcs;
+    const bool searchBackward = c.nodes[to].in.size() <= kManyArcs || !searchForward;
+    if (searchForward)
+        for (uint32_t a : c.nodes[from].out) {
             const uint32_t n = c.arcs[a].dest;
-            if (n == to) return true;
-            if (mPosition[n] < upper && reach(n, forwardRound, backwardRound, forward)) return true;
+            if (a == direct || mPosition[n] >= upper) {
+                if (a != direct && n == to) return true;
+                continue;
+            }
+            reach(n, forwardRound, backwardRound, forward);
         }
-        const uint32_t b = backward.back();
-        backward.pop_back();
-        for (uint32_t a : c.nodes[b].in) {
+    if (searchBackward)
+        for (uint32_t a : c.nodes[to].in) {
             const uint32_t n = c.arcs[a].source;
-            if (n == from) return true;
-            if (mPosition[n] > lower && reach(n, backwardRound, forwardRound, backward)) return true;
+            if (a == direct || mPosition[n] <= lower) continue;
+            if (reach(n, backwardRound, forwardRound, backward)) return true;
+        }
+    while (!(searchForward && forward.empty()) && !(searchBackward && backward.empty())) {
+        if (!forward.empty()) {
+            const uint32_t f = forward.back();
+            forward.pop_back();
+            for (uint32_t a : c.nodes[f].out) {
+                const uint32_t n = c.arcs[a].dest;
+                if (n == to) return true;
+                if (mPosition[n] < upper && reach(n, forwardRound, backwardRound, forward)) return true;
+            }
+        }
+        if (!backward.empty()) {
+            const uint32_t b = backward.back();
+            backward.pop_back();
+            for (uint32_t a : c.nodes[b].in) {
+                const uint32_t n = c.arcs[a].source;
+                if (n == from) return true;
+                if (mPosition[n] > lower && reach(n, backwardRound, forwardRound, backward)) return true;
+            }
         }
     }
     return false;
 }
 
-// A first topological order (Kahn): nodes without incoming arcs first.
+// A first topological order: by layer, coarsest first, when the layers fall
+// along every arc (as the builder leaves them); otherwise Kahn's.
 void Merger::initOrder() {
+    std::vector<uint32_t> byLayer(c.nodes.size());
+    for (uint32_t n = 0; n < byLayer.size(); ++n) byLayer[n] = n;
+    std::stable_sort(byLayer.begin(), byLayer.end(),
+                     [&](uint32_t a, uint32_t b) { return c.nodes[a].layer > c.nodes[b].layer; });
+    mPosition.assign(c.nodes.size(), 0);
+    for (uint32_t i = 0; i < byLayer.size(); ++i) mPosition[byLayer[i]] = i;
+    bool valid = true;
+    for (const CreatorArc& a : c.arcs) valid = valid && (a.patch.empty() || mPosition[a.source] < mPosition[a.dest]);
+    if (valid) return;
     std::vector<uint32_t> waiting(c.nodes.size()), ready;
     for (uint32_t n = 0; n < c.nodes.size(); ++n) {
         waiting[n] = uint32_t(c.nodes[n].in.size());
         if (waiting[n] == 0) ready.push_back(n);
     }
-    mPosition.assign(c.nodes.size(), 0);
     uint32_t placed = 0;
     while (!ready.empty()) {
         const uint32_t n = ready.back();
@@ -394,9 +438,10 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
 // Moves every arc of the arc's dest to its source; arcs that then join the
 // same two nodes become one. The merged arc's own triangles exist only
 // between the two steps, which are now one: they are dropped.
-std::vector<uint32_t> Merger::merge(uint32_t arc) {
+const std::vector<uint32_t>& Merger::merge(uint32_t arc) {
     const uint32_t s = c.arcs[arc].source, d = c.arcs[arc].dest;
-    std::vector<uint32_t> changed;
+    std::vector<uint32_t>& changed = mChanged;
+    changed.clear();
     assert(!mMerged[d] && "!merged_nodes.is_set(source_node)");
     detach(arc);
     for (uint32_t t : c.arcs[arc].patch) c.triangles[t].arc = UINT32_MAX;
@@ -410,13 +455,15 @@ std::vector<uint32_t> Merger::merge(uint32_t arc) {
     for (uint32_t a : c.nodes[s].in) mark(mInBySource, c.arcs[a].source, round, a);
     // d's successors lie after d, so after s: only d's predecessors can end
     // up on the wrong side of s.
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].out)) {
+    mMoving = c.nodes[d].out; // redirect() changes d's lists
+    for (uint32_t b : mMoving) {
         const uint32_t to = c.arcs[b].dest;
         const uint32_t carrier = redirect(b, s, to, take(mOutByDest, to, round));
         mark(mOutByDest, to, round, carrier);
         changed.push_back(carrier);
     }
-    for (uint32_t b : std::vector<uint32_t>(c.nodes[d].in)) {
+    mMoving = c.nodes[d].in;
+    for (uint32_t b : mMoving) {
         const uint32_t from = c.arcs[b].source;
         const uint32_t carrier = redirect(b, from, s, take(mInBySource, from, round));
         mark(mInBySource, from, round, carrier);
@@ -439,13 +486,15 @@ void Merger::run(uint32_t minPatchSize) {
 
     for (uint32_t n = 0; n < c.nodes.size(); ++n)
         if (c.nodes[n].out.empty() && !c.nodes[n].in.empty()) logOut() << "drain node: " << n << "\n";
-    for (const CreatorNode& n : c.nodes) {
-        const double e = nodeError(n);
-        if (e > 0) mSmallestError = std::min(mSmallestError, e);
+    mNodeError.resize(c.nodes.size());
+    for (uint32_t n = 0; n < c.nodes.size(); ++n) {
+        mNodeError[n] = nodeError(c.nodes[n]);
+        if (mNodeError[n] > 0) mSmallestError = std::min(mSmallestError, mNodeError[n]);
     }
     logOut() << "smallest node error: " << mSmallestError << "\n";
 
     mLargestCountedPair = 4 * size_t(minPatchSize);
+    mPairCache.assign(std::bit_ceil(std::max<size_t>(c.arcs.size(), 1024)), PairCount{});
     mVersion.assign(c.arcs.size(), 0);
     mPatchVersion.assign(c.arcs.size(), 0);
     mStripCache.assign(c.arcs.size(), -1);

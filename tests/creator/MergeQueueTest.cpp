@@ -57,6 +57,16 @@ TEST(MergeQueueTest, ReplacedEntryQueuesBehindEqualKeys) {
     EXPECT_EQ(queue.pop().arc, 0u);
 }
 
+// When the sequence numbers run out they are given afresh in queue order;
+// equal keys still come out first-queued-first across the renumbering.
+TEST(MergeQueueTest, RunningOutOfSequenceNumbersKeepsTheOrder) {
+    MergeQueue queue(6, UINT32_MAX - 3);
+    for (uint32_t arc : {3u, 1u, 4u, 0u, 5u, 2u}) queue.push(entry(arc, arc % 2 ? 1.0f : 2.0f));
+    std::vector<uint32_t> order;
+    while (!queue.empty()) order.push_back(queue.pop().arc);
+    EXPECT_EQ(order, (std::vector<uint32_t>{3, 1, 5, 4, 0, 2}));
+}
+
 TEST(MergeQueueTest, AgreesWithASortedListUnderRandomUse) {
     constexpr uint32_t kArcs = 300;
     std::mt19937 random(7);
