@@ -37,9 +37,9 @@ class Merger {
     uint32_t stripIndices(uint32_t a, uint32_t b);
     int64_t knownStripIndices(uint32_t a, uint32_t b) const;
     static uint64_t pairKey(uint32_t a, uint32_t b);
+    uint64_t pairVersions(uint32_t a, uint32_t b) const;
     size_t pairSlot(uint32_t a, uint32_t b) const;
     void appendCorners(uint32_t arc);
-    uint64_t pairVersions(uint32_t a, uint32_t b) const;
     bool mergeable(uint32_t arc) const;
     MergeEntry entryFor(uint32_t arc, bool exact);
     bool otherPathExists(uint32_t from, uint32_t to, uint32_t direct);
@@ -60,7 +60,7 @@ class Merger {
     std::vector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
     // Two patches with more triangles than this are not counted together.
     size_t mLargestCountedPair = 0;
-    std::vector<int64_t> mStripCache;            // per arc, -1 when unknown
+    std::vector<int64_t> mStripCache; // per arc, -1 when unknown
     // Strip counts of arc pairs, by a hash of the two arcs: a memo that
     // forgets what a later pair overwrites, so it needs no allocation.
     struct PairCount {
@@ -76,14 +76,15 @@ class Merger {
     // smaller to a larger position. Paths between two nodes stay inside the
     // positions between them, which keeps the cycle test small.
     std::vector<uint32_t> mPosition;
-    std::vector<uint32_t> mForward, mBackward, mPool; // scratch of restoreOrder
+    std::vector<uint32_t> mForward, mBackward, mPool; // scratch of the order and path searches
     uint32_t mVisitRound = 0;
     double mSmallestError = 3.4028234663852886e38;
     VTriStripLocalOptimizer mStrips;
     std::vector<uint32_t> mScratch;
     std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
     std::vector<double> mNodeError;          // per node, as nodeError() gives it
-    // Per node: the round that set it and the arc of the source leading there.
+    // Per node: the round that marked it and the arc that joins it to the
+    // node whose neighbours were marked.
     struct NeighbourMark {
         uint32_t round = 0;
         uint32_t arc = kNoArc;
