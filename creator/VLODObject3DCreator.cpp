@@ -150,6 +150,9 @@ struct VLODObject3DCreator::Builder {
     bool baseMode = true;
     uint32_t inputTriangles = 0;
     uint32_t inputVertices = 0;
+    // Scratch of collapse(), kept to spare an allocation per collapse.
+    std::vector<std::pair<uint32_t, uint32_t>> scratchArcToDest;
+    std::vector<uint32_t> scratchChanged, scratchOffered;
 
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
@@ -494,8 +497,10 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
     const uint32_t layer = c.nodes[node].layer;
     c.vertices[n].layer = baseMode ? std::max(c.vertices[i].layer, c.vertices[j].layer) : layer;
 
-    std::vector<std::pair<uint32_t, uint32_t>> arcToDest; // (X, arc N -> X), made on first need
-    std::vector<uint32_t> changed;                      // triangles now holding n
+    std::vector<std::pair<uint32_t, uint32_t>>& arcToDest = scratchArcToDest; // (X, arc N -> X), made on first need
+    std::vector<uint32_t>& changed = scratchChanged;                          // triangles now holding n
+    arcToDest.clear();
+    changed.clear();
     for (uint32_t t : neighbourhood) {
         const bool both = contains(c.triangles[t], i) && contains(c.triangles[t], j);
         for (uint32_t corner : c.triangles[t].v)
@@ -533,7 +538,9 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
     adjacent[j].clear();
     adjacent[j].shrink_to_fit();
 
-    std::vector<uint32_t> offered;
+    std::vector<uint32_t>& offered = scratchOffered;
+    offered.clear();
+    adjacent[n].reserve(changed.size());
     for (uint32_t t : changed) {
         const CreatorTriangle& tri = c.triangles[t];
         int rindex = 0;
