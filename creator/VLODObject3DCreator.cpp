@@ -139,6 +139,10 @@ struct VLODObject3DCreator::Builder {
         operator uint32_t() const { return t; }
     };
     std::vector<std::vector<Incidence>> adjacent; // live triangles at each vertex
+    // Per vertex, the largest layer in its incidence list: most candidates
+    // taken from the queue are stale, and this tells so without the lists.
+    std::vector<uint32_t> incidentLayer;
+    void updateIncidentLayer(uint32_t v);
     std::vector<bool> removed;
     CandidateQueue queue;
     uint32_t order = 0;
@@ -152,7 +156,7 @@ struct VLODObject3DCreator::Builder {
     uint32_t inputVertices = 0;
     // Scratch of collapse(), kept to spare an allocation per collapse.
     std::vector<std::pair<uint32_t, uint32_t>> scratchArcToDest;
-    std::vector<uint32_t> scratchChanged, scratchOffered;
+    std::vector<uint32_t> scratchChanged, scratchOffered, scratchRing;
 
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
@@ -242,6 +246,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
     c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
     removed.assign(c.vertices.size(), false);
     adjacent.assign(c.vertices.size(), {});
+    incidentLayer.assign(c.vertices.size(), 0); // every triangle is on the arc into the drain, layer 0
 
     c.nodes.resize(2);
     c.nodes[kSource].layer = 1;
@@ -336,10 +341,13 @@ void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
 }
 
 uint32_t VLODObject3DCreator::Builder::currentStamp(uint32_t i, uint32_t j) const {
-    uint32_t stamp = 0;
-    for (uint32_t v : {i, j})
-        for (const Incidence& in : adjacent[v]) stamp = std::max(stamp, in.layer);
-    return stamp;
+    return std::max(incidentLayer[i], incidentLayer[j]);
+}
+
+void VLODObject3DCreator::Builder::updateIncidentLayer(uint32_t v) {
+    uint32_t layer = 0;
+    for (const Incidence& in : adjacent[v]) layer = std::max(layer, in.layer);
+    incidentLayer[v] = layer;
 }
 
 void VLODObject3DCreator::Builder::run() {
@@ -469,6 +477,7 @@ uint32_t VLODObject3DCreator::Builder::addVertex(uint32_t i, uint32_t j, const s
     }
     removed.push_back(false);
     adjacent.emplace_back();
+    incidentLayer.push_back(0);
     return index;
 }
 
@@ -499,12 +508,17 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
 
     std::vector<std::pair<uint32_t, uint32_t>>& arcToDest = scratchArcToDest; // (X, arc N -> X), made on first need
     std::vector<uint32_t>& changed = scratchChanged;                          // triangles now holding n
+    std::vector<uint32_t>& ring = scratchRing; // vertices whose incidences change
     arcToDest.clear();
     changed.clear();
+    ring.clear();
     for (uint32_t t : neighbourhood) {
         const bool both = contains(c.triangles[t], i) && contains(c.triangles[t], j);
         for (uint32_t corner : c.triangles[t].v)
-            if (corner != i && corner != j) eraseIncidence(adjacent[corner], t);
+            if (corner != i && corner != j) {
+                eraseIncidence(adjacent[corner], t);
+                ring.push_back(corner);
+            }
         if (baseMode) {
             if (both) {
                 removeFromArc(t);
@@ -560,6 +574,9 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
             }
         }
     }
+
+    for (uint32_t v : ring) updateIncidentLayer(v);
+    updateIncidentLayer(n);
 
     ++c.edgeCollapses;
     c.lastError = cand.cost;
