@@ -3,6 +3,7 @@
 
 #include "LogStream.h"
 #include "MergeQueue.h"
+#include "StripCountWorker.h"
 #include "VLODObject3DCreator.h"
 #include "VTriStripLocalOptimizer.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <limits>
 #include <map>
+#include <span>
 #include <utility>
 
 namespace {
@@ -40,6 +42,7 @@ class Merger {
     uint64_t pairVersions(uint32_t a, uint32_t b) const;
     size_t pairSlot(uint32_t a, uint32_t b) const;
     void appendCorners(uint32_t arc);
+    void countMissing();
     bool mergeable(uint32_t arc) const;
     MergeEntry entryFor(uint32_t arc, bool exact);
     bool otherPathExists(uint32_t from, uint32_t to, uint32_t direct);
@@ -81,6 +84,19 @@ class Merger {
     double mSmallestError = 3.4028234663852886e38;
     VTriStripLocalOptimizer mStrips;
     std::vector<uint32_t> mScratch;
+    // The weight being taken: its united pairs and the source's arcs left.
+    std::vector<std::pair<uint32_t, uint32_t>> mUnited;
+    std::vector<uint32_t> mLeft;
+    // Strip counts still to run: a patch (second is kNoArc) or a pair, and
+    // where its corners lie in mScratch.
+    struct CountJob {
+        uint32_t first, second;
+        size_t begin, end;
+    };
+    std::vector<CountJob> mJobs;
+    std::vector<std::span<const uint32_t>> mLists;
+    std::vector<size_t> mCounts;
+    StripCountWorker mWorker;
     std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
     std::vector<double> mNodeError;          // per node, as nodeError() gives it
     // Per node: the round that marked it and the arc that joins it to the
@@ -141,6 +157,44 @@ uint32_t Merger::stripIndices(uint32_t a, uint32_t b) {
     return count;
 }
 
+// Runs the strip optimizer, two threads at once, on every patch and united
+// pair of the weight being taken (mUnited, mLeft) whose count is not known.
+void Merger::countMissing() {
+    mJobs.clear();
+    mScratch.clear();
+    auto add = [&](uint32_t a, uint32_t b) {
+        const size_t begin = mScratch.size();
+        appendCorners(a);
+        if (b != kNoArc) appendCorners(b);
+        mJobs.push_back({a, b, begin, mScratch.size()});
+    };
+    for (auto [a, b] : mUnited) {
+        if (c.arcs[a].patch.size() + c.arcs[b].patch.size() <= mLargestCountedPair) {
+            if (knownStripIndices(a, b) < 0) add(a, b);
+            continue;
+        }
+        for (uint32_t single : {a, b})
+            if (mStripCache[single] < 0) add(single, kNoArc);
+    }
+    for (uint32_t a : mLeft)
+        if (mStripCache[a] < 0) add(a, kNoArc);
+    // A patch listed twice is counted twice; that is rare and harmless.
+    mLists.clear();
+    for (const CountJob& job : mJobs)
+        mLists.emplace_back(mScratch.data() + job.begin, job.end - job.begin);
+    mCounts.resize(mJobs.size());
+    mWorker.countAll(mLists, mCounts);
+    for (size_t k = 0; k < mJobs.size(); ++k) {
+        const CountJob& job = mJobs[k];
+        if (job.second == kNoArc)
+            mStripCache[job.first] = int64_t(mCounts[k]);
+        else
+            mPairCache[pairSlot(job.first, job.second)] = {pairKey(job.first, job.second),
+                                                           pairVersions(job.first, job.second),
+                                                           uint32_t(mCounts[k])};
+    }
+}
+
 // What stripIndices(a, b) would answer without running the strip optimizer;
 // -1 when that is not known.
 int64_t Merger::knownStripIndices(uint32_t a, uint32_t b) const {
@@ -199,35 +253,38 @@ MergeEntry Merger::entryFor(uint32_t arc, bool exact) {
         const uint64_t others = mArcSum[s] - (c.arcs[arc].patch.size() + 2);
         return {pairs ? float(double(others) / double(pairs)) : kNoWeight, ratio, arc, mVersion[arc], false};
     }
-    auto count = [&](uint32_t a) -> uint64_t { return exact ? stripIndices(a) : c.arcs[a].patch.size() + 2; };
-    auto countPair = [&](uint32_t a, uint32_t b) -> uint64_t {
-        return exact ? stripIndices(a, b) : c.arcs[a].patch.size() + c.arcs[b].patch.size() + 2;
-    };
     // The source's arcs by their other node (a node joins s by at most one
     // arc each way); an arc leaves its list once it is paired.
     const uint32_t round = nextMarkRound();
     for (uint32_t a : c.nodes[s].out)
         if (a != arc) mark(mOutByDest, c.arcs[a].dest, round, a);
     for (uint32_t a : c.nodes[s].in) mark(mInBySource, c.arcs[a].source, round, a);
-    uint64_t sum = 0;
-    uint32_t pairs = 0;
+    mUnited.clear();
+    mLeft.clear();
     for (uint32_t b : c.nodes[d].out) {
         const uint32_t a = take(mOutByDest, c.arcs[b].dest, round);
-        if (a == kNoArc) continue;
-        sum += countPair(a, b);
-        ++pairs;
+        if (a != kNoArc) mUnited.push_back({a, b});
     }
     for (uint32_t b : c.nodes[d].in) {
         if (b == arc) continue;
         const uint32_t a = take(mInBySource, c.arcs[b].source, round);
-        if (a == kNoArc) continue;
-        sum += countPair(a, b);
-        ++pairs;
+        if (a != kNoArc) mUnited.push_back({a, b});
     }
     for (uint32_t a : c.nodes[s].out)
-        if (a != arc && take(mOutByDest, c.arcs[a].dest, round) != kNoArc) sum += count(a);
+        if (a != arc && take(mOutByDest, c.arcs[a].dest, round) != kNoArc) mLeft.push_back(a);
     for (uint32_t a : c.nodes[s].in)
-        if (take(mInBySource, c.arcs[a].source, round) != kNoArc) sum += count(a);
+        if (take(mInBySource, c.arcs[a].source, round) != kNoArc) mLeft.push_back(a);
+
+    uint64_t sum = 0;
+    if (exact) {
+        countMissing();
+        for (auto [a, b] : mUnited) sum += stripIndices(a, b);
+        for (uint32_t a : mLeft) sum += stripIndices(a);
+    } else {
+        for (auto [a, b] : mUnited) sum += c.arcs[a].patch.size() + c.arcs[b].patch.size() + 2;
+        for (uint32_t a : mLeft) sum += c.arcs[a].patch.size() + 2;
+    }
+    const size_t pairs = mUnited.size();
     const float weight = pairs ? float(double(sum) / pairs) : kNoWeight;
     return {weight, ratio, arc, mVersion[arc], exact};
 }
