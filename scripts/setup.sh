@@ -9,6 +9,8 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcgal-dev libeigen3-dev libpugixml-dev libmeshoptimizer-dev
   assimp-testmodels
+  # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
+  libegl-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
 )
 # The fuzzers are built with clang and libFuzzer; only wanted when asked for.
 if [ "${MORVA_WITH_FUZZERS:-0}" = 1 ]; then

@@ -1,13 +1,20 @@
 // The command-line tool: inspects hierarchy files (and, as the pipeline
 // grows, builds them). Exit status 0 on success, 1 on failure.
 
+#include "GLExtensions.h"
+#include "GLHeadlessContext.h"
+#include "LogStream.h"
 #include "QuantizedNormal.h"
+#include "ShaderSets.h"
+#include "VConfiguration.h"
 #include "VLODObject3D.h"
 #include "VObject3D.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -16,6 +23,8 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "commands:\n"
                      "  import FILE     import and repair a mesh (.ply, .3ds, .x3d) and print a summary\n"
                      "  info FILE.mvh   read a hierarchy file and print a summary of it\n"
+                     "  glinfo          create a headless OpenGL context, report the driver and\n"
+                     "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
 
 int usageError(const std::string& message) {
@@ -60,6 +69,83 @@ int runInfo(int argc, char** argv) {
               << "bounding sphere: " << s.x << " " << s.y << " " << s.z << " " << s.r << "\n";
     return 0;
 }
+// Extensions the viewer requires, then those it uses when present.
+const char* kRequiredExtensions[] = {"GL_EXT_framebuffer_object", "GL_ARB_shader_objects"};
+const char* kOptionalExtensions[] = {"GL_ARB_vertex_buffer_object", "GL_EXT_texture_rectangle",
+                                     "GL_NV_texture_rectangle",     "GL_ARB_vertex_program",
+                                     "GL_ARB_fragment_program",     "GL_ARB_multitexture"};
+
+// Prints one line per program of a set; false when a program or one of its
+// stages failed.
+bool reportPrograms(const char* set, const std::vector<NamedProgram>& programs) {
+    bool allGood = true;
+    for (const NamedProgram& p : programs) {
+        std::string problem;
+        for (const VShader* stage : {p.program->vertexShader, p.program->fragmentShader}) {
+            std::string log;
+            if (stage && problem.empty() && !shaderCompiled(*stage, &log)) {
+                const char* file = stage == p.program->vertexShader
+                                       ? static_cast<const VVertexShaderFile*>(stage)->fileName
+                                       : static_cast<const VFragmentShaderFile*>(stage)->fileName;
+                problem = std::string(file) + " did not compile: " + log;
+            }
+        }
+        std::string log;
+        if (problem.empty() && !programLinked(*p.program, &log)) problem = "did not link: " + log;
+        std::cout << set << " " << p.name << ": " << (problem.empty() ? "ok" : problem) << "\n";
+        allGood = allGood && problem.empty();
+    }
+    return allGood;
+}
+
+int runGLInfo(int argc, char** argv) {
+    std::string shaderRoot = std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT;
+    for (int k = 0; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--shaders") == 0 && k + 1 < argc)
+            shaderRoot = argv[++k];
+        else
+            return usageError(std::string("glinfo: unknown argument '") + argv[k] + "'");
+    }
+    GLHeadlessContext context;
+    if (!context.create()) {
+        std::cerr << "morva: cannot create an OpenGL context: " << context.lastError() << "\n";
+        return 1;
+    }
+    std::cout << "vendor: " << glGetString(GL_VENDOR) << "\n"
+              << "renderer: " << glGetString(GL_RENDERER) << "\n"
+              << "version: " << glGetString(GL_VERSION) << "\n";
+    // The loader's own listing and the shader logs would bury the summary.
+    std::ostringstream loaderOutput;
+    setLogOut(&loaderOutput);
+    setLogErr(&loaderOutput);
+    bool required = true;
+    for (const char* name : kRequiredExtensions) {
+        const bool present = isExtensionSupported(name);
+        required = required && present;
+        std::cout << name << ": " << (present ? "yes" : "no") << "\n";
+    }
+    for (const char* name : kOptionalExtensions)
+        std::cout << name << ": " << (isExtensionSupported(name) ? "yes" : "no") << "\n";
+    if (!required) {
+        setLogOut(nullptr);
+        setLogErr(nullptr);
+        std::cerr << "morva: the driver lacks a required extension\n";
+        return 1;
+    }
+    initExtensions();
+    VConfiguration::init();
+    std::cout << "mUseATI: " << (VConfiguration::mUseATI ? "true" : "false") << "\n";
+    setShaderRoot(shaderRoot);
+    VViewShaders::setupShaders();
+    VInstanceShaders::setupShaders();
+    setLogOut(nullptr);
+    setLogErr(nullptr);
+    const bool view = reportPrograms("view", VViewShaders::programs());
+    const bool instance = reportPrograms("instance", VInstanceShaders::programs());
+    VViewShaders::destroy();
+    VInstanceShaders::destroy();
+    return view && instance ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -72,5 +158,6 @@ int main(int argc, char** argv) {
     initTetrahederLookupTableRec();
     if (command == "info") return runInfo(argc - 2, argv + 2);
     if (command == "import") return runImport(argc - 2, argv + 2);
+    if (command == "glinfo") return runGLInfo(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

@@ -134,3 +134,32 @@ TEST(MorvaTool, ImportRefusesWhatItCannotRead) {
     EXPECT_EQ(wrl.status, 1);
     EXPECT_NE(wrl.err.find("unsupported file type .wrl"), std::string::npos);
 }
+
+// In a headless Mesa context: the driver, the extensions and every program of
+// both shader sets.
+TEST(MorvaTool, GlinfoCompilesEveryProgram) {
+    ToolRun r = runMorva("glinfo");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(summaryValue(r.out, "renderer").rfind("llvmpipe", 0), 0u) << r.out;
+    EXPECT_EQ(summaryValue(r.out, "GL_EXT_framebuffer_object"), "yes");
+    EXPECT_EQ(summaryValue(r.out, "GL_ARB_shader_objects"), "yes");
+    EXPECT_EQ(summaryValue(r.out, "mUseATI"), "true");
+    for (const char* program : {"view billboard", "view billboard with quantization", "view background", "view line",
+                                "view terrain", "view wireframe", "view gouraud", "instance billboard",
+                                "instance wireframe for billboards", "instance wireframe", "instance triangle"})
+        EXPECT_EQ(summaryValue(r.out, program), "ok") << program;
+    // The loader's extension listing stays out of the summary.
+    EXPECT_EQ(r.out.find("ARB Extensions:"), std::string::npos);
+}
+
+// GLSL sources that are missing fail their programs, named; exit status 1.
+// (The assembly stages of the view set, missing too, only print that they
+// have no code.)
+TEST(MorvaTool, GlinfoFailsOnMissingShaderSources) {
+    ToolRun r = runMorva("glinfo --shaders '" + tempPath("no-shaders") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(summaryValue(r.out, "view gouraud"),
+              "shader/glsl/GouraudVert.txt did not compile: no code available");
+    EXPECT_EQ(summaryValue(r.out, "instance triangle"),
+              "shader/glsl/GouraudVert.txt did not compile: no code available");
+}

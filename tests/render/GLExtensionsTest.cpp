@@ -1,0 +1,110 @@
+// The extension loader against Mesa: whole-word matching, the one-time
+// listing, the entry points, and the two diagnostics that end the program.
+
+#include "GLExtensions.h"
+#include "GLTestContext.h"
+#include "LoadFile.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+size_t occurrences(const std::string& text, const std::string& word) {
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
+    return count;
+}
+
+TEST(GLExtensions, NamesMatchAsWholeWordsOnly) {
+    ASSERT_TRUE(isExtensionSupported("GL_ARB_vertex_buffer_object"));
+    EXPECT_FALSE(isExtensionSupported("GL_ARB_vertex_buffer"));    // a prefix of a present name
+    EXPECT_FALSE(isExtensionSupported("ARB_vertex_buffer_object")); // a suffix
+    EXPECT_FALSE(isExtensionSupported("GL_ARB_vertex_buffer_object GL_ARB_shader_objects"));
+    EXPECT_FALSE(isExtensionSupported(""));
+    EXPECT_FALSE(isExtensionSupported("GL_NO_such_extension"));
+    // The last name of the list has no blank after it.
+    const std::string list = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    const std::string last = list.substr(list.find_last_of(' ', list.find_last_not_of(' ')) + 1);
+    EXPECT_TRUE(isExtensionSupported(last.substr(0, last.find(' ')).c_str())) << last;
+}
+
+TEST(GLExtensions, ListIsPrintedOnceGroupedByVendor) {
+    const std::string& out = loaderOutput();
+    EXPECT_EQ(occurrences(out, "ARB Extensions:\n"), 1u);
+    EXPECT_EQ(occurrences(out, "Other Extensions:\n"), 1u);
+    // Every name is listed once, under its group.
+    EXPECT_EQ(occurrences(out, "\tGL_ARB_vertex_buffer_object\n"), 1u);
+    const size_t arb = out.find("ARB Extensions:"), gl = out.find("GL Extensions:");
+    const size_t vbo = out.find("\tGL_ARB_vertex_buffer_object\n"), fbo = out.find("\tGL_EXT_framebuffer_object\n");
+    EXPECT_TRUE(arb < vbo && vbo < gl && gl < fbo);
+    EXPECT_NE(out.find("hardware supports vertex buffer objects: 1\n"), std::string::npos);
+    EXPECT_NE(out.find("GL_EXT_texture_rectangle is supported: "), std::string::npos);
+}
+
+TEST(GLExtensions, EntryPointsAreLoaded) {
+    EXPECT_TRUE(vboSupported);
+    EXPECT_NE(ext::glGenFramebuffersEXT, nullptr);
+    EXPECT_NE(ext::glCreateShader, nullptr);
+    EXPECT_NE(ext::glGetActiveUniform, nullptr);
+    EXPECT_NE(ext::glBindBufferARB, nullptr);
+    EXPECT_NE(ext::glActiveTextureARB, nullptr);
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_RECTANGLE_ARB));
+}
+
+// Mesa's lookup answers every gl name with a dispatch stub, so a driver
+// that lacks one is played by a lookup of our own.
+TEST(GLExtensions, MissingEntryPointIsReportedAndLeftNull) {
+    setGLProcAddressLookup([](const char* name) -> void* {
+        return std::strcmp(name, "glGenerateMipmapEXT") == 0 ? nullptr : reinterpret_cast<void*>(&glFlush);
+    });
+    void* slot = reinterpret_cast<void*>(1);
+    CapturedLog log;
+    EXPECT_EQ(loadGLFunction(&slot, "glGenerateMipmapEXT"), nullptr);
+    EXPECT_EQ(slot, nullptr);
+    EXPECT_NE(loadGLFunction(&slot, "glFlush"), nullptr);
+    setGLProcAddressLookup(nullptr);
+    EXPECT_EQ(log.err(), "OpenGL function glGenerateMipmapEXT is not supported by your OpenGL driver!\n");
+    EXPECT_EQ(loadGLFunction(&slot, "glCreateShader"), reinterpret_cast<void*>(ext::glCreateShader)); // EGL's again
+}
+
+TEST(GLExtensions, FilesLoadWholeOrNotAtAll) {
+    const std::string path = tempPath("source.txt");
+    std::ofstream(path) << "line one\nline two";
+    const auto text = loadFileIntoCString(path);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text.get(), "line one\nline two");
+    CapturedLog log;
+    EXPECT_EQ(loadFileIntoCString(tempPath("missing.txt")), nullptr);
+    EXPECT_NE(log.out().find("Fehler in loadFileIntoCString !!!!!!!\n"), std::string::npos);
+}
+
+// An incomplete framebuffer is a failure, reported as one.
+TEST(GLExtensionsDeathTest, IncompleteFramebufferEndsWithAFailureStatus) {
+    EXPECT_EXIT(
+        {
+            GLuint framebuffer = 0;
+            ext::glGenFramebuffersEXT(1, &framebuffer);
+            ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer); // nothing attached
+            checkFramebufferStatus();
+        },
+        ::testing::ExitedWithCode(255), "unknown framebuffer status \\(");
+}
+
+TEST(GLExtensionsDeathTest, AssemblySyntaxErrorNamesThePlace) {
+    EXPECT_EXIT(
+        {
+            initARBProgramFunctions();
+            GLuint program = 0;
+            ext::glGenProgramsARB(1, &program);
+            ext::glBindProgramARB(GL_VERTEX_PROGRAM_ARB, program);
+            const char* source = "!!ARBvp1.0\nMOV result.position, nonsense;\nEND\n";
+            ext::glProgramStringARB(GL_VERTEX_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(std::strlen(source)),
+                                    source);
+            checkProgramError("vertex shader");
+        },
+        ::testing::ExitedWithCode(1), "Syntax error in program vertex shader!\n\terror at position: [0-9]+");
+}
+} // namespace
