@@ -10,7 +10,7 @@ packages=(
   libcgal-dev libeigen3-dev libpugixml-dev libmeshoptimizer-dev
   assimp-testmodels
   # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
-  libegl-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
+  libegl-dev libgl-dev libopengl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
 )
 # The fuzzers are built with clang and libFuzzer; only wanted when asked for.
 if [ "${MORVA_WITH_FUZZERS:-0}" = 1 ]; then
