@@ -11,6 +11,7 @@
 // shared triangle's third corner, so the mesh boundary stays a boundary.
 
 #include "Quadric.h"
+#include "RectangleFit.h"
 #include "VLODObject3D.h"
 #include "VObject3D.h"
 
@@ -40,6 +41,20 @@ struct CreatorArc {
     uint32_t inPosition = 0;     // in list; kept only while the builder runs
 };
 
+// A node of the surfel tree above the source nodes.
+struct CreatorSurfel {
+    Vec3d centre;                      // midpoint of corners 0 and 2 of the shape
+    uint16_t normal = 0;               // quantized, facing the way its triangles face
+    uint32_t pindex = UINT32_MAX;      // parent in plist; UINT32_MAX while it has none
+    uint32_t level = 0;                // 0 for a base surfel
+    FittedRectangle shape;
+    double error = 0;                  // of the merge that made it
+    std::vector<uint32_t> children;    // in plist
+    std::vector<uint32_t> mt_children; // source nodes it stands for directly
+};
+
+class CoverageMeasure;
+
 struct CreatorNode {
     std::vector<uint32_t> out;  // outgoing arcs
     std::vector<uint32_t> in;   // incoming arcs
@@ -63,6 +78,7 @@ class VLODObject3DCreator {
     static constexpr const char* kStepMultiTriangulation = "Create multi triangulation hierarchy";
     static constexpr const char* kStepMergeNodes = "Increase Patch Size by Merging Nodes";
     static constexpr const char* kStepSourceNodes = "Insert source nodes";
+    static constexpr const char* kStepSurfels = "Create surfel hierarchy";
     static constexpr const char* kStepFinalObject = "Create final object";
     // Told the running step and how much of it is done (0 to 1): when it
     // starts, about every percent, and when it ends. Runs on the building
@@ -88,6 +104,17 @@ class VLODObject3DCreator {
 
     // Fills object from the graph (the drain becomes node 0) and derives its
     // normals, node spheres and cones, and monotone node errors.
+    // The whole pipeline on an imported, normalised mesh: builder, merging
+    // (with the graph statistics before and after), source nodes, surfels
+    // and the final object. Clears mCancel first; stops after the step in
+    // which it is set.
+    void createHierarchy(const VObject3D& mesh, VLODObject3D& object, CoverageMeasure& measure);
+
+    // Builds the surfel tree over the source nodes into plist: one surfel per
+    // source node, merged pairwise by least error until one root is left,
+    // then thinned. The merge error needs a depth image: measure draws it.
+    void createSurfelHierarchy(CoverageMeasure& measure);
+
     void createFinalObject(VLODObject3D& object);
 
     void printGraphStatistics() const;
@@ -105,6 +132,7 @@ class VLODObject3DCreator {
     uint32_t samples = 1;
 
     uint32_t m_source_nnum = 0; // source nodes made by insertSourceNodes
+    std::vector<CreatorSurfel> plist;
 
     // Statistics of the last run.
     uint32_t edgeCollapses = 0;

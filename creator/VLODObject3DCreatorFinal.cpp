@@ -142,6 +142,24 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
             ++node.onum;
         }
     }
+    logOut() << " Surfels\n";
+    object.parray.resize(plist.size());
+    for (size_t s = 0; s < plist.size(); ++s) {
+        const CreatorSurfel& from = plist[s];
+        MTSurfel& to = object.parray[s];
+        to.x = float(from.centre.x);
+        to.y = float(from.centre.y);
+        to.z = float(from.centre.z);
+        to.normal = from.normal;
+        to.reserved = 0;
+        to.parent = from.pindex; // UINT32_MAX, at least pnum, for the root
+        for (uint32_t node : from.mt_children) {
+            assert(node < nodes.size() && node > 0 && "fpIt->mt_children[k] < m_nnum && fpIt->mt_children[k] > 0");
+            assert(nodes[node].out.size() == 1 && object.narray[node - 1].onum == 1 &&
+                   "narray[(*pIt)->mt_children[k]].onum == 1");
+            to.mt_children.push_back(node - 1);
+        }
+    }
     for (uint32_t i = 0; i < object.anum(); ++i)
         assert(object.aarray[i].tstart + object.aarray[i].tnum <= object.tnum() &&
                "mrObj.aarray[i].tstart + mrObj.aarray[i].tnum <= m_tnum");

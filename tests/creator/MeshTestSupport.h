@@ -1,6 +1,7 @@
 #pragma once
 // Checks and small builders shared by the mesh import tests.
 
+#include "SphereHierarchy.h"
 #include "VObject3D.h"
 
 #include <algorithm>
@@ -86,4 +87,15 @@ inline std::string repairViolation(const VObject3D& mesh, bool orientable = true
     for (const auto& [edge, count] : undirected)
         if (count > 2) return "edge with more than two triangles";
     return "";
+}
+
+// The full-resolution sphere of a generated hierarchy as a mesh to build from.
+inline void makeSphereMesh(VObject3D& mesh, uint32_t depth, uint32_t keyFrames = 1) {
+    VLODObject3D sphere;
+    makeSphereHierarchy(sphere, {depth, keyFrames, false});
+    for (const MTVertex& v : sphere.varray) mesh.vertices.push_back(v.path->clone());
+    for (const MTArc& arc : sphere.aarray)
+        if (arc.dest == 0)
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
+                addTriangle(mesh, sphere.tarray[t].v[0], sphere.tarray[t].v[1], sphere.tarray[t].v[2]);
 }

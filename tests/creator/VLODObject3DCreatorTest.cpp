@@ -10,17 +10,6 @@
 #include <set>
 
 namespace {
-// The full-resolution sphere of a generated hierarchy as a mesh to build from.
-void makeSphereMesh(VObject3D& mesh, uint32_t depth, uint32_t keyFrames = 1) {
-    VLODObject3D sphere;
-    makeSphereHierarchy(sphere, {depth, keyFrames, false});
-    for (const MTVertex& v : sphere.varray) mesh.vertices.push_back(v.path->clone());
-    for (const MTArc& arc : sphere.aarray)
-        if (arc.dest == 0)
-            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
-                addTriangle(mesh, sphere.tarray[t].v[0], sphere.tarray[t].v[1], sphere.tarray[t].v[2]);
-}
-
 using PositionTriangle = std::array<std::array<float, 3>, 3>;
 
 // Triangles by corner positions, rotated so the smallest corner comes first
@@ -150,6 +139,32 @@ TEST(Quadric, SingularSystemsFallBackToTheSegmentOrTheFirstPoint) {
     p = placeByQuadric(crease, {0, 0, 3}, {0, 0, 1});
     EXPECT_NEAR(p.point.z, 1, 1e-12);
     EXPECT_NEAR(p.cost, 2, 1e-12);
+}
+
+// Three nearly parallel planes meet far from the pair: the system is
+// regular, its optimum has no error, and taking it would throw the new
+// vertex fifty pair lengths away. The point stays on the pair's segment.
+TEST(Quadric, FarOptimumOfANearlyFlatNeighbourhoodIsNotTaken) {
+    const Vec3d meet(50, 50, 0);
+    Quadric q;
+    for (Vec3d n : {Vec3d(0, 0, 1), Vec3d(0.01, 0, 1), Vec3d(0, 0.01, 1)}) {
+        n = n / length(n);
+        q.add(Quadric::fromPlane(n.x, n.y, n.z, -dot(n, meet)));
+    }
+    ASSERT_NEAR(q.evaluate(meet), 0, 1e-9); // a regular system with that optimum
+    QuadricPlacement p = placeByQuadric(q, {0, 0, 0}, {1, 0, 0});
+    EXPECT_GE(p.point.x, 0);
+    EXPECT_LE(p.point.x, 1);
+    EXPECT_EQ(p.point.y, 0);
+    EXPECT_EQ(p.point.z, 0);
+    // Near the pair the optimum is taken as it is.
+    const Vec3d close(0.7, 0.4, 0);
+    Quadric corner = Quadric::fromPlane(1, 0, 0, -close.x);
+    corner.add(Quadric::fromPlane(0, 1, 0, -close.y));
+    corner.add(Quadric::fromPlane(0, 0, 1, -close.z));
+    p = placeByQuadric(corner, {0, 0, 0}, {1, 0, 0});
+    EXPECT_NEAR(p.point.x, 0.7, 1e-12);
+    EXPECT_NEAR(p.point.y, 0.4, 1e-12);
 }
 
 TEST_F(MultiTriangulation, EveryCutOfASphereIsAClosedSurface) {
