@@ -1,8 +1,10 @@
 // The command-line tool: inspects hierarchy files (and, as the pipeline
 // grows, builds them). Exit status 0 on success, 1 on failure.
 
+#include "GLCoverageMeasure.h"
 #include "GLExtensions.h"
 #include "GLHeadlessContext.h"
+#include "HierarchyCreation.h"
 #include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
@@ -10,12 +12,17 @@
 #include "VLODObject3D.h"
 #include "VObject3D.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
@@ -23,6 +30,10 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "commands:\n"
                      "  import FILE     import and repair a mesh (.ply, .3ds, .x3d) and print a summary\n"
                      "  info FILE.mvh   read a hierarchy file and print a summary of it\n"
+                     "  build IN OUT.mvh [--min-error E | --no-min-error] [--max-error E]\n"
+                     "                  [--patch-size N] [--force]\n"
+                     "                  build a hierarchy from a mesh (defaults: minimum error 0,\n"
+                     "                  no maximum, patch size 1; --force replaces OUT)\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -69,6 +80,119 @@ int runInfo(int argc, char** argv) {
               << "bounding sphere: " << s.x << " " << s.y << " " << s.z << " " << s.r << "\n";
     return 0;
 }
+// A context for the steps that draw (the surfel merge measures coverage in
+// a depth image); the loader's listing stays out of the output.
+bool createDrawingContext(GLHeadlessContext& context) {
+    if (!context.create()) {
+        std::cerr << "morva: cannot create an OpenGL context: " << context.lastError() << "\n";
+        return false;
+    }
+    std::ostringstream loaderOutput;
+    setLogOut(&loaderOutput);
+    setLogErr(&loaderOutput);
+    const bool usable = isExtensionSupported("GL_EXT_framebuffer_object");
+    if (usable) initExtensions();
+    setLogOut(nullptr);
+    setLogErr(nullptr);
+    if (!usable) std::cerr << "morva: the OpenGL driver has no framebuffer objects\n";
+    return usable;
+}
+
+// One line on standard error, redrawn in place: step, bar, percent, time.
+class ProgressLine {
+  public:
+    ProgressLine() : mStart(std::chrono::steady_clock::now()), mEnabled(isatty(STDERR_FILENO)) {}
+    void show(const char* step, float fraction) {
+        if (!mEnabled) return;
+        const auto now = std::chrono::steady_clock::now();
+        const int percent = int(100 * std::clamp(fraction, 0.0f, 1.0f));
+        // Redrawing costs a write; a few times a second is enough to watch.
+        if (step == mStep && percent == mPercent && now - mLastDraw < std::chrono::milliseconds(200)) return;
+        mStep = step;
+        mPercent = percent;
+        mLastDraw = now;
+        const int filled = percent / 5;
+        std::fprintf(stderr, "\r\033[K%-38s [%s%s] %3d%% %7.1f s", step, std::string(size_t(filled), '#').c_str(),
+                     std::string(size_t(20 - filled), ' ').c_str(), percent,
+                     std::chrono::duration<double>(now - mStart).count());
+        std::fflush(stderr);
+    }
+    void finish() {
+        if (mEnabled && mStep) std::fputs("\r\033[K", stderr);
+    }
+
+  private:
+    std::chrono::steady_clock::time_point mStart, mLastDraw;
+    const char* mStep = nullptr;
+    int mPercent = -1;
+    bool mEnabled;
+};
+
+bool parseNumber(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
+
+int runBuild(int argc, char** argv) {
+    std::vector<std::string> files;
+    CreationSettings settings;
+    for (int k = 0; k < argc; ++k) {
+        const std::string arg = argv[k];
+        auto value = [&](double& out) {
+            return k + 1 < argc && parseNumber(argv[++k], out) && out >= 0 && out <= 1e30;
+        };
+        if (arg == "--min-error") {
+            if (!value(settings.minimum)) return usageError("build: --min-error takes a number from 0 to 1e30");
+            settings.useMinimum = true;
+        } else if (arg == "--no-min-error") {
+            settings.useMinimum = false;
+        } else if (arg == "--max-error") {
+            if (!value(settings.maximum)) return usageError("build: --max-error takes a number from 0 to 1e30");
+            settings.useMaximum = true;
+        } else if (arg == "--patch-size") {
+            double size = 0;
+            if (!value(size) || size < 1 || size > 2147483647 || size != std::floor(size))
+                return usageError("build: --patch-size takes a whole number from 1 to 2147483647");
+            settings.minPatchSize = uint32_t(size);
+        } else if (arg == "--force") {
+            settings.replaceExisting = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            return usageError("build: unknown option '" + arg + "'");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2) return usageError("build takes an input mesh and an output file");
+    if (settings.useMaximum && settings.useMinimum && settings.maximum < settings.minimum)
+        return usageError("build: the maximum error is below the minimum");
+
+    GLHeadlessContext context;
+    if (!createDrawingContext(context)) return 1;
+    GLCoverageMeasure measure;
+    VLODObject3DCreator creator;
+    ProgressLine progress;
+    creator.mProgress = [&progress](const char* step, float fraction) { progress.show(step, fraction); };
+    CreationSummary summary;
+    std::string error;
+    const bool built = createHierarchyFile(files[0], files[1], settings, creator, measure, summary, error);
+    progress.finish();
+    measure.release();
+    if (!built) {
+        std::cerr << "morva: " << error << "\n";
+        return 1;
+    }
+    std::cout << "input triangles: " << summary.inputTriangles << "\n"
+              << "vertices: " << summary.vertices << "\n"
+              << "triangles: " << summary.triangles << "\n"
+              << "nodes: " << summary.nodes << "\n"
+              << "arcs: " << summary.arcs << "\n"
+              << "source nodes: " << summary.sourceNodes << "\n"
+              << "surfels: " << summary.surfels << "\n"
+              << "seconds: " << summary.seconds << "\n";
+    return 0;
+}
+
 // Extensions the viewer requires, then those it uses when present.
 const char* kRequiredExtensions[] = {"GL_EXT_framebuffer_object", "GL_ARB_shader_objects"};
 const char* kOptionalExtensions[] = {"GL_ARB_vertex_buffer_object", "GL_EXT_texture_rectangle",
@@ -159,5 +283,6 @@ int main(int argc, char** argv) {
     if (command == "info") return runInfo(argc - 2, argv + 2);
     if (command == "import") return runImport(argc - 2, argv + 2);
     if (command == "glinfo") return runGLInfo(argc - 2, argv + 2);
+    if (command == "build") return runBuild(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -162,4 +163,58 @@ TEST(MorvaTool, GlinfoFailsOnMissingShaderSources) {
               "shader/glsl/GouraudVert.txt did not compile: no code available");
     EXPECT_EQ(summaryValue(r.out, "instance triangle"),
               "shader/glsl/GouraudVert.txt did not compile: no code available");
+}
+
+// A scanned mesh to a hierarchy file that `morva info` then reads, with the
+// summary block at the end of the output.
+TEST(MorvaTool, BuildMakesAReadableHierarchy) {
+    const std::string out = tempPath("dragon-built.mvh");
+    std::remove(out.c_str());
+    ToolRun r = runMorva("build '" + std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply' '" + out +
+                         "' --patch-size 16");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The repaired mesh, as `morva import` counts it.
+    ToolRun imported = runMorva("import '" + std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply'");
+    EXPECT_EQ(summaryValue(r.out, "input triangles"), summaryValue(imported.out, "triangles"));
+    const std::string surfels = summaryValue(r.out, "surfels");
+    EXPECT_GT(std::stoul(surfels), 1u);
+    EXPECT_NE(r.out.find("create surfel/stripe hierarchy"), std::string::npos);
+    EXPECT_NE(r.out.find("TRANSLATE: ["), std::string::npos);
+    // No terminal: no progress line on standard error.
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+
+    ToolRun info = runMorva("info '" + out + "'");
+    ASSERT_EQ(info.status, 0) << info.err;
+    for (const char* label : {"vertices", "triangles", "nodes", "arcs", "source nodes", "surfels"})
+        EXPECT_EQ(summaryValue(info.out, label), summaryValue(r.out, label)) << label;
+}
+
+TEST(MorvaTool, BuildRefusesWhatItMustNotDo) {
+    const std::string mesh = std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply";
+    const std::string existing = tempPath("existing.mvh");
+    writeBytes(existing, {1, 2, 3});
+    // An existing output stays unless --force.
+    ToolRun kept = runMorva("build '" + mesh + "' '" + existing + "'");
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.err.find("already exists"), std::string::npos) << kept.err;
+    EXPECT_EQ(readBytes(existing).size(), 3u);
+    // A read-only output is refused before the mesh is read: the missing
+    // input is never looked at.
+    const std::string readOnly = tempPath("read-only.mvh");
+    writeBytes(readOnly, {1});
+    chmod(readOnly.c_str(), 0444);
+    ToolRun refused = runMorva("build '" + tempPath("no-such-mesh.ply") + "' '" + readOnly + "' --force");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("is read-only!"), std::string::npos) << refused.err;
+    // A mesh that cannot be imported.
+    ToolRun missing = runMorva("build '" + tempPath("no-such-mesh.ply") + "' '" + tempPath("never.mvh") + "'");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("Error importing file"), std::string::npos) << missing.err;
+    // Arguments.
+    for (const char* args : {"build", "build a.ply", "build a.ply b.mvh --patch-size 0", "build a.ply b.mvh --max-error x",
+                             "build a.ply b.mvh --frobnicate"}) {
+        ToolRun r = runMorva(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("usage: morva"), std::string::npos) << args;
+    }
 }
