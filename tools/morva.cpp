@@ -106,8 +106,8 @@ class ProgressLine {
         if (!mEnabled) return;
         const auto now = std::chrono::steady_clock::now();
         const int percent = int(100 * std::clamp(fraction, 0.0f, 1.0f));
-        // Redrawing costs a write; a few times a second is enough to watch.
-        if (step == mStep && percent == mPercent && now - mLastDraw < std::chrono::milliseconds(200)) return;
+        // Redrawing costs a write; ten times a second is enough to watch.
+        if (step == mStep && (percent == mPercent || now - mLastDraw < std::chrono::milliseconds(100))) return;
         mStep = step;
         mPercent = percent;
         mLastDraw = now;
