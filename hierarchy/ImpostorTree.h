@@ -1,0 +1,76 @@
+#pragma once
+// The impostor tree of a hierarchy: one flat textured quad per surfel, with
+// the surfel's parent, whose leaves reach the triangle patches of the
+// surfel's nodes; each quad's texel size; and the clustering of the quads
+// into texture atlases, which decides each quad's atlas and its texel
+// position there.
+//
+// Failures (a quad that fits no atlas) are reported, never fatal: the
+// functions return false with the reason in error.
+
+#include "TextureSpace.h"
+#include "Vec3.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class VLODObject3D;
+
+struct MTImpostor {
+    struct Corner {
+        float x = 0, y = 0, z = 0; // object space
+        float s = 0, t = 0;        // texel position in the atlas
+    };
+    Corner corners[4]; // drawing order: (min u, min v), (max u, min v), (max u, max v), (min u, max v)
+    Vec3f normal;
+    float depth = 0;   // half the extent of its geometry along the normal
+    uint8_t flag = 0;  // kept through the geometry file; 0 when built
+    std::vector<uint32_t> children; // impostors (below inum), then inum + node for node references
+    uint32_t parent = kNoParent;
+    uint32_t atlas = 0;
+
+    static constexpr uint32_t kNoParent = 0xFFFFFFFF;
+};
+
+// The settings that steer sizes and clustering (the viewer's configuration
+// hands them in).
+struct ImpostorSettings {
+    int32_t sizeType = 0;          // 0: atlases of width x height texels, 1: count impostors per atlas
+    int32_t width = 16, height = 16;
+    int32_t count = 5;
+    int32_t clusterAlgorithm = 0;  // 0 post order, 1 breadth first, 2 simple (index order), 3 spatial
+    int32_t textureResolution = 0; // 0 x1, 1 x4, 2 x16
+};
+
+struct ImpostorAtlas {
+    uint32_t width = 0, height = 0;
+    std::vector<uint32_t> impostors; // in packing order
+};
+
+class ImpostorTree {
+  public:
+    std::vector<MTImpostor> impostors;
+    uint32_t root = MTImpostor::kNoParent;
+    std::vector<uint32_t> layers; // per impostor: 0 at the leaves, above all its children
+    std::vector<ImpostorAtlas> atlases; // mNumTextures == atlases.size()
+    uint32_t maxWidth = 0, maxHeight = 0; // largest impostor texel size
+
+    uint32_t inum() const { return uint32_t(impostors.size()); }
+
+    // One impostor per surfel of object, its quad fitted to the triangles
+    // below it. False when the surfels form no tree with one root.
+    bool init(const VLODObject3D& object, std::string& error);
+    // Texel size of impostor i at the given resolution setting.
+    void pixelSize(uint32_t i, int32_t textureResolution, uint32_t& width, uint32_t& height) const;
+    // Chooses every impostor's atlas and the atlases' sizes and packing order.
+    bool cluster(const ImpostorSettings& settings, std::string& error);
+    // Finds the texel positions again, atlas by atlas in packing order, and
+    // sets the corners' texture coordinates.
+    bool place(int32_t textureResolution, std::string& error);
+
+  private:
+    // Shared by the clustering variants: the front and back spaces of the
+    // atlas being filled (they stay identical; both are kept as specified).
+    struct Packer;
+};
