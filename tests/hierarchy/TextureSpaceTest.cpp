@@ -66,9 +66,9 @@ TEST(TextureSpace, RefusesWhatCannotFitAndTakesNothing) {
 
 TEST(TextureSpace, AgreesWithASearchOfEveryPositionUnderRandomRequests) {
     std::mt19937 random(5);
-    std::uniform_int_distribution<uint32_t> side(1, 9);
+    std::uniform_int_distribution<uint32_t> side(1, 70);
     for (int round = 0; round < 20; ++round) {
-        const uint32_t width = 16 + round, height = 24 - round / 2;
+        const uint32_t width = 16 + 7 * round, height = 24 - round / 2; // rows of one to three words
         TextureSpace space(width, height);
         std::vector<std::vector<bool>> taken(height, std::vector<bool>(width, false));
         for (int request = 0; request < 60; ++request) {
