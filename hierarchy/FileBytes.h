@@ -8,3 +8,8 @@
 // Reads the regular file name into bytes. False when it cannot be opened or
 // read, or is not a regular file (a directory opens, but has no real size).
 bool readFileBytes(const std::string& name, std::vector<uint8_t>& bytes);
+
+// Writes bytes to a new file beside name and renames it to name when it is
+// complete, so that a reader never finds a half-written file under name.
+// False, with the reason in error, when the folder cannot take the file.
+bool writeFileAtomically(const std::string& name, const std::vector<uint8_t>& bytes, std::string& error);
