@@ -33,6 +33,9 @@ void VLODObject3D::clear() {
     mTimeBegin = mTimeEnd = 0;
     mKeyFrames = 1;
     mDrainNode = 0;
+    mImpostorTree = ImpostorTree();
+    mTexturesFileName.clear();
+    mUncompressedTextureBytes = 0;
     mFileName.clear();
 }
 

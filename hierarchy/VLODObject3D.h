@@ -6,6 +6,7 @@
 // (incoming arcs, normals, cones, spheres, layers, time domain).
 
 #include "BoundingSphere.h"
+#include "ImpostorTree.h"
 #include "MTRecords.h"
 
 #include <cstdint>
@@ -50,6 +51,13 @@ class VLODObject3D {
     // shaders exist. The rendering layer installs it; it must do nothing when
     // no OpenGL context is current. Reading without one installed skips it.
     static void setPolygonShaderSetup(std::function<void()> setup);
+
+    // The viewer's part of reading, run after the set-up sequence: the
+    // impostor tree, its clustering and the side files. It needs an OpenGL
+    // context, so the rendering layer installs it; without it reading skips
+    // that part and says so. A false return fails the read with its error.
+    using ViewerSetup = std::function<bool(VLODObject3D& object, std::string& error)>;
+    static void setViewerSetup(ViewerSetup setup);
 
     // --- Graph --------------------------------------------------------------
 
@@ -108,6 +116,11 @@ class VLODObject3D {
     uint16_t mKeyFrames = 1;
     uint32_t mDrainNode = 0;
     std::vector<uint32_t> mNodeLayers; // set by computeNodeInformation
+
+    // Set by the viewer's part of reading.
+    ImpostorTree mImpostorTree;
+    std::string mTexturesFileName;      // the textures file kept for loading atlases
+    uint32_t mUncompressedTextureBytes = 0;
 
   private:
     bool parse(const uint8_t* data, size_t size);

@@ -31,6 +31,11 @@ std::function<void()>& polygonShaderSetup() {
     return setup;
 }
 
+VLODObject3D::ViewerSetup& viewerSetup() {
+    static VLODObject3D::ViewerSetup setup;
+    return setup;
+}
+
 std::string at(const char* what, uint32_t index) { return std::string(what) + " " + std::to_string(index) + ": "; }
 
 void writeSphere(ByteWriter& out, const BoundingSphere& s) {
@@ -47,6 +52,8 @@ std::string badNormal(uint16_t n) { return "quantized normal " + std::to_string(
 } // namespace
 
 void VLODObject3D::setPolygonShaderSetup(std::function<void()> setup) { polygonShaderSetup() = std::move(setup); }
+
+void VLODObject3D::setViewerSetup(ViewerSetup setup) { viewerSetup() = std::move(setup); }
 
 bool VLODObject3D::write(const std::string& fileName) const {
     initTetrahederLookupTableRec(); // a vertex without a normal path writes its table normal
@@ -138,8 +145,14 @@ bool VLODObject3D::readFromMemory(const uint8_t* data, size_t size, const std::s
     if (!parse(data, size) || !checkStructure()) return false;
     mFileName = name;
     if (!runSetupSequence(createStrips)) return false;
-    // The impostor tree and the side files of the viewer are made here, once
-    // the hierarchy itself is complete.
+    // The impostor tree and the side files of the viewer, once the hierarchy
+    // itself is complete.
+    if (!viewerSetup()) {
+        logOut() << "no OpenGL context: impostor tree and side files skipped\n";
+        return true;
+    }
+    std::string error;
+    if (!viewerSetup()(*this, error)) return fail(error);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
+#include "SideFileStep.h"
 #include "VConfiguration.h"
 #include "VLODObject3D.h"
 #include "VObject3D.h"
@@ -34,6 +35,9 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  [--patch-size N] [--force]\n"
                      "                  build a hierarchy from a mesh (defaults: minimum error 0,\n"
                      "                  no maximum, patch size 1; --force replaces OUT)\n"
+                     "  sidefiles FILE.mvh\n"
+                     "                  read a hierarchy in a headless OpenGL context, making or\n"
+                     "                  reusing its impostor side files (.mv2, .mv3)\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -193,6 +197,41 @@ int runBuild(int argc, char** argv) {
     return 0;
 }
 
+int runSideFiles(int argc, char** argv) {
+    if (argc != 1) return usageError("sidefiles takes exactly one file name");
+    GLHeadlessContext context;
+    if (!createDrawingContext(context)) return 1;
+    {
+        std::ostringstream quiet;
+        setLogErr(&quiet);
+        VConfiguration::init();
+        setLogErr(nullptr);
+    }
+    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+    VLODObject3D object;
+    if (!object.read(argv[0])) {
+        std::cerr << "morva: cannot read " << argv[0] << ": " << object.lastError() << "\n";
+        return 1;
+    }
+    SideFileReport report;
+    std::string error;
+    if (!setUpImpostorsAndSideFiles(object, report, error)) {
+        std::cerr << "morva: " << error << "\n";
+        return 1;
+    }
+    if (!report.written) {
+        std::cerr << "morva: the side files could not be written beside " << argv[0] << "\n";
+        return 1;
+    }
+    std::cout << "atlases: " << object.mImpostorTree.atlases.size() << "\n"
+              << "impostors: " << object.mImpostorTree.inum() << "\n"
+              << "textures bytes: " << object.mUncompressedTextureBytes << "\n"
+              << "mv2 bytes: " << report.mv2Bytes << "\n"
+              << "mv3 bytes: " << report.mv3Bytes << "\n"
+              << "created: " << (report.created ? "yes" : "no") << "\n";
+    return 0;
+}
+
 // Extensions the viewer requires, then those it uses when present.
 const char* kRequiredExtensions[] = {"GL_EXT_framebuffer_object", "GL_ARB_shader_objects"};
 const char* kOptionalExtensions[] = {"GL_ARB_vertex_buffer_object", "GL_EXT_texture_rectangle",
@@ -284,5 +323,6 @@ int main(int argc, char** argv) {
     if (command == "import") return runImport(argc - 2, argv + 2);
     if (command == "glinfo") return runGLInfo(argc - 2, argv + 2);
     if (command == "build") return runBuild(argc - 2, argv + 2);
+    if (command == "sidefiles") return runSideFiles(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

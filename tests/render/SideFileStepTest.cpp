@@ -1,0 +1,144 @@
+// The viewer's part of reading, in a headless context: impostor atlases
+// rendered into a textures file beside the hierarchy, reused while the
+// configuration stamp fits, rebuilt when it does not, and a hierarchy that
+// stays viewable when its side files cannot be written.
+
+#include "GLTestContext.h"
+#include "SideFileStep.h"
+#include "SideFiles.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VConfiguration.h"
+#include "VLODObject3D.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+class SideFileStep : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        mPath = tempPath("sphere-" + std::to_string(mCount++) + ".mvh");
+        VLODObject3D sphere;
+        makeSphereHierarchy(sphere, {2, 1, true});
+        ASSERT_TRUE(sphere.write(mPath));
+        VConfiguration::mUseATI = true;
+    }
+    void TearDown() override {
+        VConfiguration::mTextureResolution = 0;
+        VConfiguration::mTextureCompression = 0;
+        VConfiguration::mPrefetchStrategy = 1;
+        VLODObject3D::setViewerSetup(nullptr);
+    }
+    // Reads the hierarchy and runs the step on it.
+    SideFileReport readWithSideFiles(VLODObject3D& object) {
+        SideFileReport report;
+        std::string error;
+        EXPECT_TRUE(object.read(mPath)) << object.lastError();
+        EXPECT_TRUE(setUpImpostorsAndSideFiles(object, report, error)) << error;
+        return report;
+    }
+    CapturedLog mLog;
+    std::string mPath;
+    static inline int mCount = 0;
+};
+
+TEST_F(SideFileStep, RendersAtlasesOnceAndReusesThem) {
+    VLODObject3D object;
+    const SideFileReport first = readWithSideFiles(object);
+    ASSERT_TRUE(first.created);
+    ASSERT_TRUE(first.written);
+    const std::vector<uint8_t> mv2 = readBytes(texturesFileName(mPath));
+    const uint32_t n = at<uint32_t>(mv2, 37);
+    ASSERT_EQ(n, object.mImpostorTree.atlases.size());
+    uint64_t texels = 0;
+    for (uint32_t a = 0; a < n; ++a) {
+        const size_t entry = 41 + 20 * size_t(a);
+        EXPECT_EQ(at<uint32_t>(mv2, entry + 8), 41 + 20 * n + 32 * texels) << a;
+        texels += uint64_t(at<uint32_t>(mv2, entry)) * at<uint32_t>(mv2, entry + 4);
+    }
+    EXPECT_EQ(mv2.size(), 41 + 20 * n + 32 * texels);
+    EXPECT_EQ(object.mUncompressedTextureBytes, 32 * texels);
+    EXPECT_EQ(object.mTexturesFileName, texturesFileName(mPath));
+    EXPECT_TRUE(std::filesystem::exists(geometryFileName(mPath)));
+
+    // The texels: drawn ones hold a unit normal and a depth inside the slab,
+    // the rest nothing at all; and something was drawn.
+    size_t drawn = 0;
+    for (size_t k = 41 + 20 * size_t(n); k + 16 <= mv2.size(); k += 16) {
+        const float r = at<float>(mv2, k), g = at<float>(mv2, k + 4), b = at<float>(mv2, k + 8), d = at<float>(mv2, k + 12);
+        if (r == 0 && g == 0 && b == 0) {
+            EXPECT_EQ(d, 0.0f);
+            continue;
+        }
+        ++drawn;
+        EXPECT_NEAR(std::sqrt(r * r + g * g + b * b), 1.0f, 1e-3f);
+        EXPECT_GT(d, 0.0f);
+        EXPECT_LT(d, 1.0f);
+    }
+    EXPECT_GT(drawn, texels / 4); // a sphere fills much of its quads
+
+    // Read again: the stamp fits, nothing is rendered, texel positions agree.
+    VLODObject3D again;
+    const SideFileReport second = readWithSideFiles(again);
+    EXPECT_FALSE(second.created);
+    for (uint32_t i = 0; i < object.mImpostorTree.inum(); ++i)
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(again.mImpostorTree.impostors[i].corners[k].s, object.mImpostorTree.impostors[i].corners[k].s);
+            EXPECT_EQ(again.mImpostorTree.impostors[i].corners[k].t, object.mImpostorTree.impostors[i].corners[k].t);
+        }
+    EXPECT_EQ(readBytes(texturesFileName(mPath)), mv2);
+}
+
+TEST_F(SideFileStep, SettingsInTheStampRebuildOthersDoNot) {
+    VLODObject3D object;
+    ASSERT_TRUE(readWithSideFiles(object).created);
+    const auto firstSize = std::filesystem::file_size(texturesFileName(mPath));
+    VConfiguration::mPrefetchStrategy = 0; // not in the stamp
+    EXPECT_FALSE(readWithSideFiles(object).created);
+    VConfiguration::mTextureResolution = 1; // four times the texels
+    EXPECT_TRUE(readWithSideFiles(object).created);
+    EXPECT_NE(mLog.out().find("It was built for a different configuration..."), std::string::npos);
+    EXPECT_GT(std::filesystem::file_size(texturesFileName(mPath)), 3 * firstSize);
+    VConfiguration::mTextureCompression = 2; // compressed: 8 bytes a texel pair
+    const SideFileReport compressed = readWithSideFiles(object);
+    EXPECT_TRUE(compressed.created);
+    const std::vector<uint8_t> mv2 = readBytes(texturesFileName(mPath));
+    EXPECT_EQ(mv2.size() - 41 - 20 * size_t(at<uint32_t>(mv2, 37)), at<uint32_t>(mv2, 33) / 4);
+    VConfiguration::mTextureCompression = 1; // also quantised: fits
+    EXPECT_FALSE(readWithSideFiles(object).created);
+}
+
+// Reading runs the step itself once the viewer has installed it.
+TEST_F(SideFileStep, ReadingRunsTheStepWhenInstalled) {
+    installViewerSetup();
+    VLODObject3D object;
+    ASSERT_TRUE(object.read(mPath)) << object.lastError();
+    EXPECT_EQ(object.mTexturesFileName, texturesFileName(mPath));
+    EXPECT_GT(object.mImpostorTree.inum(), 0u);
+    EXPECT_NE(mLog.out().find("Clustering the impostor tree ..."), std::string::npos);
+}
+
+// A textures file that cannot be written (here a folder stands in its
+// place): the messages, and the hierarchy is still there to be drawn.
+TEST_F(SideFileStep, UnwritableSideFilesLeaveTheHierarchyViewable) {
+    std::filesystem::create_directory(texturesFileName(mPath));
+    VLODObject3D object;
+    const SideFileReport report = readWithSideFiles(object);
+    EXPECT_FALSE(report.written);
+    EXPECT_TRUE(object.mTexturesFileName.empty());
+    EXPECT_GT(object.tnum(), 0u);
+    EXPECT_NE(mLog.out().find("Could not open file " + texturesFileName(mPath) + " for write access!"),
+              std::string::npos);
+    EXPECT_NE(mLog.err().find("side files not written"), std::string::npos);
+}
+} // namespace
