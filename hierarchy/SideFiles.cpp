@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 namespace {
 std::string replaceExtension(const std::string& hierarchyFile, const char* extension) {
@@ -117,6 +118,67 @@ std::vector<uint8_t> geometryFileBytes(const VLODObject3D& object, const Imposto
     for (const MTImpostor& impostor : tree.impostors) writeImpostor(out, impostor);
     out.u32(tree.root);
     return out.data();
+}
+
+bool parseTexturesFile(const std::vector<uint8_t>& bytes, TexturesFileDirectory& directory, std::string& error) {
+    directory = TexturesFileDirectory();
+    constexpr size_t kStampSize = 33;
+    ByteReader in(bytes.data(), bytes.size());
+    uint8_t stamp[kStampSize];
+    uint32_t count = 0;
+    if (!in.bytes(stamp, kStampSize) || !in.u32(directory.uncompressedBytes) || !in.u32(count)) {
+        error = "textures file too short for its header";
+        return false;
+    }
+    std::memcpy(&directory.compression, stamp + 29, 4);
+    if (!in.canHold(count, 20)) {
+        error = "textures file too short for its directory of " + std::to_string(count) + " atlases";
+        return false;
+    }
+    const uint64_t bytesPerTexel = directory.compression == 0 ? 32 : 8;
+    for (uint32_t a = 0; a < count; ++a) {
+        TexturesFileDirectory::Entry e;
+        in.u32(e.width);
+        in.u32(e.height);
+        in.u32(e.offset);
+        in.f32(e.smallest);
+        in.f32(e.largest);
+        if (uint64_t(e.offset) + uint64_t(e.width) * e.height * bytesPerTexel > bytes.size()) {
+            error = "atlas " + std::to_string(a) + " lies beyond the end of the textures file";
+            return false;
+        }
+        directory.atlases.push_back(e);
+    }
+    return true;
+}
+
+void readAtlas(const std::vector<uint8_t>& bytes, const TexturesFileDirectory& directory, uint32_t atlas,
+               RenderedAtlas& result) {
+    initTetrahederLookupTableRec();
+    const TexturesFileDirectory::Entry& e = directory.atlases[atlas];
+    const size_t texels = size_t(e.width) * e.height;
+    result.width = e.width;
+    result.height = e.height;
+    ByteReader in(bytes.data() + e.offset, bytes.size() - e.offset);
+    for (std::vector<float>* side : {&result.front, &result.back}) {
+        side->assign(4 * texels, 0.0f);
+        for (size_t k = 0; k < texels; ++k) {
+            float* texel = &(*side)[4 * k];
+            if (directory.compression == 0) {
+                for (int c = 0; c < 4; ++c) in.f32(texel[c]);
+                continue;
+            }
+            uint16_t normal = kEmptyTexel, depth = 0;
+            in.u16(normal);
+            in.u16(depth);
+            if (normal >= kEmptyTexel) continue;
+            const Vec3f& n = dequantizeNormal(normal);
+            texel[0] = n.x;
+            texel[1] = n.y;
+            texel[2] = n.z;
+            texel[3] = e.smallest + float(depth) / 65535.0f * (e.largest - e.smallest);
+        }
+    }
 }
 
 bool writeTexturesFile(const std::string& path, const std::vector<uint8_t>& stamp,

@@ -44,6 +44,24 @@ std::vector<uint8_t> texturesFileBytes(const std::vector<uint8_t>& stamp, const 
 void writeImpostor(ByteWriter& out, const MTImpostor& impostor);
 std::vector<uint8_t> geometryFileBytes(const VLODObject3D& object, const ImpostorTree& tree, uint32_t compression);
 
+// What a textures file says about its atlases, checked against its size.
+struct TexturesFileDirectory {
+    struct Entry {
+        uint32_t width = 0, height = 0, offset = 0;
+        float smallest = 0, largest = 0; // depth range
+    };
+    int32_t compression = 0; // from the stamp
+    uint32_t uncompressedBytes = 0;
+    std::vector<Entry> atlases;
+};
+// False, with the reason, for a file too short for its header, directory
+// or atlas data.
+bool parseTexturesFile(const std::vector<uint8_t>& bytes, TexturesFileDirectory& directory, std::string& error);
+// One atlas's texels as floats again (compressed ones decoded: the table
+// normal, or black for an empty texel; the depth within its range).
+void readAtlas(const std::vector<uint8_t>& bytes, const TexturesFileDirectory& directory, uint32_t atlas,
+               RenderedAtlas& result);
+
 bool writeTexturesFile(const std::string& path, const std::vector<uint8_t>& stamp,
                        const std::vector<RenderedAtlas>& atlases, bool compressed, std::string& error);
 bool writeGeometryFile(const std::string& path, const VLODObject3D& object, const ImpostorTree& tree,

@@ -11,6 +11,8 @@ packages=(
   assimp-testmodels
   # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
   libegl-dev libgl-dev libopengl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
+  # Qt 6: images now, the viewer's widgets later.
+  qt6-base-dev
 )
 # The fuzzers are built with clang and libFuzzer; only wanted when asked for.
 if [ "${MORVA_WITH_FUZZERS:-0}" = 1 ]; then

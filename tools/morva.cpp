@@ -8,7 +8,9 @@
 #include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
+#include "FileBytes.h"
 #include "SideFileStep.h"
+#include "SideFiles.h"
 #include "VConfiguration.h"
 #include "VLODObject3D.h"
 #include "VObject3D.h"
@@ -23,6 +25,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <QImage>
 #include <unistd.h>
 
 namespace {
@@ -35,9 +38,10 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  [--patch-size N] [--force]\n"
                      "                  build a hierarchy from a mesh (defaults: minimum error 0,\n"
                      "                  no maximum, patch size 1; --force replaces OUT)\n"
-                     "  sidefiles FILE.mvh\n"
+                     "  sidefiles FILE.mvh [--dump DIR]\n"
                      "                  read a hierarchy in a headless OpenGL context, making or\n"
-                     "                  reusing its impostor side files (.mv2, .mv3)\n"
+                     "                  reusing its impostor side files (.mv2, .mv3); --dump writes\n"
+                     "                  every atlas side and its depth as PNG files into DIR\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -197,8 +201,61 @@ int runBuild(int argc, char** argv) {
     return 0;
 }
 
+// Every atlas side of a textures file as two pictures: the normal mapped to
+// colour (empty texels transparent) and the depth as grey, nearest white.
+bool dumpAtlases(const std::string& texturesFile, const std::string& folder) {
+    std::vector<uint8_t> bytes;
+    TexturesFileDirectory directory;
+    std::string error;
+    if (!readFileBytes(texturesFile, bytes) || !parseTexturesFile(bytes, directory, error)) {
+        std::cerr << "morva: cannot read " << texturesFile << (error.empty() ? "" : ": " + error) << "\n";
+        return false;
+    }
+    std::filesystem::create_directories(folder);
+    for (uint32_t a = 0; a < directory.atlases.size(); ++a) {
+        RenderedAtlas atlas;
+        readAtlas(bytes, directory, a, atlas);
+        const TexturesFileDirectory::Entry& e = directory.atlases[a];
+        const float range = e.largest > e.smallest ? e.largest - e.smallest : 1.0f;
+        for (const auto& [side, texels] : {std::pair{"front", &atlas.front}, std::pair{"back", &atlas.back}}) {
+            QImage normals(int(atlas.width), int(atlas.height), QImage::Format_ARGB32);
+            QImage depths(int(atlas.width), int(atlas.height), QImage::Format_Grayscale8);
+            for (uint32_t y = 0; y < atlas.height; ++y)
+                for (uint32_t x = 0; x < atlas.width; ++x) {
+                    const float* t = &(*texels)[4 * (size_t(y) * atlas.width + x)];
+                    const bool empty = t[0] == 0 && t[1] == 0 && t[2] == 0;
+                    auto channel = [](float v) { return int(std::lround((std::clamp(v, -1.0f, 1.0f) + 1) * 127.5f)); };
+                    // Rows from the bottom, as OpenGL reads them back.
+                    const int row = int(atlas.height - 1 - y);
+                    normals.setPixel(int(x), row,
+                                     empty ? qRgba(0, 0, 0, 0) : qRgba(channel(t[0]), channel(t[1]), channel(t[2]), 255));
+                    const int grey = empty ? 0 : int(std::lround(255 * (1 - (t[3] - e.smallest) / range)));
+                    depths.setPixel(int(x), row, qRgb(grey, grey, grey));
+                }
+            const std::string base = folder + "/atlas" + std::to_string(a) + "-" + side;
+            if (!normals.save(QString::fromStdString(base + ".png")) ||
+                !depths.save(QString::fromStdString(base + "-depth.png"))) {
+                std::cerr << "morva: cannot write " << base << ".png\n";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 int runSideFiles(int argc, char** argv) {
-    if (argc != 1) return usageError("sidefiles takes exactly one file name");
+    std::string dumpFolder;
+    std::vector<std::string> files;
+    for (int k = 0; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--dump") == 0 && k + 1 < argc)
+            dumpFolder = argv[++k];
+        else if (argv[k][0] == '-')
+            return usageError(std::string("sidefiles: unknown option '") + argv[k] + "'");
+        else
+            files.push_back(argv[k]);
+    }
+    if (files.size() != 1) return usageError("sidefiles takes exactly one file name");
+    argv[0] = files[0].data();
     GLHeadlessContext context;
     if (!createDrawingContext(context)) return 1;
     {
@@ -229,6 +286,7 @@ int runSideFiles(int argc, char** argv) {
               << "mv2 bytes: " << report.mv2Bytes << "\n"
               << "mv3 bytes: " << report.mv3Bytes << "\n"
               << "created: " << (report.created ? "yes" : "no") << "\n";
+    if (!dumpFolder.empty() && !dumpAtlases(object.mTexturesFileName, dumpFolder)) return 1;
     return 0;
 }
 

@@ -106,6 +106,35 @@ TEST(SideFiles, GeometryFileHoldsTheFlatCopyAndTheImpostorTree) {
     EXPECT_EQ(at<uint32_t>(bytes, records + 97), first.children.size());
 }
 
+// The directory and atlases read back, compressed ones decoded; a file cut
+// short anywhere is refused with the reason.
+TEST(SideFiles, TexturesFilesReadBackAndShortOnesAreRefused) {
+    initTetrahederLookupTableRec();
+    std::vector<uint8_t> stamp(33, 0);
+    const int32_t compression = 1;
+    std::memcpy(stamp.data() + 29, &compression, 4);
+    const std::vector<RenderedAtlas> atlases = {atlasOf(2, 1, {0, 0, 1, 0.25f, 0, 0, 0, 0}, {1, 0, 0, 0.75f, 0, 0, 0, 0})};
+    const std::vector<uint8_t> bytes = texturesFileBytes(stamp, atlases, true);
+    TexturesFileDirectory directory;
+    std::string error;
+    ASSERT_TRUE(parseTexturesFile(bytes, directory, error)) << error;
+    ASSERT_EQ(directory.atlases.size(), 1u);
+    EXPECT_EQ(directory.compression, 1);
+    RenderedAtlas back;
+    readAtlas(bytes, directory, 0, back);
+    ASSERT_EQ(back.front.size(), 8u);
+    EXPECT_NEAR(back.front[2], 1.0f, 1e-3f);   // the normal, through the table
+    EXPECT_NEAR(back.front[3], 0.25f, 1e-4f);  // empty texels' 0 counts: range 0 to 0.75
+    EXPECT_NEAR(back.back[0], 1.0f, 1e-3f);
+    EXPECT_NEAR(back.back[3], 0.75f, 1e-4f);   // the largest
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(back.front[4 + c], 0.0f); // empty stays empty
+    for (size_t cut : {size_t(10), size_t(40), size_t(60), bytes.size() - 1}) {
+        const std::vector<uint8_t> shorter(bytes.begin(), bytes.begin() + long(cut));
+        EXPECT_FALSE(parseTexturesFile(shorter, directory, error)) << cut;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 TEST(SideFiles, WritingLeavesACompleteFileOrNone) {
     const std::string path = tempPath("side.mv2");
     std::string error;

@@ -218,3 +218,29 @@ TEST(MorvaTool, BuildRefusesWhatItMustNotDo) {
         EXPECT_NE(r.err.find("usage: morva"), std::string::npos) << args;
     }
 }
+
+// The side files of a hierarchy: made on the first run, reused on the
+// second, and dumped as pictures on request.
+TEST(MorvaTool, SidefilesMakesThenReusesAndDumps) {
+    const std::string mvh = tempPath("sidefiles.mvh");
+    writeBytes(mvh, readBytes(testDataPath("icosphere2.mvh")));
+    std::remove(tempPath("sidefiles.mv2").c_str());
+    ToolRun first = runMorva("sidefiles '" + mvh + "'");
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(summaryValue(first.out, "created"), "yes");
+    EXPECT_EQ(summaryValue(first.out, "impostors"), "101");
+    EXPECT_EQ(std::to_string(readBytes(tempPath("sidefiles.mv2")).size()), summaryValue(first.out, "mv2 bytes"));
+    const std::string dump = tempPath("dump");
+    ToolRun second = runMorva("sidefiles '" + mvh + "' --dump '" + dump + "'");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(summaryValue(second.out, "created"), "no");
+    const int atlases = std::stoi(summaryValue(second.out, "atlases"));
+    for (const char* name : {"/atlas0-front.png", "/atlas0-back-depth.png"}) {
+        const std::vector<uint8_t> png = readBytes(dump + name);
+        ASSERT_GT(png.size(), 8u) << name;
+        EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG") << name;
+    }
+    EXPECT_FALSE(readBytes(dump + "/atlas" + std::to_string(atlases - 1) + "-back.png").empty());
+    ToolRun missing = runMorva("sidefiles '" + tempPath("none.mvh") + "'");
+    EXPECT_EQ(missing.status, 1);
+}
