@@ -3,7 +3,9 @@
 // configuration stamp fits, rebuilt when it does not, and a hierarchy that
 // stays viewable when its side files cannot be written.
 
+#include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
+#include "HierarchyCreation.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
 #include "SphereHierarchy.h"
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
@@ -116,6 +119,57 @@ TEST_F(SideFileStep, SettingsInTheStampRebuildOthersDoNot) {
     EXPECT_EQ(mv2.size() - 41 - 20 * size_t(at<uint32_t>(mv2, 37)), at<uint32_t>(mv2, 33) / 4);
     VConfiguration::mTextureCompression = 1; // also quantised: fits
     EXPECT_FALSE(readWithSideFiles(object).created);
+}
+
+// A flat grid facing +z: every drawn texel holds that normal, and its depth
+// is the middle of the slab (the patch lies in the quad's plane).
+TEST_F(SideFileStep, FlatPatchTexelsHoldItsNormalAndTheMiddleDepth) {
+    const std::string ply = tempPath("grid.ply");
+    {
+        std::ofstream out(ply);
+        const int n = 6;
+        out << "ply\nformat ascii 1.0\nelement vertex " << (n + 1) * (n + 1)
+            << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << 2 * n * n
+            << "\nproperty list uchar int vertex_indices\nend_header\n";
+        for (int y = 0; y <= n; ++y)
+            for (int x = 0; x <= n; ++x) out << x << " " << y << " 0\n";
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                const int v = y * (n + 1) + x;
+                out << "3 " << v << " " << v + 1 << " " << v + n + 2 << "\n3 " << v << " " << v + n + 2 << " "
+                    << v + n + 1 << "\n";
+            }
+    }
+    GLCoverageMeasure measure;
+    VLODObject3DCreator creator;
+    CreationSettings settings;
+    settings.replaceExisting = true;
+    CreationSummary summary;
+    std::string error;
+    const std::string grid = tempPath("grid.mvh");
+    ASSERT_TRUE(createHierarchyFile(ply, grid, settings, creator, measure, summary, error)) << error;
+    measure.release();
+    VLODObject3D object;
+    ASSERT_TRUE(object.read(grid)) << object.lastError();
+    SideFileReport report;
+    ASSERT_TRUE(setUpImpostorsAndSideFiles(object, report, error)) << error;
+    const std::vector<uint8_t> mv2 = readBytes(texturesFileName(grid));
+    TexturesFileDirectory directory;
+    ASSERT_TRUE(parseTexturesFile(mv2, directory, error)) << error;
+    size_t drawn = 0;
+    for (uint32_t a = 0; a < directory.atlases.size(); ++a) {
+        RenderedAtlas atlas;
+        readAtlas(mv2, directory, a, atlas);
+        for (const std::vector<float>* side : {&atlas.front, &atlas.back})
+            for (size_t k = 0; k < side->size(); k += 4) {
+                const float* t = &(*side)[k];
+                if (t[0] == 0 && t[1] == 0 && t[2] == 0) continue;
+                ++drawn;
+                EXPECT_NEAR(t[2], 1.0f, 1e-3f);
+                EXPECT_NEAR(t[3], 0.5f, 2e-3f);
+            }
+    }
+    EXPECT_GT(drawn, 0u);
 }
 
 // Reading runs the step itself once the viewer has installed it.
