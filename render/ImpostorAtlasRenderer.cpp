@@ -109,15 +109,32 @@ void ImpostorAtlasRenderer::drawSide(const VLODObject3D& object, const ImpostorT
 
 bool ImpostorAtlasRenderer::render(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlasIndex,
                                    bool useATI, RenderedAtlas& result, std::string& error) {
-    if (!prepare(error)) return false;
     const ImpostorAtlas& atlas = tree.atlases[atlasIndex];
     result.width = atlas.width;
     result.height = atlas.height;
-    if (atlas.width == 0 || atlas.height == 0) {
-        result.front.clear();
-        result.back.clear();
-        return true;
-    }
+    result.front.clear();
+    result.back.clear();
+    GLuint textures[2] = {0, 0};
+    return renderSides(object, tree, atlasIndex, useATI, textures, &result, error);
+}
+
+bool ImpostorAtlasRenderer::createTextures(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlasIndex,
+                                           bool useATI, GLuint& front, GLuint& back, std::string& error) {
+    GLuint textures[2] = {0, 0};
+    if (!renderSides(object, tree, atlasIndex, useATI, textures, nullptr, error)) return false;
+    front = textures[0];
+    back = textures[1];
+    return true;
+}
+
+// Both sides of an atlas into two new rectangle textures; read back into
+// readBack and deleted when it is given, kept in textures otherwise.
+bool ImpostorAtlasRenderer::renderSides(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlasIndex,
+                                        bool useATI, GLuint textures[2], RenderedAtlas* readBack,
+                                        std::string& error) {
+    if (!prepare(error)) return false;
+    const ImpostorAtlas& atlas = tree.atlases[atlasIndex];
+    if (atlas.width == 0 || atlas.height == 0) return true;
     GLint previousFramebuffer = 0, viewport[4];
     GLfloat clearColour[4];
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &previousFramebuffer);
@@ -145,7 +162,7 @@ bool ImpostorAtlasRenderer::render(const VLODObject3D& object, const ImpostorTre
 
     bool complete = true;
     for (bool front : {true, false}) {
-        GLuint texture = 0;
+        GLuint& texture = textures[front ? 0 : 1];
         glGenTextures(1, &texture);
         glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
         glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -167,14 +184,23 @@ bool ImpostorAtlasRenderer::render(const VLODObject3D& object, const ImpostorTre
             mProgram->enable();
             for (uint32_t i : atlas.impostors) drawSide(object, tree, i, front);
             mProgram->disable();
-            std::vector<float>& texels = front ? result.front : result.back;
-            texels.assign(size_t(atlas.width) * atlas.height * 4, 0.0f);
-            glPixelStorei(GL_PACK_ALIGNMENT, 1);
-            glReadPixels(0, 0, GLsizei(atlas.width), GLsizei(atlas.height), GL_RGBA, GL_FLOAT, texels.data());
+            if (readBack) {
+                std::vector<float>& texels = front ? readBack->front : readBack->back;
+                texels.assign(size_t(atlas.width) * atlas.height * 4, 0.0f);
+                glPixelStorei(GL_PACK_ALIGNMENT, 1);
+                glReadPixels(0, 0, GLsizei(atlas.width), GLsizei(atlas.height), GL_RGBA, GL_FLOAT, texels.data());
+            }
         }
         ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB, 0, 0);
-        glDeleteTextures(1, &texture);
+        if (readBack || !complete) {
+            glDeleteTextures(1, &texture);
+            texture = 0;
+        }
         if (!complete) break;
+    }
+    if (!complete && textures[0]) {
+        glDeleteTextures(1, &textures[0]);
+        textures[0] = 0;
     }
 
     glMatrixMode(GL_PROJECTION);

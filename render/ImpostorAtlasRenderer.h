@@ -24,11 +24,17 @@ class ImpostorAtlasRenderer {
     // False, with the reason, when the programs or the framebuffer fail.
     bool render(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, bool useATI,
                 RenderedAtlas& result, std::string& error);
+    // The same kept as two rectangle textures of float texels (the run-time
+    // atlases of the instance manager); the caller owns and deletes them.
+    bool createTextures(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, bool useATI,
+                        GLuint& front, GLuint& back, std::string& error);
     // Deletes the OpenGL objects; needs the context they were made in.
     void release();
 
   private:
     bool prepare(std::string& error);
+    bool renderSides(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, bool useATI,
+                     GLuint textures[2], RenderedAtlas* readBack, std::string& error);
     void drawSide(const VLODObject3D& object, const ImpostorTree& tree, uint32_t impostor, bool front);
 
     std::unique_ptr<VVertexShaderFile> mVertex;

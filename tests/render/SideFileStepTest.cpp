@@ -4,6 +4,8 @@
 // stays viewable when its side files cannot be written.
 
 #include "GLCoverageMeasure.h"
+#include "GLExtensions.h"
+#include "ImpostorAtlasRenderer.h"
 #include "GLTestContext.h"
 #include "HierarchyCreation.h"
 #include "SideFileStep.h"
@@ -27,6 +29,38 @@ template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
     return value;
 }
 
+// A hierarchy of a flat 6 x 6 grid facing +z, built as `morva build` would.
+std::string buildFlatGrid() {
+    const std::string ply = tempPath("grid.ply");
+    {
+        std::ofstream out(ply);
+        const int n = 6;
+        out << "ply\nformat ascii 1.0\nelement vertex " << (n + 1) * (n + 1)
+            << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << 2 * n * n
+            << "\nproperty list uchar int vertex_indices\nend_header\n";
+        for (int y = 0; y <= n; ++y)
+            for (int x = 0; x <= n; ++x) out << x << " " << y << " 0\n";
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                const int v = y * (n + 1) + x;
+                out << "3 " << v << " " << v + 1 << " " << v + n + 2 << "\n3 " << v << " " << v + n + 2 << " "
+                    << v + n + 1 << "\n";
+            }
+    }
+    GLCoverageMeasure measure;
+    VLODObject3DCreator creator;
+    CreationSettings settings;
+    settings.replaceExisting = true;
+    settings.useMinimum = false; // every collapse a node: the grid keeps its finest level
+    CreationSummary summary;
+    std::string error;
+    const std::string grid = tempPath("grid.mvh");
+    const bool built = createHierarchyFile(ply, grid, settings, creator, measure, summary, error);
+    measure.release();
+    EXPECT_TRUE(built) << error;
+    return built ? grid : "";
+}
+
 class SideFileStep : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -40,6 +74,7 @@ class SideFileStep : public ::testing::Test {
         VConfiguration::mTextureResolution = 0;
         VConfiguration::mTextureCompression = 0;
         VConfiguration::mPrefetchStrategy = 1;
+        VConfiguration::mImpostorSizeType = 0;
         VLODObject3D::setViewerSetup(nullptr);
     }
     // Reads the hierarchy and runs the step on it.
@@ -124,31 +159,9 @@ TEST_F(SideFileStep, SettingsInTheStampRebuildOthersDoNot) {
 // A flat grid facing +z: every drawn texel holds that normal, and its depth
 // is the middle of the slab (the patch lies in the quad's plane).
 TEST_F(SideFileStep, FlatPatchTexelsHoldItsNormalAndTheMiddleDepth) {
-    const std::string ply = tempPath("grid.ply");
-    {
-        std::ofstream out(ply);
-        const int n = 6;
-        out << "ply\nformat ascii 1.0\nelement vertex " << (n + 1) * (n + 1)
-            << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << 2 * n * n
-            << "\nproperty list uchar int vertex_indices\nend_header\n";
-        for (int y = 0; y <= n; ++y)
-            for (int x = 0; x <= n; ++x) out << x << " " << y << " 0\n";
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) {
-                const int v = y * (n + 1) + x;
-                out << "3 " << v << " " << v + 1 << " " << v + n + 2 << "\n3 " << v << " " << v + n + 2 << " "
-                    << v + n + 1 << "\n";
-            }
-    }
-    GLCoverageMeasure measure;
-    VLODObject3DCreator creator;
-    CreationSettings settings;
-    settings.replaceExisting = true;
-    CreationSummary summary;
+    const std::string grid = buildFlatGrid();
+    ASSERT_FALSE(grid.empty());
     std::string error;
-    const std::string grid = tempPath("grid.mvh");
-    ASSERT_TRUE(createHierarchyFile(ply, grid, settings, creator, measure, summary, error)) << error;
-    measure.release();
     VLODObject3D object;
     ASSERT_TRUE(object.read(grid)) << object.lastError();
     SideFileReport report;
@@ -170,6 +183,47 @@ TEST_F(SideFileStep, FlatPatchTexelsHoldItsNormalAndTheMiddleDepth) {
             }
     }
     EXPECT_GT(drawn, 0u);
+}
+
+// The run-time atlases hold what the textures file gets.
+TEST_F(SideFileStep, RunTimeAtlasTexturesMatchTheRenderedFile) {
+    VLODObject3D object;
+    readWithSideFiles(object);
+    ImpostorAtlasRenderer renderer;
+    std::string error;
+    const uint32_t last = uint32_t(object.mImpostorTree.atlases.size() - 1); // the root's, the largest
+    RenderedAtlas read;
+    ASSERT_TRUE(renderer.render(object, object.mImpostorTree, last, true, read, error)) << error;
+    GLuint front = 0, back = 0;
+    ASSERT_TRUE(renderer.createTextures(object, object.mImpostorTree, last, true, front, back, error)) << error;
+    for (auto [texture, expected] : {std::pair{front, &read.front}, std::pair{back, &read.back}}) {
+        ASSERT_TRUE(glIsTexture(texture));
+        glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
+        std::vector<float> texels(expected->size(), -1.0f);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, GL_FLOAT, texels.data());
+        EXPECT_EQ(texels, *expected);
+    }
+    glDeleteTextures(1, &front);
+    glDeleteTextures(1, &back);
+    renderer.release();
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// Impostors too large for any atlas make the read fail in order: the
+// messages, false, an empty object (the program goes on).
+TEST_F(SideFileStep, ImpostorsThatFitNoAtlasFailTheRead) {
+    const std::string grid = buildFlatGrid(); // one flat quad of the whole grid
+    ASSERT_FALSE(grid.empty());
+    installViewerSetup();
+    VConfiguration::mImpostorSizeType = 1;  // counted: 2048 x 2048 working space
+    VConfiguration::mTextureResolution = 2; // x16: a flat quad of the unit cube needs about 3000
+    VLODObject3D object;
+    EXPECT_FALSE(object.read(grid));
+    EXPECT_NE(object.lastError().find("fits into no atlas"), std::string::npos) << object.lastError();
+    EXPECT_EQ(object.tnum(), 0u);
+    EXPECT_NE(mLog.err().find("Error in VLODObject3D::cluster3() ! please check!"), std::string::npos);
+    VConfiguration::mImpostorSizeType = 0;
 }
 
 // Reading runs the step itself once the viewer has installed it.
