@@ -143,7 +143,9 @@ bool parseTexturesFile(const std::vector<uint8_t>& bytes, TexturesFileDirectory&
         in.u32(e.offset);
         in.f32(e.smallest);
         in.f32(e.largest);
-        if (uint64_t(e.offset) + uint64_t(e.width) * e.height * bytesPerTexel > bytes.size()) {
+        // Divided, so that lying sizes cannot overflow the test.
+        const uint64_t room = e.offset <= bytes.size() ? (bytes.size() - e.offset) / bytesPerTexel : 0;
+        if (e.offset > bytes.size() || (e.height != 0 && e.width > room / e.height)) {
             error = "atlas " + std::to_string(a) + " lies beyond the end of the textures file";
             return false;
         }

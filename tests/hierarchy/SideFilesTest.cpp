@@ -128,6 +128,12 @@ TEST(SideFiles, TexturesFilesReadBackAndShortOnesAreRefused) {
     EXPECT_NEAR(back.back[0], 1.0f, 1e-3f);
     EXPECT_NEAR(back.back[3], 0.75f, 1e-4f);   // the largest
     for (int c = 0; c < 4; ++c) EXPECT_EQ(back.front[4 + c], 0.0f); // empty stays empty
+    // Sizes whose product overflows 64 bits must not pass for small.
+    std::vector<uint8_t> lying = bytes;
+    const uint32_t huge = 0xFFFFFFFF;
+    std::memcpy(lying.data() + 41, &huge, 4);
+    std::memcpy(lying.data() + 45, &huge, 4);
+    EXPECT_FALSE(parseTexturesFile(lying, directory, error));
     for (size_t cut : {size_t(10), size_t(40), size_t(60), bytes.size() - 1}) {
         const std::vector<uint8_t> shorter(bytes.begin(), bytes.begin() + long(cut));
         EXPECT_FALSE(parseTexturesFile(shorter, directory, error)) << cut;

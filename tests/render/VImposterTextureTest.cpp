@@ -1,0 +1,175 @@
+// Impostor textures read from real textures files in each compression mode,
+// uploaded and bound in a headless context; and files that lie about their
+// contents refused before anything is allocated.
+
+#include "GLExtensions.h"
+#include "GLTestContext.h"
+#include "ShaderSets.h"
+#include "SideFileStep.h"
+#include "SideFiles.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VConfiguration.h"
+#include "VLODObject3D.h"
+#include "VTexture.h"
+#include "FileBytes.h"
+
+#include <EGL/egl.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+class ImposterTexture : public ::testing::Test {
+  protected:
+    // A sphere hierarchy with its textures file built under compression.
+    std::string texturesFile(int32_t compression) {
+        VConfiguration::mTextureCompression = compression;
+        const std::string path = tempPath("tex-" + std::to_string(compression) + ".mvh");
+        VLODObject3D sphere;
+        makeSphereHierarchy(sphere, {2, 1, true});
+        EXPECT_TRUE(sphere.write(path));
+        VLODObject3D object;
+        EXPECT_TRUE(object.read(path)) << object.lastError();
+        SideFileReport report;
+        std::string error;
+        EXPECT_TRUE(setUpImpostorsAndSideFiles(object, report, error)) << error;
+        return texturesFileName(path);
+    }
+    // The file's own decoding of atlas k.
+    RenderedAtlas fromFile(const std::string& file, uint32_t k, TexturesFileDirectory& directory) {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(readFileBytes(file, bytes));
+        std::string error;
+        EXPECT_TRUE(parseTexturesFile(bytes, directory, error)) << error;
+        RenderedAtlas atlas;
+        readAtlas(bytes, directory, k, atlas);
+        return atlas;
+    }
+    void TearDown() override { VConfiguration::mTextureCompression = 0; }
+    CapturedLog mLog;
+};
+
+TEST_F(ImposterTexture, FloatTexelsLoadUploadAndBind) {
+    const std::string file = texturesFile(0);
+    TexturesFileDirectory directory;
+    const uint32_t k = 3;
+    const RenderedAtlas expected = fromFile(file, k, directory);
+    VImposterTexture texture{int32_t(k)};
+    EXPECT_FALSE(texture.isLoaded());
+    ASSERT_TRUE(texture.loadInfo(file));
+    EXPECT_EQ(uint32_t(texture.width), expected.width);
+    EXPECT_FALSE(texture.isLoaded());
+    ASSERT_TRUE(texture.load(file)) << texture.lastError();
+    EXPECT_TRUE(texture.isLoaded());
+    EXPECT_EQ(texture.frontTexels(), expected.front);
+    EXPECT_EQ(texture.backTexels(), expected.back);
+    EXPECT_EQ(texture.sizeInBytes(), expected.width * expected.height * 32);
+    EXPECT_EQ(texture.minDepth, directory.atlases[k].smallest);
+
+    texture.bind(); // uploads first
+    EXPECT_TRUE(texture.uploaded);
+    for (int unit = 0; unit < 2; ++unit) {
+        ext::glActiveTextureARB(GL_TEXTURE0_ARB + unit);
+        GLint bound = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_RECTANGLE_ARB, &bound);
+        EXPECT_EQ(GLuint(bound), unit == 0 ? texture.frontTexture() : texture.backTexture());
+        std::vector<float> texels(expected.front.size(), -9.0f);
+        glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, GL_FLOAT, texels.data());
+        const std::vector<float>& side = unit == 0 ? expected.front : expected.back;
+        for (size_t i = 0; i < texels.size(); ++i) ASSERT_NEAR(texels[i], side[i], 2e-3) << i; // half floats
+    }
+    ext::glActiveTextureARB(GL_TEXTURE0_ARB);
+    texture.freeClientData();
+    EXPECT_TRUE(texture.isLoaded()); // still on the GPU
+    texture.deleteTextures();
+    EXPECT_FALSE(texture.isLoaded());
+    EXPECT_FALSE(texture.upload()); // nothing left to upload
+    EXPECT_NE(mLog.err().find("Call load() before"), std::string::npos);
+}
+
+// Compression 1: quantised in the file, decoded into floats on loading.
+TEST_F(ImposterTexture, QuantisedFileDecodesToFloats) {
+    const std::string file = texturesFile(1);
+    TexturesFileDirectory directory;
+    const RenderedAtlas expected = fromFile(file, 0, directory);
+    VImposterTexture texture(0);
+    EXPECT_FALSE(texture.quantised);
+    ASSERT_TRUE(texture.load(file)) << texture.lastError();
+    const float step = (texture.maxDepth - texture.minDepth) / 65536.0f;
+    size_t empty = 0;
+    for (size_t i = 0; i < expected.front.size(); i += 4) {
+        for (int c = 0; c < 3; ++c) ASSERT_NEAR(texture.frontTexels()[i + c], expected.front[i + c], 1e-6);
+        empty += expected.front[i] == 0 && expected.front[i + 1] == 0 && expected.front[i + 2] == 0;
+        ASSERT_NEAR(texture.frontTexels()[i + 3], expected.front[i + 3], 2 * step + 1e-7);
+    }
+    EXPECT_GT(empty, 0u); // empty texels decode to no normal
+    EXPECT_EQ(texture.sizeInBytes(), uint32_t(texture.width * texture.height * 32));
+}
+
+// Compression 2: the codes stay as they are; binding tells the quantised
+// billboard program how to decode the depth.
+TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
+    const std::string file = texturesFile(2);
+    VViewShaders::setupShaders();
+    VImposterTexture texture(1);
+    EXPECT_TRUE(texture.quantised);
+    ASSERT_TRUE(texture.load(file)) << texture.lastError();
+    EXPECT_TRUE(texture.frontTexels().empty());
+    ASSERT_EQ(texture.frontQuantised().size(), size_t(2 * texture.width * texture.height));
+    EXPECT_EQ(texture.sizeInBytes(), uint32_t(texture.width * texture.height * 8));
+    texture.bind();
+    const GLuint program = VConfiguration::mQuantShader->id;
+    float delta = 0, minDepth = -1;
+    const auto glGetUniformfv = reinterpret_cast<PFNGLGETUNIFORMFVPROC>(eglGetProcAddress("glGetUniformfv"));
+    ext::glUseProgram(program);
+    glGetUniformfv(program, ext::glGetUniformLocation(program, "delta"), &delta);
+    glGetUniformfv(program, ext::glGetUniformLocation(program, "minDepth"), &minDepth);
+    ext::glUseProgram(0);
+    EXPECT_FLOAT_EQ(delta, (texture.maxDepth - texture.minDepth) / 65536.0f);
+    EXPECT_FLOAT_EQ(minDepth, texture.minDepth);
+    ext::glActiveTextureARB(GL_TEXTURE1_ARB);
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_RECTANGLE_ARB, &bound);
+    EXPECT_EQ(GLuint(bound), texture.backTexture());
+    ext::glActiveTextureARB(GL_TEXTURE0_ARB);
+    std::vector<uint16_t> codes(texture.frontQuantised().size());
+    ext::glActiveTextureARB(GL_TEXTURE0_ARB);
+    glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_SHORT, codes.data());
+    EXPECT_EQ(codes, texture.frontQuantised()); // 16 bits kept
+    texture.deleteTextures();
+    VViewShaders::destroy();
+}
+
+// A directory that promises more than the file holds, or an index past it.
+TEST_F(ImposterTexture, FilesThatLieAreRefusedWithoutAllocating) {
+    const std::string file = texturesFile(0);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(readFileBytes(file, bytes));
+    const std::string cut = tempPath("cut.mv2");
+    writeBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
+    TexturesFileDirectory directory;
+    std::string error;
+    ASSERT_TRUE(parseTexturesFile(bytes, directory, error));
+    VImposterTexture last{int32_t(directory.atlases.size() - 1)};
+    EXPECT_FALSE(last.load(cut));
+    EXPECT_NE(last.lastError().find("beyond the end"), std::string::npos) << last.lastError();
+    EXPECT_FALSE(last.isLoaded());
+    EXPECT_EQ(last.width, 0);
+    // A huge size in the directory: refused, not allocated.
+    std::vector<uint8_t> huge = bytes;
+    const int32_t big = 1 << 30;
+    std::memcpy(huge.data() + 41, &big, 4);
+    std::memcpy(huge.data() + 45, &big, 4);
+    const std::string lying = tempPath("lying.mv2");
+    writeBytes(lying, huge);
+    VImposterTexture first(0);
+    EXPECT_FALSE(first.load(lying));
+    EXPECT_FALSE(first.isLoaded());
+    VImposterTexture past{int32_t(directory.atlases.size() + 5)};
+    EXPECT_FALSE(past.load(file));
+    EXPECT_NE(past.lastError().find("not in the file's directory"), std::string::npos);
+    EXPECT_NE(mLog.err().find("ERROR loading file from "), std::string::npos);
+}
+} // namespace
