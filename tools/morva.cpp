@@ -9,6 +9,7 @@
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
 #include "FileBytes.h"
+#include "HierarchyDrawing.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
 #include "VConfiguration.h"
@@ -25,6 +26,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <GL/glu.h>
 #include <QImage>
 #include <unistd.h>
 
@@ -42,6 +44,9 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  read a hierarchy in a headless OpenGL context, making or\n"
                      "                  reusing its impostor side files (.mv2, .mv3); --dump writes\n"
                      "                  every atlas side and its depth as PNG files into DIR\n"
+                     "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
+                     "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
+                     "                  draw one frame of a hierarchy headless and save it\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -290,6 +295,127 @@ int runSideFiles(int argc, char** argv) {
     return 0;
 }
 
+bool parseVector(const char* text, Vec3f& v) {
+    return std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z) == 3 && std::isfinite(v.x + v.y + v.z);
+}
+
+int runRender(int argc, char** argv) {
+    std::string input, output;
+    int width = 800, height = 800;
+    FrameSettings settings;
+    Vec3f eye(0, 0, 4), centre(0, 0, 0), up(0, 1, 0);
+    for (int k = 0; k < argc; ++k) {
+        const std::string arg = argv[k];
+        const bool hasValue = k + 1 < argc;
+        if (arg == "-o" && hasValue) {
+            output = argv[++k];
+        } else if (arg == "--size" && hasValue) {
+            if (std::sscanf(argv[++k], "%dx%d", &width, &height) != 2 || width < 1 || height < 1 || width > 8192 ||
+                height > 8192)
+                return usageError("render: --size takes WxH, each 1 to 8192");
+        } else if (arg == "--error" && hasValue) {
+            double e = 0;
+            if (!parseNumber(argv[++k], e) || e < 0) return usageError("render: --error takes a number of pixels");
+            settings.errorPixels = float(e);
+        } else if (arg == "--fov" && hasValue) {
+            double fov = 0;
+            if (!parseNumber(argv[++k], fov) || fov <= 0 || fov >= 180)
+                return usageError("render: --fov takes degrees between 0 and 180");
+            settings.fovDegrees = float(fov);
+        } else if ((arg == "--eye" || arg == "--center" || arg == "--up") && hasValue) {
+            Vec3f& target = arg == "--eye" ? eye : arg == "--center" ? centre : up;
+            if (!parseVector(argv[++k], target)) return usageError("render: " + arg + " takes x,y,z");
+        } else if (arg == "--full") {
+            settings.full = true;
+        } else if (arg == "--wireframe") {
+            settings.wireframe = true;
+        } else if (arg.rfind("-", 0) == 0) {
+            return usageError("render: unknown option '" + arg + "'");
+        } else {
+            input = arg;
+        }
+    }
+    if (input.empty() || output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
+
+    GLHeadlessContext context;
+    if (!createDrawingContext(context)) return 1;
+    std::ostringstream quiet;
+    setLogOut(&quiet);
+    setLogErr(&quiet);
+    VConfiguration::init();
+    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+    VViewShaders::setupShaders();
+    VLODObject3D object;
+    SideFileReport report;
+    std::string error;
+    HierarchyDrawing drawing;
+    const bool ready = object.read(input) && setUpImpostorsAndSideFiles(object, report, error) &&
+                       drawing.loadTextures(object, error);
+    setLogOut(nullptr);
+    setLogErr(nullptr);
+    if (!ready) {
+        std::cerr << "morva: cannot draw " << input << ": " << (error.empty() ? object.lastError() : error) << "\n";
+        return 1;
+    }
+
+    GLuint framebuffer = 0, colour = 0, depth = 0;
+    ext::glGenFramebuffersEXT(1, &framebuffer);
+    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+    ext::glGenRenderbuffersEXT(1, &colour);
+    ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, colour);
+    ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, width, height);
+    ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, colour);
+    ext::glGenRenderbuffersEXT(1, &depth);
+    ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, depth);
+    ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
+    ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, depth);
+    checkFramebufferStatus();
+
+    glViewport(0, 0, width, height);
+    settings.viewportHeight = height;
+    const BoundingSphere& s = object.mBoundingSphere;
+    const double distance = length(Vec3d(eye) - Vec3d(s.x, s.y, s.z));
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(settings.fovDegrees, double(width) / height, std::max(1e-3, distance - 2.0 * s.r),
+                   distance + 2.0 * s.r + 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const GLfloat headlight[4] = {0, 0, 1, 0}; // set in eye space: it follows the camera
+    glLightfv(GL_LIGHT0, GL_POSITION, headlight);
+    gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
+
+    std::vector<double> selectMs, drawMs;
+    FrameCounts counts;
+    for (int frame = 0; frame < 10; ++frame) {
+        glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        counts = drawHierarchyFrame(object, drawing, settings);
+        selectMs.push_back(counts.selectMs);
+        drawMs.push_back(counts.drawMs);
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    QImage image(width, height, QImage::Format_RGBA8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    const bool saved = image.mirrored().save(QString::fromStdString(output));
+    drawing.release();
+    VViewShaders::destroy();
+    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    if (!saved) {
+        std::cerr << "morva: cannot write " << output << "\n";
+        return 1;
+    }
+    std::cout << "impostors: " << counts.impostors << "\n"
+              << "triangles: " << counts.triangles << "\n"
+              << "select ms: " << median(selectMs) << "\n"
+              << "draw ms: " << median(drawMs) << "\n";
+    return 0;
+}
+
 // Extensions the viewer requires, then those it uses when present.
 const char* kRequiredExtensions[] = {"GL_EXT_framebuffer_object", "GL_ARB_shader_objects"};
 const char* kOptionalExtensions[] = {"GL_ARB_vertex_buffer_object", "GL_EXT_texture_rectangle",
@@ -382,5 +508,6 @@ int main(int argc, char** argv) {
     if (command == "glinfo") return runGLInfo(argc - 2, argv + 2);
     if (command == "build") return runBuild(argc - 2, argv + 2);
     if (command == "sidefiles") return runSideFiles(argc - 2, argv + 2);
+    if (command == "render") return runRender(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

@@ -244,3 +244,22 @@ TEST(MorvaTool, SidefilesMakesThenReusesAndDumps) {
     ToolRun missing = runMorva("sidefiles '" + tempPath("none.mvh") + "'");
     EXPECT_EQ(missing.status, 1);
 }
+
+// One headless frame: the finest cut draws every triangle of the input, the
+// selected cut far fewer, and the picture is written.
+TEST(MorvaTool, RenderDrawsTheCutOrTheFinestLevel) {
+    const std::string mvh = tempPath("render.mvh");
+    writeBytes(mvh, readBytes(testDataPath("icosphere2.mvh")));
+    const std::string png = tempPath("frame.png");
+    ToolRun full = runMorva("render '" + mvh + "' -o '" + png + "' --full --size 64x48");
+    ASSERT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(summaryValue(full.out, "triangles"), "320"); // the sphere's finest level
+    EXPECT_EQ(summaryValue("\n" + full.out, "impostors"), "0"); // the first line
+    const std::vector<uint8_t> picture = readBytes(png);
+    ASSERT_GT(picture.size(), 8u);
+    EXPECT_EQ(std::string(picture.begin() + 1, picture.begin() + 4), "PNG");
+    ToolRun cut = runMorva("render '" + mvh + "' -o '" + png + "' --error 4 --eye 0,0,30");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_LT(std::stoul(summaryValue(cut.out, "triangles")), 320u);
+    EXPECT_EQ(runMorva("render '" + mvh + "'").status, 1); // no output named
+}

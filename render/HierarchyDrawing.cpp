@@ -1,0 +1,145 @@
+#include "HierarchyDrawing.h"
+
+#include "GLExtensions.h"
+#include "QuantizedNormal.h"
+#include "ShaderSets.h"
+#include "VConfiguration.h"
+#include "VLODObject3D.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+void drawTriangle(const VLODObject3D& object, const MTTriangle& t) {
+    for (uint32_t v : t.v) {
+        const Vec3f& n = dequantizeNormal(object.varray[v].normal);
+        const Vec3f p = object.varray[v].path->evaluate(0);
+        glNormal3f(n.x, n.y, n.z);
+        glVertex3f(p.x, p.y, p.z);
+    }
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+} // namespace
+
+bool HierarchyDrawing::loadTextures(const VLODObject3D& object, std::string& error) {
+    release();
+    if (object.mTexturesFileName.empty()) return true; // drawn with triangles only
+    for (uint32_t a = 0; a < object.mImpostorTree.atlases.size(); ++a) {
+        auto texture = std::make_unique<VImposterTexture>(int32_t(a));
+        if (!texture->load(object.mTexturesFileName)) {
+            error = texture->lastError();
+            release();
+            return false;
+        }
+        mTextures.push_back(std::move(texture));
+    }
+    return true;
+}
+
+void HierarchyDrawing::release() {
+    for (auto& texture : mTextures) texture->deleteTextures();
+    mTextures.clear();
+}
+
+uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors) {
+    uint64_t drawn = 0;
+    for (uint32_t i : impostors) {
+        const MTImpostor& q = object.mImpostorTree.impostors[i];
+        if (q.atlas >= mTextures.size()) continue; // no textures: nothing to show
+        mTextures[q.atlas]->bind();
+        glBegin(GL_QUADS);
+        for (const MTImpostor::Corner& c : q.corners) {
+            glNormal3f(q.normal.x, q.normal.y, q.normal.z);
+            glTexCoord2f(c.s, c.t);
+            glVertex4f(c.x, c.y, c.z, 1);
+        }
+        glEnd();
+        ++drawn;
+    }
+    return drawn;
+}
+
+uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& nodes) {
+    uint64_t drawn = 0;
+    glBegin(GL_TRIANGLES);
+    for (uint32_t n : nodes) {
+        const MTNode& node = object.narray[n];
+        for (uint32_t a = node.out; a < node.out + node.onum; ++a) {
+            const MTArc& arc = object.aarray[a];
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) drawTriangle(object, object.tarray[t]);
+            drawn += arc.tnum;
+        }
+    }
+    glEnd();
+    return drawn;
+}
+
+uint64_t HierarchyDrawing::drawFinest(const VLODObject3D& object) {
+    uint64_t drawn = 0;
+    glBegin(GL_TRIANGLES);
+    for (const MTArc& arc : object.aarray) {
+        if (arc.dest != object.mDrainNode) continue;
+        for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) drawTriangle(object, object.tarray[t]);
+        drawn += arc.tnum;
+    }
+    glEnd();
+    return drawn;
+}
+
+FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& drawing, const FrameSettings& settings) {
+    FrameCounts counts;
+    // Pixels per unit at distance 1: the projection constant.
+    const double p = settings.viewportHeight / (2 * std::tan(settings.fovDegrees * M_PI / 180 / 2));
+    ImpostorSelection cut;
+    auto start = std::chrono::steady_clock::now();
+    if (!settings.full) {
+        SelectionView view;
+        glGetFloatv(GL_MODELVIEW_MATRIX, view.modelView);
+        view.e2 = double(settings.errorPixels) * settings.errorPixels;
+        view.Q = settings.errorPixels;
+        view.P = p * p;
+        selectCut(object.mImpostorTree, view, false, 0, cut);
+    }
+    counts.selectMs = millisecondsSince(start);
+
+    start = std::chrono::steady_clock::now();
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_DEPTH_TEST);
+    // Billboards, blended over what is behind them.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const bool quantised = VConfiguration::mTextureCompression == 2;
+    VShaderProgram* billboard = quantised ? VViewShaders::billboardQuant : VViewShaders::billboard;
+    if (quantised && VConfiguration::mNormalTexture) VConfiguration::mNormalTexture->bind();
+    billboard->enable();
+    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "front_tex"), 0);
+    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "back_tex"), 1);
+    if (quantised) ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "quant_tex"), 2);
+    glColor4f(0.9f, 0.9f, 0.2f, 1.0f);
+    counts.impostors = drawing.drawImpostors(object, cut.validImposters);
+    billboard->disable();
+    glDisable(GL_BLEND);
+    // Patches, Gouraud-lit.
+    VViewShaders::gouraud->enable();
+    glColor4f(0.2f, 0.9f, 0.9f, 1.0f);
+    counts.triangles = settings.full ? drawing.drawFinest(object) : drawing.drawPatches(object, cut.validTriangles);
+    VViewShaders::gouraud->disable();
+
+    if (settings.wireframe) {
+        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+        VViewShaders::wireframe->enable();
+        glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
+        if (settings.full)
+            drawing.drawFinest(object);
+        else
+            drawing.drawPatches(object, cut.validTriangles);
+        VViewShaders::wireframe->disable();
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    }
+    glFinish(); // the frame's time includes the drawing itself
+    counts.drawMs = millisecondsSince(start);
+    return counts;
+}
