@@ -6,6 +6,8 @@
 #include "VConfiguration.h"
 #include "VShaderProgram.h"
 
+#include <QImage>
+
 #include <cstring>
 #include <memory>
 
@@ -220,3 +222,67 @@ void VImposterTexture::bind() {
         ext::glUseProgram(GLuint(previous));
     }
 }
+
+VTextureRGBA::~VTextureRGBA() = default;
+
+void VTextureRGBA::setTextureUnit(int unit) {
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS_ARB, &units);
+    mUnitValid = unit >= 0 && unit < units && unit <= 31;
+    mUnit = unit;
+    mUnitEnum = GLenum(GL_TEXTURE0 + (mUnitValid ? unit : 0));
+}
+
+bool VTextureRGBA::load() {
+    deleteTextures();
+    freeClientData();
+    loaded = false;
+    const QImage image(QString::fromStdString(fileName));
+    if (image.isNull()) return false;
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    width = rgba.width();
+    height = rgba.height();
+    mPixels.resize(size_t(width) * size_t(height) * 4);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&mPixels[size_t(y) * width * 4], rgba.constScanLine(y), size_t(width) * 4);
+    loaded = hasClientData = true;
+    return true;
+}
+
+bool VTextureRGBA::upload() {
+    if (!hasClientData) {
+        logErr() << "Error using VTextureRGBA! Call load() before using initialise() or useTexture()!\n";
+        return false;
+    }
+    deleteTextures();
+    glGenTextures(1, &mTexture);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, mTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, mPixels.data());
+    uploaded = true;
+    return true;
+}
+
+void VTextureRGBA::bind() {
+    if (!mUnitValid) return;
+    if (!uploaded && !upload()) return;
+    // Enabling is state of the active unit, and parameters belong to the
+    // bound texture: select the unit first, bind, then set.
+    ext::glActiveTextureARB(mUnitEnum);
+    glEnable(GL_TEXTURE_RECTANGLE_ARB);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, mTexture);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+}
+
+void VTextureRGBA::freeClientData() {
+    mPixels = {};
+    VTexture::freeClientData();
+}
+
+void VTextureRGBA::deleteTextures() {
+    if (mTexture) glDeleteTextures(1, &mTexture);
+    mTexture = 0;
+    VTexture::deleteTextures();
+}
+

@@ -75,3 +75,36 @@ class VImposterTexture : public VTexture {
     GLuint mTextures[2] = {0, 0};
     std::string mError;
 };
+
+// An image texture of scene resources: any picture the image reader knows,
+// as one rectangle texture of RGBA bytes on a chosen texture unit.
+class VTextureRGBA : public VTexture {
+  public:
+    std::string fileName;
+    bool loaded = false;
+
+    explicit VTextureRGBA(std::string imageFile) : fileName(std::move(imageFile)) {}
+    ~VTextureRGBA() override;
+
+    // Units from 0 up to the driver's count (at most 31); others leave the
+    // texture unbindable.
+    void setTextureUnit(int unit);
+    bool unitValid() const { return mUnitValid; }
+    // False when the image cannot be read; the texture is then empty.
+    bool load();
+    bool upload() override;
+    void bind() override;
+    uint32_t sizeInBytes() const override { return uint32_t(width) * uint32_t(height) * 4; }
+    void freeClientData() override;
+    void deleteTextures() override;
+    const std::vector<uint8_t>& pixels() const { return mPixels; } // RGBA, row by row from the top
+    GLuint texture() const { return mTexture; }
+
+  private:
+    int mUnit = 0;
+    GLenum mUnitEnum = GL_TEXTURE0;
+    bool mUnitValid = false;
+    std::vector<uint8_t> mPixels;
+    GLuint mTexture = 0;
+};
+
