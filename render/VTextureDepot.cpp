@@ -53,9 +53,10 @@ void VTextureDepot::loaderLoop(std::string texturesFile) {
         const bool loaded = texture->load(file.get());
         lock.lock();
         if (!loaded) continue; // use() will report it when the texture is drawn
-        // A texture that was stopped being needed meanwhile is still delivered:
-        // the next update deletes it.
-        if (!mDelivered.count(index)) mDelivered[index] = std::move(texture);
+        // An update while the texels were read may have dropped the index;
+        // delivering it anyway would keep it until some later update.
+        if (!mNeeded.count(index) || mDelivered.count(index)) continue;
+        mDelivered[index] = std::move(texture);
         std::cerr << '.'; // standard streams are safe to share between threads
     }
 }
@@ -73,6 +74,7 @@ void VTextureDepot::update(const std::set<uint32_t>& needed) {
     for (auto it = mQueue.begin(); it != mQueue.end();) it = needed.count(*it) ? std::next(it) : mQueue.erase(it);
     for (uint32_t index : needed)
         if (!mDelivered.count(index)) mQueue.insert(index);
+    mNeeded = needed;
     mWake.notify_one();
 }
 
@@ -96,6 +98,7 @@ void VTextureDepot::clear() {
     for (auto& [index, texture] : mDelivered) texture->deleteTextures();
     mDelivered.clear();
     mQueue.clear();
+    mNeeded.clear();
 }
 
 uint64_t VTextureDepot::totalSize() const {

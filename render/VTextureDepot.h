@@ -51,6 +51,7 @@ class VTextureDepot {
     std::condition_variable mWake; // the queue grew, or the loader must stop
     std::map<uint32_t, std::unique_ptr<VImposterTexture>> mDelivered;
     std::set<uint32_t> mQueue;
+    std::set<uint32_t> mNeeded; // the last update's set: loads finishing outside it are dropped
     std::thread mThread;
     bool mRunning = false;
     std::string mFile;
