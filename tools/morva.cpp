@@ -47,6 +47,9 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
                      "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
                      "                  draw one frame of a hierarchy headless and save it\n"
+                     "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH]\n"
+                     "                  100 headless frames with the camera from distance 1 to 30\n"
+                     "                  along the eye's direction: a line per frame, then medians\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -299,120 +302,194 @@ bool parseVector(const char* text, Vec3f& v) {
     return std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z) == 3 && std::isfinite(v.x + v.y + v.z);
 }
 
-int runRender(int argc, char** argv) {
+// Options shared by render and bench.
+struct ViewOptions {
     std::string input, output;
     int width = 800, height = 800;
     FrameSettings settings;
-    Vec3f eye(0, 0, 4), centre(0, 0, 0), up(0, 1, 0);
+    Vec3f eye{0, 0, 4}, centre{0, 0, 0}, up{0, 1, 0};
+};
+
+// Parses argv into options; an empty string when they were good, else the complaint.
+std::string parseViewOptions(const char* command, int argc, char** argv, ViewOptions& o) {
+    const std::string prefix = std::string(command) + ": ";
     for (int k = 0; k < argc; ++k) {
         const std::string arg = argv[k];
         const bool hasValue = k + 1 < argc;
         if (arg == "-o" && hasValue) {
-            output = argv[++k];
+            o.output = argv[++k];
         } else if (arg == "--size" && hasValue) {
-            if (std::sscanf(argv[++k], "%dx%d", &width, &height) != 2 || width < 1 || height < 1 || width > 8192 ||
-                height > 8192)
-                return usageError("render: --size takes WxH, each 1 to 8192");
+            if (std::sscanf(argv[++k], "%dx%d", &o.width, &o.height) != 2 || o.width < 1 || o.height < 1 ||
+                o.width > 8192 || o.height > 8192)
+                return prefix + "--size takes WxH, each 1 to 8192";
         } else if (arg == "--error" && hasValue) {
             double e = 0;
-            if (!parseNumber(argv[++k], e) || e < 0) return usageError("render: --error takes a number of pixels");
-            settings.errorPixels = float(e);
+            if (!parseNumber(argv[++k], e) || e < 0) return prefix + "--error takes a number of pixels";
+            o.settings.errorPixels = float(e);
         } else if (arg == "--fov" && hasValue) {
             double fov = 0;
             if (!parseNumber(argv[++k], fov) || fov <= 0 || fov >= 180)
-                return usageError("render: --fov takes degrees between 0 and 180");
-            settings.fovDegrees = float(fov);
+                return prefix + "--fov takes degrees between 0 and 180";
+            o.settings.fovDegrees = float(fov);
         } else if ((arg == "--eye" || arg == "--center" || arg == "--up") && hasValue) {
-            Vec3f& target = arg == "--eye" ? eye : arg == "--center" ? centre : up;
-            if (!parseVector(argv[++k], target)) return usageError("render: " + arg + " takes x,y,z");
+            Vec3f& target = arg == "--eye" ? o.eye : arg == "--center" ? o.centre : o.up;
+            if (!parseVector(argv[++k], target)) return prefix + arg + " takes x,y,z";
         } else if (arg == "--full") {
-            settings.full = true;
+            o.settings.full = true;
         } else if (arg == "--wireframe") {
-            settings.wireframe = true;
+            o.settings.wireframe = true;
         } else if (arg.rfind("-", 0) == 0) {
-            return usageError("render: unknown option '" + arg + "'");
+            return prefix + "unknown option '" + arg + "'";
         } else {
-            input = arg;
+            o.input = arg;
         }
     }
-    if (input.empty() || output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
+    return {};
+}
 
-    GLHeadlessContext context;
-    if (!createDrawingContext(context)) return 1;
-    std::ostringstream quiet;
-    setLogOut(&quiet);
-    setLogErr(&quiet);
-    VConfiguration::init();
-    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
-    VViewShaders::setupShaders();
-    VLODObject3D object;
-    SideFileReport report;
-    std::string error;
-    HierarchyDrawing drawing;
-    const bool ready = object.read(input) && setUpImpostorsAndSideFiles(object, report, error) &&
-                       drawing.loadTextures(object, error);
-    setLogOut(nullptr);
-    setLogErr(nullptr);
-    if (!ready) {
-        std::cerr << "morva: cannot draw " << input << ": " << (error.empty() ? object.lastError() : error) << "\n";
-        return 1;
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// A hierarchy drawn as the view draws it, into a framebuffer of its own in a
+// headless context.
+class OffscreenView {
+  public:
+    ~OffscreenView() {
+        if (!mOpen) return;
+        mDrawing.release();
+        VViewShaders::destroy();
+        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        ext::glDeleteRenderbuffersEXT(2, mRenderbuffers);
+        ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
     }
 
-    GLuint framebuffer = 0, colour = 0, depth = 0;
-    ext::glGenFramebuffersEXT(1, &framebuffer);
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
-    ext::glGenRenderbuffersEXT(1, &colour);
-    ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, colour);
-    ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, width, height);
-    ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, colour);
-    ext::glGenRenderbuffersEXT(1, &depth);
-    ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, depth);
-    ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
-    ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, depth);
-    checkFramebufferStatus();
+    // False after printing why.
+    bool open(const ViewOptions& o) {
+        if (!createDrawingContext(mContext)) return false;
+        std::ostringstream quiet;
+        setLogOut(&quiet);
+        setLogErr(&quiet);
+        VConfiguration::init();
+        setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+        VViewShaders::setupShaders();
+        SideFileReport report;
+        std::string error;
+        const bool ready = mObject.read(o.input) && setUpImpostorsAndSideFiles(mObject, report, error) &&
+                           mDrawing.loadTextures(mObject, error);
+        setLogOut(nullptr);
+        setLogErr(nullptr);
+        mOpen = true; // the shaders are set up either way
+        if (!ready) {
+            std::cerr << "morva: cannot draw " << o.input << ": " << (error.empty() ? mObject.lastError() : error)
+                      << "\n";
+            return false;
+        }
+        mWidth = o.width;
+        mHeight = o.height;
+        ext::glGenFramebuffersEXT(1, &mFramebuffer);
+        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
+        ext::glGenRenderbuffersEXT(2, mRenderbuffers);
+        const GLenum formats[2] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
+        const GLenum attachments[2] = {GL_COLOR_ATTACHMENT0_EXT, GL_DEPTH_ATTACHMENT_EXT};
+        for (int k = 0; k < 2; ++k) {
+            ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mRenderbuffers[k]);
+            ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, formats[k], mWidth, mHeight);
+            ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, attachments[k], GL_RENDERBUFFER_EXT,
+                                              mRenderbuffers[k]);
+        }
+        checkFramebufferStatus();
+        glViewport(0, 0, mWidth, mHeight);
+        return true;
+    }
 
-    glViewport(0, 0, width, height);
-    settings.viewportHeight = height;
-    const BoundingSphere& s = object.mBoundingSphere;
-    const double distance = length(Vec3d(eye) - Vec3d(s.x, s.y, s.z));
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(settings.fovDegrees, double(width) / height, std::max(1e-3, distance - 2.0 * s.r),
-                   distance + 2.0 * s.r + 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const GLfloat headlight[4] = {0, 0, 1, 0}; // set in eye space: it follows the camera
-    glLightfv(GL_LIGHT0, GL_POSITION, headlight);
-    gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
+    // One frame from eye towards centre, on the view's background.
+    FrameCounts draw(const Vec3f& eye, const Vec3f& centre, const Vec3f& up, FrameSettings settings) {
+        settings.viewportHeight = mHeight;
+        const BoundingSphere& s = mObject.mBoundingSphere;
+        const double distance = length(Vec3d(eye) - Vec3d(s.x, s.y, s.z));
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(settings.fovDegrees, double(mWidth) / mHeight, std::max(1e-3, distance - 2.0 * s.r),
+                       distance + 2.0 * s.r + 1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        const GLfloat headlight[4] = {0, 0, 1, 0}; // set in eye space: it follows the camera
+        glLightfv(GL_LIGHT0, GL_POSITION, headlight);
+        gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
+        glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        return drawHierarchyFrame(mObject, mDrawing, settings);
+    }
 
+    bool save(const std::string& output) {
+        QImage image(mWidth, mHeight, QImage::Format_RGBA8888);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, mWidth, mHeight, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+        if (image.mirrored().save(QString::fromStdString(output))) return true;
+        std::cerr << "morva: cannot write " << output << "\n";
+        return false;
+    }
+
+  private:
+    GLHeadlessContext mContext;
+    VLODObject3D mObject;
+    HierarchyDrawing mDrawing;
+    GLuint mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
+    int mWidth = 0, mHeight = 0;
+    bool mOpen = false;
+};
+
+int runRender(int argc, char** argv) {
+    ViewOptions o;
+    const std::string problem = parseViewOptions("render", argc, argv, o);
+    if (!problem.empty()) return usageError(problem);
+    if (o.input.empty() || o.output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
+    OffscreenView view;
+    if (!view.open(o)) return 1;
     std::vector<double> selectMs, drawMs;
     FrameCounts counts;
     for (int frame = 0; frame < 10; ++frame) {
-        glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        counts = drawHierarchyFrame(object, drawing, settings);
+        counts = view.draw(o.eye, o.centre, o.up, o.settings);
         selectMs.push_back(counts.selectMs);
         drawMs.push_back(counts.drawMs);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    QImage image(width, height, QImage::Format_RGBA8888);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-    const bool saved = image.mirrored().save(QString::fromStdString(output));
-    drawing.release();
-    VViewShaders::destroy();
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    if (!saved) {
-        std::cerr << "morva: cannot write " << output << "\n";
-        return 1;
-    }
+    if (!view.save(o.output)) return 1;
     std::cout << "impostors: " << counts.impostors << "\n"
               << "triangles: " << counts.triangles << "\n"
               << "select ms: " << median(selectMs) << "\n"
               << "draw ms: " << median(drawMs) << "\n";
+    return 0;
+}
+
+// The view's distance sweep: 100 frames with the camera from distance 1 to
+// 30 along the eye's direction, one line per frame, then the medians.
+int runBench(int argc, char** argv) {
+    ViewOptions o;
+    const std::string problem = parseViewOptions("bench", argc, argv, o);
+    if (!problem.empty()) return usageError(problem);
+    if (o.input.empty() || !o.output.empty()) return usageError("bench takes FILE.mvh and no -o");
+    const Vec3d toEye = Vec3d(o.eye) - Vec3d(o.centre);
+    if (length(toEye) <= 0) return usageError("bench: --eye must differ from --center");
+    const Vec3d direction = toEye / length(toEye);
+    OffscreenView view;
+    if (!view.open(o)) return 1;
+    std::vector<double> impostors, triangles, frameMs;
+    std::cout << "distance\timpostors\ttriangles\tframe ms\n";
+    for (int i = 0; i < 100; ++i) {
+        const double distance = 1.0 + i / 99.0 * 29.0;
+        const Vec3f eye(Vec3d(o.centre) + direction * distance);
+        const FrameCounts counts = view.draw(eye, o.centre, o.up, o.settings);
+        const double ms = counts.selectMs + counts.drawMs;
+        std::cout << distance << "\t" << counts.impostors << "\t" << counts.triangles << "\t" << ms << "\n";
+        impostors.push_back(double(counts.impostors));
+        triangles.push_back(double(counts.triangles));
+        frameMs.push_back(ms);
+    }
+    std::cout << "median impostors: " << median(impostors) << "\n"
+              << "median triangles: " << median(triangles) << "\n"
+              << "median frame ms: " << median(frameMs) << "\n";
     return 0;
 }
 
@@ -509,5 +586,6 @@ int main(int argc, char** argv) {
     if (command == "build") return runBuild(argc - 2, argv + 2);
     if (command == "sidefiles") return runSideFiles(argc - 2, argv + 2);
     if (command == "render") return runRender(argc - 2, argv + 2);
+    if (command == "bench") return runBench(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -262,4 +263,47 @@ TEST(MorvaTool, RenderDrawsTheCutOrTheFinestLevel) {
     ASSERT_EQ(cut.status, 0) << cut.err;
     EXPECT_LT(std::stoul(summaryValue(cut.out, "triangles")), 320u);
     EXPECT_EQ(runMorva("render '" + mvh + "'").status, 1); // no output named
+}
+
+// The distance sweep: 100 frames from distance 1 to 30, one line each, the
+// finest level the same at every distance, the selected cut never more than
+// it and coarser far away than near.
+TEST(MorvaTool, BenchSweepsTheDistanceFrom1To30) {
+    const std::string mvh = tempPath("bench.mvh");
+    writeBytes(mvh, readBytes(testDataPath("icosphere2.mvh")));
+    auto frames = [](const std::string& out) {
+        std::vector<std::vector<double>> rows;
+        std::istringstream lines(out);
+        std::string line;
+        std::getline(lines, line); // the header
+        while (std::getline(lines, line) && line.rfind("median", 0) != 0) {
+            std::istringstream fields(line);
+            std::vector<double> row(4, -1);
+            for (double& v : row) fields >> v;
+            rows.push_back(row);
+        }
+        return rows;
+    };
+    ToolRun full = runMorva("bench '" + mvh + "' --full --size 64x64");
+    ASSERT_EQ(full.status, 0) << full.err;
+    const auto fullRows = frames(full.out);
+    ASSERT_EQ(fullRows.size(), 100u) << full.out;
+    EXPECT_DOUBLE_EQ(fullRows.front()[0], 1.0);
+    EXPECT_DOUBLE_EQ(fullRows.back()[0], 30.0);
+    for (const auto& row : fullRows) {
+        EXPECT_EQ(row[2], 320) << row[0];
+        EXPECT_GE(row[3], 0) << row[0];
+    }
+    EXPECT_EQ(summaryValue(full.out, "median triangles"), "320");
+
+    ToolRun cut = runMorva("bench '" + mvh + "' --error 4 --size 64x64");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    const auto cutRows = frames(cut.out);
+    ASSERT_EQ(cutRows.size(), 100u);
+    for (const auto& row : cutRows) EXPECT_LE(row[2], 320) << row[0];
+    EXPECT_LT(cutRows.back()[1] + cutRows.back()[2], cutRows.front()[1] + cutRows.front()[2]);
+
+    EXPECT_EQ(runMorva("bench '" + mvh + "' -o x.png").status, 1);
+    EXPECT_EQ(runMorva("bench '" + mvh + "' --eye 0,0,0").status, 1);
+    EXPECT_EQ(runMorva("bench '" + tempPath("none.mvh") + "'").status, 1);
 }
