@@ -1,4 +1,5 @@
 #include "ImpostorSelection.h"
+#include "LogStream.h"
 
 bool acceptImpostor(const MTImpostor& impostor, const SelectionView& view) {
     const float* M = view.modelView;
@@ -45,4 +46,11 @@ void selectCut(const ImpostorTree& tree, const SelectionView& view, bool outOfCo
         for (uint32_t child : impostor.children)
             if (child < inum) selection.prefetch.insert(tree.impostors[child].atlas);
     }
+}
+
+void logSelectionSizes(const ImpostorSelection& selection, bool outOfCore) {
+    std::ostream& out = logOut();
+    out << "mValidImposters.size: " << selection.validImposters.size() << "\n"
+        << "mValidTriangles.size: " << selection.validTriangles.size() << "\n";
+    if (outOfCore) out << "PC_List.size: " << selection.prefetch.size() << "\n" << "AN_List.size: " << selection.needed.size() << "\n";
 }

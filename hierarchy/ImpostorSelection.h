@@ -35,3 +35,7 @@ bool acceptImpostor(const MTImpostor& impostor, const SelectionView& view);
 // children") adds the parents and impostor children of accepted impostors.
 void selectCut(const ImpostorTree& tree, const SelectionView& view, bool outOfCore, int32_t prefetchStrategy,
                ImpostorSelection& selection);
+
+// The lines the object prints after every selection: the sizes of the two
+// result lists, and out of core those of the two texture sets.
+void logSelectionSizes(const ImpostorSelection& selection, bool outOfCore);

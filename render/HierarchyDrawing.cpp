@@ -102,6 +102,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
         view.Q = settings.errorPixels;
         view.P = p * p;
         selectCut(object.mImpostorTree, view, false, 0, cut);
+        logSelectionSizes(cut, false);
     }
     counts.selectMs = millisecondsSince(start);
 

@@ -420,7 +420,12 @@ class OffscreenView {
         gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
         glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        return drawHierarchyFrame(mObject, mDrawing, settings);
+        // The object's per-selection lines would bury the tool's own output.
+        std::ostringstream selectionLines;
+        setLogOut(&selectionLines);
+        const FrameCounts counts = drawHierarchyFrame(mObject, mDrawing, settings);
+        setLogOut(nullptr);
+        return counts;
     }
 
     bool save(const std::string& output) {

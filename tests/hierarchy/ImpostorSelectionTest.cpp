@@ -133,9 +133,20 @@ TEST_F(SelectionOnSphere, OutOfCoreListsTheTexturesOfTheCut) {
     for (uint32_t child : mTree.impostors[mTree.root].children)
         if (child < mTree.inum()) children.insert(mTree.impostors[child].atlas);
     EXPECT_EQ(cut.prefetch, children);
+    {
+        CapturedLog log;
+        logSelectionSizes(cut, true);
+        EXPECT_EQ(log.out(), "mValidImposters.size: 1\nmValidTriangles.size: 0\nPC_List.size: " +
+                                 std::to_string(children.size()) + "\nAN_List.size: 1\n");
+    }
     // No prefetching: only what the cut needs.
     selectCut(mTree, viewFrom(1e4, 1e3, 1), true, 0, cut);
     EXPECT_TRUE(cut.prefetch.empty());
     EXPECT_EQ(cut.needed.size(), 1u);
+    // In core the texture sets are not reported.
+    selectCut(mTree, viewFrom(3, 0, 1000), false, 1, cut);
+    CapturedLog log;
+    logSelectionSizes(cut, false);
+    EXPECT_EQ(log.out(), "mValidImposters.size: 0\nmValidTriangles.size: " + std::to_string(cut.validTriangles.size()) + "\n");
 }
 } // namespace
