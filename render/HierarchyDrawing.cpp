@@ -4,10 +4,12 @@
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
 #include "VConfiguration.h"
+#include "VTextureCache.h"
 #include "VLODObject3D.h"
 
 #include <chrono>
 #include <cmath>
+#include <set>
 
 namespace {
 void drawTriangle(const VLODObject3D& object, const MTTriangle& t) {
@@ -27,29 +29,44 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 bool HierarchyDrawing::loadTextures(const VLODObject3D& object, std::string& error) {
     release();
     if (object.mTexturesFileName.empty()) return true; // drawn with triangles only
-    for (uint32_t a = 0; a < object.mImpostorTree.atlases.size(); ++a) {
-        auto texture = std::make_unique<VImposterTexture>(int32_t(a));
-        if (!texture->load(object.mTexturesFileName)) {
-            error = texture->lastError();
-            release();
-            return false;
-        }
-        mTextures.push_back(std::move(texture));
+    if (!mDepot.start(object.mTexturesFileName)) {
+        error = "the textures file " + object.mTexturesFileName + " could not be opened";
+        return false;
     }
+    mAtlasCount = uint32_t(object.mImpostorTree.atlases.size());
+    if (VTextureCache::instance)
+        VTextureCache::instance->registerObject(&object, mAtlasCount, object.mTexturesFileName);
     return true;
 }
 
 void HierarchyDrawing::release() {
-    for (auto& texture : mTextures) texture->deleteTextures();
-    mTextures.clear();
+    mDepot.stop();
+    mAtlasCount = 0;
+}
+
+void HierarchyDrawing::requestTextures(const VLODObject3D& object, const ImpostorSelection& cut) {
+    if (mAtlasCount == 0) return;
+    if (VTextureCache::instance) {
+        if (VConfiguration::mPrefetchStrategy == 1) VTextureCache::instance->prefetchTextures(&object, cut.prefetch);
+        return;
+    }
+    std::set<uint32_t> wanted = cut.prefetch;
+    wanted.insert(cut.needed.begin(), cut.needed.end());
+    mDepot.update(wanted);
+}
+
+bool HierarchyDrawing::bindTexture(const VLODObject3D& object, uint32_t atlas) {
+    if (VConfiguration::mUseOutOfCore && VTextureCache::instance)
+        return VTextureCache::instance->useTexture(&object, int32_t(atlas));
+    return mDepot.use(atlas);
 }
 
 uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors) {
     uint64_t drawn = 0;
     for (uint32_t i : impostors) {
         const MTImpostor& q = object.mImpostorTree.impostors[i];
-        if (q.atlas >= mTextures.size()) continue; // no textures: nothing to show
-        mTextures[q.atlas]->bind();
+        if (q.atlas >= mAtlasCount) continue; // no textures: nothing to show
+        if (!bindTexture(object, q.atlas)) continue;
         glBegin(GL_QUADS);
         for (const MTImpostor::Corner& c : q.corners) {
             glNormal3f(q.normal.x, q.normal.y, q.normal.z);
@@ -101,8 +118,10 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
         view.e2 = double(settings.errorPixels) * settings.errorPixels;
         view.Q = settings.errorPixels;
         view.P = p * p;
-        selectCut(object.mImpostorTree, view, false, 0, cut);
-        logSelectionSizes(cut, false);
+        const bool outOfCore = VConfiguration::mUseOutOfCore;
+        selectCut(object.mImpostorTree, view, outOfCore, VConfiguration::mPrefetchStrategy, cut);
+        logSelectionSizes(cut, outOfCore);
+        if (outOfCore) drawing.requestTextures(object, cut);
     }
     counts.selectMs = millisecondsSince(start);
 

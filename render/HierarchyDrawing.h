@@ -1,11 +1,17 @@
 #pragma once
-// Drawing a hierarchy's cut in core: the accepted impostors as textured
-// quads from their atlases (all loaded from the textures file at once), the
+// Drawing a hierarchy's cut: the accepted impostors as textured quads, the
 // patches of the selected nodes as triangles. The programs and state are
 // the caller's (the view's frame sets them up, see drawHierarchyFrame).
+//
+// Impostor textures come from the object's depot: in core each atlas is read
+// on the drawing thread the first time a cut shows it and stays, so nothing
+// is read twice; out of core the depot's loader thread is told after every
+// selection what the cut needs and what to fetch ahead, and textures the cut
+// no longer needs are dropped. With a process-wide texture cache out of
+// core, the cache holds them instead.
 
 #include "ImpostorSelection.h"
-#include "VTexture.h"
+#include "VTextureDepot.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,9 +22,13 @@ class VLODObject3D;
 
 class HierarchyDrawing {
   public:
-    // Every atlas of the object's textures file; false with the reason.
+    // Opens the object's textures file for its depot (and registers the
+    // object with the texture cache when there is one); false with the reason.
     bool loadTextures(const VLODObject3D& object, std::string& error);
     void release();
+    // Out of core: hands the cut's texture sets to the cache or the depot.
+    void requestTextures(const VLODObject3D& object, const ImpostorSelection& cut);
+    const VTextureDepot& depot() const { return mDepot; }
 
     // Returns how many impostors / triangles were drawn.
     uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors);
@@ -27,7 +37,10 @@ class HierarchyDrawing {
     uint64_t drawFinest(const VLODObject3D& object);
 
   private:
-    std::vector<std::unique_ptr<VImposterTexture>> mTextures; // per atlas
+    bool bindTexture(const VLODObject3D& object, uint32_t atlas);
+
+    VTextureDepot mDepot;
+    uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
 };
 
 struct FrameSettings {

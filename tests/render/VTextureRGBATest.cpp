@@ -37,6 +37,11 @@ TEST(TextureRGBA, LoadsUploadsAndBindsOnItsUnit) {
     EXPECT_EQ(std::vector<uint8_t>(px.begin() + 20, px.end()), (std::vector<uint8_t>{12, 21, 90, 128}));
     EXPECT_EQ(std::vector<uint8_t>(px.begin() + 4, px.begin() + 8), (std::vector<uint8_t>{11, 20, 60, 255}));
 
+    // The context's state is shared with the other tests: put it back after.
+    ext::glActiveTextureARB(GL_TEXTURE1_ARB);
+    const bool enabledOnUnit1 = glIsEnabled(GL_TEXTURE_RECTANGLE_ARB);
+    glDisable(GL_TEXTURE_RECTANGLE_ARB);
+    ext::glActiveTextureARB(GL_TEXTURE0_ARB);
     texture.setTextureUnit(1);
     ASSERT_TRUE(texture.unitValid());
     texture.bind(); // uploads first
@@ -58,9 +63,8 @@ TEST(TextureRGBA, LoadsUploadsAndBindsOnItsUnit) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
     EXPECT_EQ(back, px);
-    glDisable(GL_TEXTURE_RECTANGLE_ARB);
+    if (!enabledOnUnit1) glDisable(GL_TEXTURE_RECTANGLE_ARB);
     ext::glActiveTextureARB(GL_TEXTURE0_ARB);
-    glDisable(GL_TEXTURE_RECTANGLE_ARB);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 

@@ -1,0 +1,124 @@
+// Frames of a sphere hierarchy as the view draws them: impostor textures are
+// read once in core however many frames show them, and out of core the depot
+// keeps exactly what the latest cut asked for.
+
+#include "GLExtensions.h"
+#include "GLTestContext.h"
+#include "HierarchyDrawing.h"
+#include "ShaderSets.h"
+#include "SideFileStep.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
+#include "VConfiguration.h"
+#include "VLODObject3D.h"
+
+#include <GL/glu.h>
+#include <chrono>
+#include <thread>
+#include <gtest/gtest.h>
+
+namespace {
+class DrawingFrames : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        loaderOutput();
+        mOutOfCore = VConfiguration::mUseOutOfCore;
+        mPrefetch = VConfiguration::mPrefetchStrategy;
+        VViewShaders::setupShaders();
+        const std::string path = tempPath("frames.mvh");
+        VLODObject3D sphere;
+        makeSphereHierarchy(sphere, {2, 1, true});
+        ASSERT_TRUE(sphere.write(path));
+        ASSERT_TRUE(mObject.read(path)) << mObject.lastError();
+        SideFileReport report;
+        std::string error;
+        ASSERT_TRUE(setUpImpostorsAndSideFiles(mObject, report, error)) << error;
+        ASSERT_TRUE(mDrawing.loadTextures(mObject, error)) << error;
+        // A small framebuffer of our own: the surfaceless context has none.
+        ext::glGenFramebuffersEXT(1, &mFramebuffer);
+        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
+        ext::glGenRenderbuffersEXT(1, &mColour);
+        ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mColour);
+        ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, 64, 64);
+        ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, mColour);
+        glViewport(0, 0, 64, 64);
+    }
+    void TearDown() override {
+        mDrawing.release();
+        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        ext::glDeleteRenderbuffersEXT(1, &mColour);
+        ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
+        VConfiguration::mUseOutOfCore = mOutOfCore;
+        VConfiguration::mPrefetchStrategy = mPrefetch;
+    }
+    FrameCounts frameAt(double distance, float errorPixels) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(20, 1, 0.01, distance + 10);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        gluLookAt(0, 0.3, distance, 0, 0, 0, 0, 1, 0);
+        FrameSettings settings;
+        settings.errorPixels = errorPixels;
+        settings.viewportHeight = 64;
+        return drawHierarchyFrame(mObject, mDrawing, settings);
+    }
+    CapturedLog mLog;
+    VLODObject3D mObject;
+    HierarchyDrawing mDrawing;
+    GLuint mFramebuffer = 0, mColour = 0;
+    bool mOutOfCore = true;
+    int32_t mPrefetch = 1;
+};
+
+TEST_F(DrawingFrames, InCoreTexturesAreReadOnceAndKept) {
+    VConfiguration::mUseOutOfCore = false;
+    const FrameCounts first = frameAt(40, 4);
+    ASSERT_GT(first.impostors, 0u) << "far away the sphere is drawn with impostors";
+    const uint64_t read = mDrawing.depot().loadedSize();
+    EXPECT_GT(read, 0u);
+    EXPECT_EQ(read, mDrawing.depot().totalSize()) << "read on the drawing thread, all of it kept";
+    const FrameCounts again = frameAt(40, 4);
+    EXPECT_EQ(again.impostors, first.impostors);
+    EXPECT_EQ(mDrawing.depot().loadedSize(), read) << "a second frame reads nothing";
+    // Near, the cut refines; the textures already read stay.
+    frameAt(3, 0.5f);
+    EXPECT_GE(mDrawing.depot().totalSize(), read);
+    EXPECT_NE(mLog.out().find("mValidImposters.size: " + std::to_string(first.impostors) + "\n"), std::string::npos);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(DrawingFrames, OutOfCoreTheDepotFollowsTheCut) {
+    VConfiguration::mUseOutOfCore = true;
+    VConfiguration::mPrefetchStrategy = 0;
+    const FrameCounts far = frameAt(40, 4);
+    ASSERT_GT(far.impostors, 0u);
+    EXPECT_NE(mLog.out().find("AN_List.size: "), std::string::npos);
+    // Error 0 refuses every impostor: the cut needs no texture, and the
+    // depot lets go of what the far cut had.
+    const FrameCounts near = frameAt(3, 0);
+    EXPECT_EQ(near.impostors, 0u);
+    EXPECT_GT(near.triangles, 0u);
+    EXPECT_EQ(mDrawing.depot().totalSize(), 0u);
+    for (uint32_t a = 0; a < mObject.mImpostorTree.atlases.size(); ++a) EXPECT_FALSE(mDrawing.depot().delivered(a)) << a;
+}
+
+// "k parents & children": the loader thread brings the children's textures
+// of the far cut without the drawing thread reading them.
+TEST_F(DrawingFrames, OutOfCorePrefetchingLoadsOnTheLoaderThread) {
+    VConfiguration::mUseOutOfCore = true;
+    VConfiguration::mPrefetchStrategy = 1;
+    ASSERT_GT(frameAt(40, 4).impostors, 0u);
+    // What the drawing thread read itself (the loader may have been first).
+    const uint64_t readHere = mDrawing.depot().loadedSize();
+    const auto start = std::chrono::steady_clock::now();
+    while (mDrawing.depot().queued() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Wait for the last load in flight: it is delivered once the queue is empty.
+    const auto settled = std::chrono::steady_clock::now();
+    while (mDrawing.depot().totalSize() <= readHere && std::chrono::steady_clock::now() - settled < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GT(mDrawing.depot().totalSize(), readHere) << "prefetched textures arrived";
+    EXPECT_EQ(mDrawing.depot().loadedSize(), readHere) << "the drawing thread read nothing more";
+}
+} // namespace
