@@ -1,6 +1,7 @@
 #include "HierarchyDrawing.h"
 
 #include "GLExtensions.h"
+#include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
 #include "VConfiguration.h"
@@ -53,6 +54,15 @@ void HierarchyDrawing::requestTextures(const VLODObject3D& object, const Imposto
     std::set<uint32_t> wanted = cut.prefetch;
     wanted.insert(cut.needed.begin(), cut.needed.end());
     mDepot.update(wanted);
+}
+
+void HierarchyDrawing::logTextureStatus(const VLODObject3D& object) const {
+    uint64_t bytes = 0; // as the depot counts them once loaded
+    const uint64_t perTexel = VConfiguration::mTextureCompression == 2 ? 8 : 32;
+    for (const ImpostorAtlas& atlas : object.mImpostorTree.atlases) bytes += uint64_t(atlas.width) * atlas.height * perTexel;
+    const double resident = bytes ? 100.0 * double(mDepot.totalSize()) / double(bytes) : 0.0;
+    logOut() << "mNumTextures: " << object.mImpostorTree.atlases.size() << ", inum:" << object.mImpostorTree.inum()
+             << ", Size: " << double(bytes) * 9.536743e-7 << ", in memory: " << resident << "\n";
 }
 
 bool HierarchyDrawing::bindTexture(const VLODObject3D& object, uint32_t atlas) {
@@ -122,6 +132,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
         selectCut(object.mImpostorTree, view, outOfCore, VConfiguration::mPrefetchStrategy, cut);
         logSelectionSizes(cut, outOfCore);
         if (outOfCore) drawing.requestTextures(object, cut);
+        if (!VTextureCache::instance) drawing.logTextureStatus(object);
     }
     counts.selectMs = millisecondsSince(start);
 

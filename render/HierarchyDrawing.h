@@ -29,6 +29,9 @@ class HierarchyDrawing {
     // Out of core: hands the cut's texture sets to the cache or the depot.
     void requestTextures(const VLODObject3D& object, const ImpostorSelection& cut);
     const VTextureDepot& depot() const { return mDepot; }
+    // The status line after a selection without a texture cache: atlases,
+    // impostors, their size loaded in megabytes and how much of it the depot holds.
+    void logTextureStatus(const VLODObject3D& object) const;
 
     // Returns how many impostors / triangles were drawn.
     uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors);

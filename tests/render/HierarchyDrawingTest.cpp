@@ -85,6 +85,15 @@ TEST_F(DrawingFrames, InCoreTexturesAreReadOnceAndKept) {
     frameAt(3, 0.5f);
     EXPECT_GE(mDrawing.depot().totalSize(), read);
     EXPECT_NE(mLog.out().find("mValidImposters.size: " + std::to_string(first.impostors) + "\n"), std::string::npos);
+    // The status line comes after the selection, before drawing: nothing
+    // was resident for the first frame, something for the second.
+    const std::string status = "mNumTextures: " + std::to_string(mObject.mImpostorTree.atlases.size()) +
+                               ", inum:" + std::to_string(mObject.mImpostorTree.inum()) + ", Size: ";
+    const std::string out = mLog.out();
+    const size_t firstLine = out.find(status), secondLine = out.find(status, firstLine + 1);
+    ASSERT_NE(secondLine, std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.find(", in memory: ", firstLine), 15), ", in memory: 0\n");
+    EXPECT_NE(out.substr(out.find(", in memory: ", secondLine), 15), ", in memory: 0\n");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
