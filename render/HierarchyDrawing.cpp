@@ -58,8 +58,7 @@ void HierarchyDrawing::requestTextures(const VLODObject3D& object, const Imposto
 
 void HierarchyDrawing::logTextureStatus(const VLODObject3D& object) const {
     uint64_t bytes = 0; // as the depot counts them once loaded
-    const uint64_t perTexel = VConfiguration::mTextureCompression == 2 ? 8 : 32;
-    for (const ImpostorAtlas& atlas : object.mImpostorTree.atlases) bytes += uint64_t(atlas.width) * atlas.height * perTexel;
+    for (const ImpostorAtlas& atlas : object.mImpostorTree.atlases) bytes += impostorAtlasBytes(atlas.width, atlas.height);
     const double resident = bytes ? 100.0 * double(mDepot.totalSize()) / double(bytes) : 0.0;
     logOut() << "mNumTextures: " << object.mImpostorTree.atlases.size() << ", inum:" << object.mImpostorTree.inum()
              << ", Size: " << double(bytes) * 9.536743e-7 << ", in memory: " << resident << "\n";

@@ -44,9 +44,11 @@ VImposterTexture::VImposterTexture(int32_t textureIndex)
 // The textures may outlive their context, so they are not deleted here.
 VImposterTexture::~VImposterTexture() = default;
 
-uint32_t VImposterTexture::sizeInBytes() const {
-    return uint32_t(width) * uint32_t(height) * (VConfiguration::mTextureCompression == 2 ? 8 : 32);
+uint64_t impostorAtlasBytes(uint32_t width, uint32_t height) {
+    return uint64_t(width) * height * (VConfiguration::mTextureCompression == 2 ? 8 : 32);
 }
+
+uint32_t VImposterTexture::sizeInBytes() const { return uint32_t(impostorAtlasBytes(uint32_t(width), uint32_t(height))); }
 
 void VImposterTexture::freeClientData() {
     mFront = {};

@@ -29,6 +29,10 @@ class VTexture {
     void getSize(int32_t& w, int32_t& h, int32_t& d) const;
 };
 
+// Bytes an impostor atlas of width x height texels takes once loaded, both
+// sides: four floats a texel, or two 16-bit codes under compression 2.
+uint64_t impostorAtlasBytes(uint32_t width, uint32_t height);
+
 class VImposterTexture : public VTexture {
   public:
     int32_t index;
