@@ -14,6 +14,7 @@
 struct ImpostorSelection {
     std::vector<uint32_t> validImposters; // impostors to draw
     std::vector<uint32_t> validTriangles; // nodes whose outgoing patches to draw
+    std::vector<uint32_t> validArcs;      // the arcs of those patches that are drawn (refineCut)
     // Out of core: the texture ids the cut needs now (AN_List), and those to
     // fetch ahead of need (PC_List).
     std::set<uint32_t> needed, prefetch;

@@ -88,26 +88,11 @@ uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::
     return drawn;
 }
 
-uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& nodes) {
+uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs) {
     uint64_t drawn = 0;
     glBegin(GL_TRIANGLES);
-    for (uint32_t n : nodes) {
-        const MTNode& node = object.narray[n];
-        for (uint32_t a = node.out; a < node.out + node.onum; ++a) {
-            const MTArc& arc = object.aarray[a];
-            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) drawTriangle(object, object.tarray[t]);
-            drawn += arc.tnum;
-        }
-    }
-    glEnd();
-    return drawn;
-}
-
-uint64_t HierarchyDrawing::drawFinest(const VLODObject3D& object) {
-    uint64_t drawn = 0;
-    glBegin(GL_TRIANGLES);
-    for (const MTArc& arc : object.aarray) {
-        if (arc.dest != object.mDrainNode) continue;
+    for (uint32_t a : arcs) {
+        const MTArc& arc = object.aarray[a];
         for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) drawTriangle(object, object.tarray[t]);
         drawn += arc.tnum;
     }
@@ -115,11 +100,19 @@ uint64_t HierarchyDrawing::drawFinest(const VLODObject3D& object) {
     return drawn;
 }
 
+std::vector<uint32_t> finestArcs(const VLODObject3D& object) {
+    std::vector<uint32_t> arcs;
+    for (uint32_t a = 0; a < object.anum(); ++a)
+        if (object.aarray[a].dest == object.mDrainNode) arcs.push_back(a);
+    return arcs;
+}
+
 FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& drawing, const FrameSettings& settings) {
     FrameCounts counts;
     // Pixels per unit at distance 1: the projection constant.
     const double p = settings.viewportHeight / (2 * std::tan(settings.fovDegrees * M_PI / 180 / 2));
     ImpostorSelection cut;
+    if (settings.full) cut.validArcs = finestArcs(object);
     auto start = std::chrono::steady_clock::now();
     if (!settings.full) {
         SelectionView view;
@@ -129,6 +122,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
         view.P = p * p;
         const bool outOfCore = VConfiguration::mUseOutOfCore;
         selectCut(object.mImpostorTree, view, outOfCore, VConfiguration::mPrefetchStrategy, cut);
+        drawing.refinement().refine(object, view, cut);
         logSelectionSizes(cut, outOfCore);
         if (outOfCore) drawing.requestTextures(object, cut);
         if (!VTextureCache::instance) drawing.logTextureStatus(object);
@@ -155,17 +149,14 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     // Patches, Gouraud-lit.
     VViewShaders::gouraud->enable();
     glColor4f(0.2f, 0.9f, 0.9f, 1.0f);
-    counts.triangles = settings.full ? drawing.drawFinest(object) : drawing.drawPatches(object, cut.validTriangles);
+    counts.triangles = drawing.drawPatches(object, cut.validArcs);
     VViewShaders::gouraud->disable();
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
         VViewShaders::wireframe->enable();
         glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
-        if (settings.full)
-            drawing.drawFinest(object);
-        else
-            drawing.drawPatches(object, cut.validTriangles);
+        drawing.drawPatches(object, cut.validArcs);
         VViewShaders::wireframe->disable();
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     }

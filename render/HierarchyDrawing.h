@@ -10,6 +10,7 @@
 // no longer needs are dropped. With a process-wide texture cache out of
 // core, the cache holds them instead.
 
+#include "CutRefinement.h"
 #include "ImpostorSelection.h"
 #include "VTextureDepot.h"
 
@@ -35,16 +36,19 @@ class HierarchyDrawing {
 
     // Returns how many impostors / triangles were drawn.
     uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors);
-    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& nodes);
-    // The finest cut: every arc into the drain.
-    uint64_t drawFinest(const VLODObject3D& object);
+    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs);
+    CutRefinement& refinement() { return mRefinement; }
 
   private:
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
 
     VTextureDepot mDepot;
+    CutRefinement mRefinement; // per-object state kept between frames
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
 };
+
+// The finest cut: every arc into the drain.
+std::vector<uint32_t> finestArcs(const VLODObject3D& object);
 
 struct FrameSettings {
     float errorPixels = 1; // allowed screen-space error

@@ -1,0 +1,159 @@
+#include "CutRefinement.h"
+#include "VLODObject3D.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace {
+constexpr uint32_t kNone = 0xFFFFFFFF;
+}
+
+bool nodeNeedsRefinement(const VLODObject3D& object, uint32_t node, const SelectionView& view) {
+    const MTNode& n = object.narray[node];
+    // The drawn frame shows the vertices at time 0: the first key frame's error.
+    const double error = n.error.empty() ? 0.0 : double(n.error[0]);
+    if (!(error > 0)) return false;
+    const float* M = view.modelView;
+    // The largest axis scale of the model-view matrix, so that a scaled
+    // object's errors and spheres are measured in eye units.
+    double scale2 = 0;
+    for (int c = 0; c < 3; ++c)
+        scale2 = std::max(scale2, double(M[4 * c]) * M[4 * c] + double(M[4 * c + 1]) * M[4 * c + 1] +
+                                      double(M[4 * c + 2]) * M[4 * c + 2]);
+    const double x = n.sphere.x, y = n.sphere.y, z = n.sphere.z;
+    const double ex = M[0] * x + M[4] * y + M[8] * z + M[12];
+    const double ey = M[1] * x + M[5] * y + M[9] * z + M[13];
+    const double ez = M[2] * x + M[6] * y + M[10] * z + M[14];
+    const double distance = std::sqrt(ex * ex + ey * ey + ez * ez) - n.sphere.r * std::sqrt(scale2);
+    if (distance <= 0) return true; // the eye is inside: any error may show
+    return error * scale2 * view.P > view.e2 * distance * distance;
+}
+
+void CutRefinement::prepare(const VLODObject3D& object) {
+    mObject = &object;
+    const uint32_t nnum = object.nnum();
+    const ImpostorTree& tree = object.mImpostorTree;
+    const uint32_t inum = tree.inum();
+    mImpostorDepth.assign(inum, 0);
+    // Parents stand before or after their children: walk down from the root.
+    mStack.clear();
+    if (tree.root < inum) mStack.push_back(tree.root);
+    std::vector<uint32_t> referenced(nnum, kNone);
+    while (!mStack.empty()) {
+        const uint32_t i = mStack.back();
+        mStack.pop_back();
+        for (uint32_t child : tree.impostors[i].children) {
+            if (child < inum) {
+                mImpostorDepth[child] = mImpostorDepth[i] + 1;
+                mStack.push_back(child);
+            } else if (child - inum < nnum) {
+                referenced[child - inum] = i;
+            }
+        }
+    }
+    auto lowestCommon = [&](uint32_t a, uint32_t b) {
+        if (a == kNone || b == kNone) return kNone;
+        while (a != b) {
+            if (mImpostorDepth[a] >= mImpostorDepth[b])
+                a = tree.impostors[a].parent;
+            else
+                b = tree.impostors[b].parent;
+            if (a >= inum || b >= inum) return kNone;
+        }
+        return a;
+    };
+    // Sources first: every node after all the nodes with arcs into it.
+    std::vector<uint32_t> order(nnum);
+    std::iota(order.begin(), order.end(), 0u);
+    if (object.mNodeLayers.size() == nnum)
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint32_t a, uint32_t b) { return object.mNodeLayers[a] < object.mNodeLayers[b]; });
+    mNodeImpostor.assign(nnum, kNone);
+    for (uint32_t n : order) {
+        if (referenced[n] != kNone) {
+            mNodeImpostor[n] = referenced[n];
+            continue;
+        }
+        const std::vector<uint32_t>& in = object.in_arcs[n];
+        if (in.empty()) continue; // a source no impostor stands for
+        uint32_t lowest = mNodeImpostor[object.aarray[in[0]].source];
+        for (size_t k = 1; k < in.size() && lowest != kNone; ++k)
+            lowest = lowestCommon(lowest, mNodeImpostor[object.aarray[in[k]].source]);
+        mNodeImpostor[n] = lowest;
+    }
+    mImpostorCovered.assign(inum, 0);
+    mVisited.assign(nnum, 0);
+    mRemaining.assign(nnum, 0);
+    mRefined.assign(nnum, 0);
+    mGeneration = 0;
+}
+
+void CutRefinement::markCovered(const ImpostorTree& tree, const std::vector<uint32_t>& accepted) {
+    const uint32_t inum = tree.inum();
+    mStack.assign(accepted.begin(), accepted.end());
+    while (!mStack.empty()) {
+        const uint32_t i = mStack.back();
+        mStack.pop_back();
+        if (i >= inum || mImpostorCovered[i] == mGeneration) continue;
+        mImpostorCovered[i] = mGeneration;
+        for (uint32_t child : tree.impostors[i].children)
+            if (child < inum) mStack.push_back(child);
+    }
+}
+
+bool CutRefinement::covered(uint32_t node) const {
+    const uint32_t i = mNodeImpostor[node];
+    return i != kNone && mImpostorCovered[i] == mGeneration;
+}
+
+void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view, ImpostorSelection& cut) {
+    const uint32_t nnum = object.nnum();
+    if (mObject != &object || mNodeImpostor.size() != nnum || object.in_arcs.size() != nnum ||
+        mImpostorCovered.size() != object.mImpostorTree.inum())
+        prepare(object);
+    if (++mGeneration == 0) { // wrapped: old stamps could match again
+        std::fill(mImpostorCovered.begin(), mImpostorCovered.end(), 0);
+        std::fill(mVisited.begin(), mVisited.end(), 0);
+        std::fill(mRefined.begin(), mRefined.end(), 0);
+        mGeneration = 1;
+    }
+    const uint32_t generation = mGeneration;
+    markCovered(object.mImpostorTree, cut.validImposters);
+
+    std::vector<uint32_t>& nodes = cut.validTriangles;
+    // The reached nodes stand for refused impostors: they are refined. A
+    // node listed twice is kept once.
+    size_t kept = 0;
+    for (uint32_t n : nodes) {
+        if (n >= nnum || n == object.mDrainNode || mRefined[n] == generation) continue;
+        mRefined[n] = generation;
+        nodes[kept++] = n;
+    }
+    nodes.resize(kept);
+    // Breadth first below them: a node is decided once each of its parents
+    // is refined or under an accepted impostor.
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const MTNode& node = object.narray[nodes[i]];
+        for (uint32_t a = node.out; a < node.out + node.onum; ++a) {
+            const uint32_t dest = object.aarray[a].dest;
+            if (dest == object.mDrainNode || mRefined[dest] == generation) continue;
+            if (mVisited[dest] != generation) {
+                mVisited[dest] = generation;
+                uint32_t open = 0;
+                for (uint32_t in : object.in_arcs[dest]) open += !covered(object.aarray[in].source);
+                mRemaining[dest] = open;
+            }
+            if (mRemaining[dest] > 0 && --mRemaining[dest] == 0 && nodeNeedsRefinement(object, dest, view)) {
+                mRefined[dest] = generation;
+                nodes.push_back(dest);
+            }
+        }
+    }
+    cut.validArcs.clear();
+    for (uint32_t n : nodes) {
+        const MTNode& node = object.narray[n];
+        for (uint32_t a = node.out; a < node.out + node.onum; ++a)
+            if (mRefined[object.aarray[a].dest] != generation) cut.validArcs.push_back(a);
+    }
+}
