@@ -9,11 +9,13 @@ namespace {
 constexpr uint32_t kNone = 0xFFFFFFFF;
 }
 
-bool nodeNeedsRefinement(const VLODObject3D& object, uint32_t node, const SelectionView& view) {
+NodeBounds nodeBounds(const VLODObject3D& object, uint32_t node) {
     const MTNode& n = object.narray[node];
-    // The drawn frame shows the vertices at time 0: the first key frame's error.
-    const double error = n.error.empty() ? 0.0 : double(n.error[0]);
-    if (!(error > 0)) return false;
+    return {n.sphere.x, n.sphere.y, n.sphere.z, n.sphere.r, n.error.empty() ? 0.0f : n.error[0]};
+}
+
+bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view) {
+    if (!(node.error > 0)) return false;
     const float* M = view.modelView;
     // The largest axis scale of the model-view matrix, so that a scaled
     // object's errors and spheres are measured in eye units.
@@ -21,13 +23,13 @@ bool nodeNeedsRefinement(const VLODObject3D& object, uint32_t node, const Select
     for (int c = 0; c < 3; ++c)
         scale2 = std::max(scale2, double(M[4 * c]) * M[4 * c] + double(M[4 * c + 1]) * M[4 * c + 1] +
                                       double(M[4 * c + 2]) * M[4 * c + 2]);
-    const double x = n.sphere.x, y = n.sphere.y, z = n.sphere.z;
+    const double x = node.x, y = node.y, z = node.z;
     const double ex = M[0] * x + M[4] * y + M[8] * z + M[12];
     const double ey = M[1] * x + M[5] * y + M[9] * z + M[13];
     const double ez = M[2] * x + M[6] * y + M[10] * z + M[14];
-    const double distance = std::sqrt(ex * ex + ey * ey + ez * ez) - n.sphere.r * std::sqrt(scale2);
+    const double distance = std::sqrt(ex * ex + ey * ey + ez * ez) - node.r * std::sqrt(scale2);
     if (distance <= 0) return true; // the eye is inside: any error may show
-    return error * scale2 * view.P > view.e2 * distance * distance;
+    return double(node.error) * scale2 * view.P > view.e2 * distance * distance;
 }
 
 void CutRefinement::prepare(const VLODObject3D& object) {
@@ -82,10 +84,24 @@ void CutRefinement::prepare(const VLODObject3D& object) {
             lowest = lowestCommon(lowest, mNodeImpostor[object.aarray[in[k]].source]);
         mNodeImpostor[n] = lowest;
     }
+    mInStart.assign(nnum + 1, 0);
+    mInImpostor.clear();
+    for (uint32_t n = 0; n < nnum; ++n) {
+        for (uint32_t in : object.in_arcs[n]) mInImpostor.push_back(mNodeImpostor[object.aarray[in].source]);
+        mInStart[n + 1] = uint32_t(mInImpostor.size());
+    }
     mImpostorCovered.assign(inum, 0);
-    mVisited.assign(nnum, 0);
-    mRemaining.assign(nnum, 0);
-    mRefined.assign(nnum, 0);
+    mArcDest.resize(object.anum());
+    for (uint32_t a = 0; a < object.anum(); ++a) mArcDest[a] = object.aarray[a].dest;
+    mOutStart.resize(nnum);
+    mOutEnd.resize(nnum);
+    for (uint32_t n = 0; n < nnum; ++n) {
+        mOutStart[n] = object.narray[n].out;
+        mOutEnd[n] = object.narray[n].out + object.narray[n].onum;
+    }
+    mNodes.assign(nnum, NodeState());
+    mBounds.resize(nnum);
+    for (uint32_t n = 0; n < nnum; ++n) mBounds[n] = nodeBounds(object, n);
     mGeneration = 0;
 }
 
@@ -102,9 +118,8 @@ void CutRefinement::markCovered(const ImpostorTree& tree, const std::vector<uint
     }
 }
 
-bool CutRefinement::covered(uint32_t node) const {
-    const uint32_t i = mNodeImpostor[node];
-    return i != kNone && mImpostorCovered[i] == mGeneration;
+bool CutRefinement::coveredImpostor(uint32_t impostor) const {
+    return impostor != kNone && mImpostorCovered[impostor] == mGeneration;
 }
 
 void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view, ImpostorSelection& cut) {
@@ -114,8 +129,7 @@ void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view
         prepare(object);
     if (++mGeneration == 0) { // wrapped: old stamps could match again
         std::fill(mImpostorCovered.begin(), mImpostorCovered.end(), 0);
-        std::fill(mVisited.begin(), mVisited.end(), 0);
-        std::fill(mRefined.begin(), mRefined.end(), 0);
+        std::fill(mNodes.begin(), mNodes.end(), NodeState());
         mGeneration = 1;
     }
     const uint32_t generation = mGeneration;
@@ -126,34 +140,34 @@ void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view
     // node listed twice is kept once.
     size_t kept = 0;
     for (uint32_t n : nodes) {
-        if (n >= nnum || n == object.mDrainNode || mRefined[n] == generation) continue;
-        mRefined[n] = generation;
+        if (n >= nnum || n == object.mDrainNode || mNodes[n].refined == generation) continue;
+        mNodes[n].refined = generation;
         nodes[kept++] = n;
     }
     nodes.resize(kept);
     // Breadth first below them: a node is decided once each of its parents
     // is refined or under an accepted impostor.
     for (size_t i = 0; i < nodes.size(); ++i) {
-        const MTNode& node = object.narray[nodes[i]];
-        for (uint32_t a = node.out; a < node.out + node.onum; ++a) {
-            const uint32_t dest = object.aarray[a].dest;
-            if (dest == object.mDrainNode || mRefined[dest] == generation) continue;
-            if (mVisited[dest] != generation) {
-                mVisited[dest] = generation;
-                uint32_t open = 0;
-                for (uint32_t in : object.in_arcs[dest]) open += !covered(object.aarray[in].source);
-                mRemaining[dest] = open;
+        const uint32_t n = nodes[i];
+        for (uint32_t a = mOutStart[n]; a < mOutEnd[n]; ++a) {
+            const uint32_t dest = mArcDest[a];
+            NodeState& state = mNodes[dest];
+            if (dest == object.mDrainNode || state.refined == generation) continue;
+            if (state.visited != generation) {
+                state.visited = generation;
+                uint32_t open = mInStart[dest + 1] - mInStart[dest];
+                if (!cut.validImposters.empty())
+                    for (uint32_t k = mInStart[dest]; k < mInStart[dest + 1]; ++k) open -= coveredImpostor(mInImpostor[k]);
+                state.remaining = open;
             }
-            if (mRemaining[dest] > 0 && --mRemaining[dest] == 0 && nodeNeedsRefinement(object, dest, view)) {
-                mRefined[dest] = generation;
+            if (state.remaining > 0 && --state.remaining == 0 && nodeNeedsRefinement(mBounds[dest], view)) {
+                state.refined = generation;
                 nodes.push_back(dest);
             }
         }
     }
     cut.validArcs.clear();
-    for (uint32_t n : nodes) {
-        const MTNode& node = object.narray[n];
-        for (uint32_t a = node.out; a < node.out + node.onum; ++a)
-            if (mRefined[object.aarray[a].dest] != generation) cut.validArcs.push_back(a);
-    }
+    for (uint32_t n : nodes)
+        for (uint32_t a = mOutStart[n]; a < mOutEnd[n]; ++a)
+            if (mNodes[mArcDest[a]].refined != generation) cut.validArcs.push_back(a);
 }

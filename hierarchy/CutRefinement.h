@@ -18,10 +18,18 @@
 
 class VLODObject3D;
 
-// Whether node's error shows on screen: its squared error (a quadric cost,
+// What the error test reads of a node: its sphere and its squared error at
+// time 0 (the frame shows the vertices at time 0).
+struct NodeBounds {
+    float x = 0, y = 0, z = 0, r = 0;
+    float error = 0;
+};
+NodeBounds nodeBounds(const VLODObject3D& object, uint32_t node);
+
+// Whether a node's error shows on screen: its squared error (a quadric cost,
 // a squared length) against the squared bound at the nearest point of its
 // sphere, both scaled by the model-view matrix.
-bool nodeNeedsRefinement(const VLODObject3D& object, uint32_t node, const SelectionView& view);
+bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view);
 
 class CutRefinement {
   public:
@@ -33,15 +41,25 @@ class CutRefinement {
   private:
     void prepare(const VLODObject3D& object);
     void markCovered(const ImpostorTree& tree, const std::vector<uint32_t>& accepted);
-    bool covered(uint32_t node) const;
+    bool coveredImpostor(uint32_t impostor) const;
 
     const VLODObject3D* mObject = nullptr;
     std::vector<uint32_t> mNodeImpostor;     // lowest impostor above all of a node's sources (or none)
     std::vector<uint32_t> mImpostorDepth;    // steps from the root
+    // Per node, the arcs into it as the impostors of their sources, in one
+    // array (node n's run starts at mInStart[n]): counting a node's open
+    // parents then reads memory in order.
+    std::vector<uint32_t> mInStart, mInImpostor;
     std::vector<uint32_t> mImpostorCovered;  // generation in which an accepted impostor stood above
-    std::vector<uint32_t> mVisited;          // generation that set mRemaining
-    std::vector<uint32_t> mRemaining;        // arcs into the node from parents not yet refined
-    std::vector<uint32_t> mRefined;          // generation that refined the node
+    std::vector<uint32_t> mArcDest;          // aarray[a].dest, packed
+    std::vector<uint32_t> mOutStart, mOutEnd; // node n's outgoing arcs, packed: mOutStart[n] .. mOutEnd[n] - 1
+    struct NodeState {
+        uint32_t visited = 0;   // generation that set remaining
+        uint32_t remaining = 0; // arcs into the node from parents not yet refined
+        uint32_t refined = 0;   // generation that refined the node
+    };
+    std::vector<NodeState> mNodes;
+    std::vector<NodeBounds> mBounds; // packed copies of what the error test reads
     std::vector<uint32_t> mStack;
     uint32_t mGeneration = 0;
 };

@@ -43,6 +43,7 @@ bool HierarchyDrawing::loadTextures(const VLODObject3D& object, std::string& err
 void HierarchyDrawing::release() {
     mDepot.stop();
     mAtlasCount = 0;
+    mRefinement = CutRefinement(); // an object read anew may keep its address
 }
 
 void HierarchyDrawing::requestTextures(const VLODObject3D& object, const ImpostorSelection& cut) {

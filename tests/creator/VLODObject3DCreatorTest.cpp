@@ -1,3 +1,4 @@
+#include "CutRefinement.h"
 #include "MeshTestSupport.h"
 #include "SphereHierarchy.h"
 #include "TestFiles.h"
@@ -432,6 +433,81 @@ TEST_F(MultiTriangulation, MergedSphereBecomesAReadableHierarchyWithSoundCuts) {
     for (const MTArc& a : h.aarray)
         for (size_t k = 0; k < std::min(h.narray[a.source].error.size(), h.narray[a.dest].error.size()); ++k)
             EXPECT_GE(h.narray[a.source].error[k], h.narray[a.dest].error[k]);
+}
+
+namespace {
+// The view of an eye at `eye` looking at the origin, as the selection reads it.
+SelectionView lookingAtOrigin(const Vec3d& eye, double e, double p) {
+    const Vec3d f = normalizeOrZ(-eye);
+    const Vec3d up = std::abs(f.y) > 0.9 ? Vec3d(1, 0, 0) : Vec3d(0, 1, 0);
+    const Vec3d side = normalizeOrZ(cross(f, up)), u = cross(side, f);
+    const Vec3d rows[3] = {side, u, -f};
+    SelectionView view;
+    for (int r = 0; r < 3; ++r) {
+        view.modelView[r] = float(rows[r].x);
+        view.modelView[4 + r] = float(rows[r].y);
+        view.modelView[8 + r] = float(rows[r].z);
+        view.modelView[12 + r] = float(-dot(rows[r], eye));
+    }
+    view.e2 = e * e;
+    view.Q = e;
+    view.P = p * p;
+    return view;
+}
+} // namespace
+
+// The cuts the viewer refines below the source nodes, from eyes around and
+// near a built sphere: each is a closed surface, a smaller bound refines a
+// superset, the side facing the eye is finer, and bound 0 is the input.
+TEST_F(MultiTriangulation, ViewDependentCutsOfABuiltSphereAreClosedSurfaces) {
+    VLODObject3D h;
+    buildSphereHierarchy(h, 1);
+    for (uint32_t n = 1; n < h.nnum(); ++n) ASSERT_GT(h.narray[n].error[0], 0.0f) << "a curved surface: every step has an error";
+    ImpostorSelection sources;
+    for (uint32_t n = 1; n < h.nnum(); ++n)
+        if (h.in_arcs[n].empty()) sources.validTriangles.push_back(n);
+    CutRefinement refinement;
+    auto refined = [&](const SelectionView& view) {
+        ImpostorSelection cut = sources;
+        refinement.refine(h, view, cut);
+        return cut;
+    };
+    auto triangles = [&](const ImpostorSelection& cut) {
+        std::vector<std::array<uint32_t, 3>> mesh;
+        for (uint32_t a : cut.validArcs)
+            for (uint32_t t = h.aarray[a].tstart; t < h.aarray[a].tstart + h.aarray[a].tnum; ++t)
+                mesh.push_back({h.tarray[t].v[0], h.tarray[t].v[1], h.tarray[t].v[2]});
+        return mesh;
+    };
+    size_t distinctSizes = 0, lastSize = 0;
+    for (const Vec3d& direction : {Vec3d(0, 0, 1), normalizeOrZ(Vec3d(1, 1, 1)), normalizeOrZ(Vec3d(-0.3, 0.9, -0.2))})
+        for (double distance : {1.3, 3.0, 12.0}) {
+            std::vector<uint32_t> coarser;
+            for (double e : {8.0, 2.0, 0.5}) {
+                const ImpostorSelection cut = refined(lookingAtOrigin(direction * distance, e, 300));
+                const auto mesh = triangles(cut);
+                EXPECT_EQ(closedSurfaceViolation(mesh), "") << distance << " " << e;
+                std::vector<uint32_t> nodes = cut.validTriangles;
+                std::sort(nodes.begin(), nodes.end());
+                EXPECT_TRUE(std::includes(nodes.begin(), nodes.end(), coarser.begin(), coarser.end())) << distance << " " << e;
+                coarser = nodes;
+                distinctSizes += mesh.size() != lastSize;
+                lastSize = mesh.size();
+            }
+        }
+    EXPECT_GT(distinctSizes, 5u) << "the views reach cuts of many sizes";
+    // Close to one side, that side is finer than the far one.
+    const ImpostorSelection near = refined(lookingAtOrigin(Vec3d(0, 0, 1.5), 10, 300));
+    EXPECT_EQ(closedSurfaceViolation(triangles(near)), "");
+    size_t front = 0, back = 0;
+    for (const auto& t : triangles(near)) {
+        float z = 0;
+        for (uint32_t v : t) z += h.varray[v].path->evaluate(0).z;
+        (z > 0 ? front : back) += 1;
+    }
+    EXPECT_GT(front * 4, back * 5); // a refinement blind to the eye splits them evenly
+    // Bound 0: the input sphere.
+    EXPECT_EQ(triangles(refined(lookingAtOrigin(Vec3d(0, 0, 3), 0, 300))).size(), 1280u);
 }
 
 TEST_F(MultiTriangulation, PatchSizeOneMergesNothing) {
