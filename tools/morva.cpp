@@ -10,6 +10,7 @@
 #include "ShaderSets.h"
 #include "FileBytes.h"
 #include "HierarchyDrawing.h"
+#include "OffscreenView.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
 #include "VConfiguration.h"
@@ -352,98 +353,49 @@ double median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-// A hierarchy drawn as the view draws it, into a framebuffer of its own in a
-// headless context.
-class OffscreenView {
+// The headless context, the view's shaders and one hierarchy drawn off screen.
+class HeadlessView {
   public:
-    ~OffscreenView() {
-        if (!mOpen) return;
-        mDrawing.release();
+    ~HeadlessView() {
+        if (!mShaders) return;
+        view.reset();
         VViewShaders::destroy();
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-        ext::glDeleteRenderbuffersEXT(2, mRenderbuffers);
-        ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
     }
 
     // False after printing why.
     bool open(const ViewOptions& o) {
         if (!createDrawingContext(mContext)) return false;
-        std::ostringstream quiet;
-        setLogOut(&quiet);
-        setLogErr(&quiet);
-        VConfiguration::init();
-        setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
-        VViewShaders::setupShaders();
-        SideFileReport report;
+        {
+            std::ostringstream quiet;
+            setLogOut(&quiet);
+            setLogErr(&quiet);
+            VConfiguration::init();
+            setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+            VViewShaders::setupShaders();
+            setLogOut(nullptr);
+            setLogErr(nullptr);
+        }
+        mShaders = true;
+        view = std::make_unique<OffscreenView>();
         std::string error;
-        const bool ready = mObject.read(o.input) && setUpImpostorsAndSideFiles(mObject, report, error) &&
-                           mDrawing.loadTextures(mObject, error);
-        setLogOut(nullptr);
-        setLogErr(nullptr);
-        mOpen = true; // the shaders are set up either way
-        if (!ready) {
-            std::cerr << "morva: cannot draw " << o.input << ": " << (error.empty() ? mObject.lastError() : error)
-                      << "\n";
-            return false;
-        }
-        mWidth = o.width;
-        mHeight = o.height;
-        ext::glGenFramebuffersEXT(1, &mFramebuffer);
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
-        ext::glGenRenderbuffersEXT(2, mRenderbuffers);
-        const GLenum formats[2] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
-        const GLenum attachments[2] = {GL_COLOR_ATTACHMENT0_EXT, GL_DEPTH_ATTACHMENT_EXT};
-        for (int k = 0; k < 2; ++k) {
-            ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mRenderbuffers[k]);
-            ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, formats[k], mWidth, mHeight);
-            ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, attachments[k], GL_RENDERBUFFER_EXT,
-                                              mRenderbuffers[k]);
-        }
-        checkFramebufferStatus();
-        glViewport(0, 0, mWidth, mHeight);
-        return true;
+        if (view->open(o.input, o.width, o.height, error)) return true;
+        std::cerr << "morva: cannot draw " << o.input << ": " << error << "\n";
+        return false;
     }
 
-    // One frame from eye towards centre, on the view's background.
-    FrameCounts draw(const Vec3f& eye, const Vec3f& centre, const Vec3f& up, FrameSettings settings) {
-        settings.viewportHeight = mHeight;
-        const BoundingSphere& s = mObject.mBoundingSphere;
-        const double distance = length(Vec3d(eye) - Vec3d(s.x, s.y, s.z));
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        gluPerspective(settings.fovDegrees, double(mWidth) / mHeight, std::max(1e-3, distance - 2.0 * s.r),
-                       distance + 2.0 * s.r + 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        const GLfloat headlight[4] = {0, 0, 1, 0}; // set in eye space: it follows the camera
-        glLightfv(GL_LIGHT0, GL_POSITION, headlight);
-        gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
-        glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        // The object's per-selection lines would bury the tool's own output.
-        std::ostringstream selectionLines;
-        setLogOut(&selectionLines);
-        const FrameCounts counts = drawHierarchyFrame(mObject, mDrawing, settings);
-        setLogOut(nullptr);
-        return counts;
-    }
+    FrameCounts draw(const ViewOptions& o) { return view->draw(o.eye, o.centre, o.up, o.settings); }
 
     bool save(const std::string& output) {
-        QImage image(mWidth, mHeight, QImage::Format_RGBA8888);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, mWidth, mHeight, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-        if (image.mirrored().save(QString::fromStdString(output))) return true;
+        if (view->picture().save(QString::fromStdString(output))) return true;
         std::cerr << "morva: cannot write " << output << "\n";
         return false;
     }
 
+    std::unique_ptr<OffscreenView> view;
+
   private:
     GLHeadlessContext mContext;
-    VLODObject3D mObject;
-    HierarchyDrawing mDrawing;
-    GLuint mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
-    int mWidth = 0, mHeight = 0;
-    bool mOpen = false;
+    bool mShaders = false;
 };
 
 int runRender(int argc, char** argv) {
@@ -451,12 +403,12 @@ int runRender(int argc, char** argv) {
     const std::string problem = parseViewOptions("render", argc, argv, o);
     if (!problem.empty()) return usageError(problem);
     if (o.input.empty() || o.output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
-    OffscreenView view;
+    HeadlessView view;
     if (!view.open(o)) return 1;
     std::vector<double> selectMs, drawMs;
     FrameCounts counts;
     for (int frame = 0; frame < 10; ++frame) {
-        counts = view.draw(o.eye, o.centre, o.up, o.settings);
+        counts = view.draw(o);
         selectMs.push_back(counts.selectMs);
         drawMs.push_back(counts.drawMs);
     }
@@ -478,14 +430,14 @@ int runBench(int argc, char** argv) {
     const Vec3d toEye = Vec3d(o.eye) - Vec3d(o.centre);
     if (length(toEye) <= 0) return usageError("bench: --eye must differ from --center");
     const Vec3d direction = toEye / length(toEye);
-    OffscreenView view;
+    HeadlessView view;
     if (!view.open(o)) return 1;
     std::vector<double> impostors, triangles, frameMs;
     std::cout << "distance\timpostors\ttriangles\tframe ms\n";
     for (int i = 0; i < 100; ++i) {
         const double distance = 1.0 + i / 99.0 * 29.0;
         const Vec3f eye(Vec3d(o.centre) + direction * distance);
-        const FrameCounts counts = view.draw(eye, o.centre, o.up, o.settings);
+        const FrameCounts counts = view.view->draw(eye, o.centre, o.up, o.settings);
         const double ms = counts.selectMs + counts.drawMs;
         std::cout << distance << "\t" << counts.impostors << "\t" << counts.triangles << "\t" << ms << "\n";
         impostors.push_back(double(counts.impostors));

@@ -1,0 +1,133 @@
+// Pictures of a scanned dragon's hierarchy as the view draws them. At one
+// pixel of error the cut must look like the full mesh; at a large error it
+// draws impostors and fewer triangles.
+//
+// The comparison counts, among the pixels the dragon covers in either
+// picture, those that find no pixel within one pixel in the other picture
+// whose green is within a sixth of the range. One pixel of allowed error
+// moves outlines and shading features by up to a pixel, which this
+// forgives, and nothing more; the tolerance absorbs the shading of slightly
+// different normals. Green, because the view colours impostors yellow and
+// triangles cyan so that one sees which is which, and both carry the same
+// green: the shading they share.
+
+#include "GLCoverageMeasure.h"
+#include "GLTestContext.h"
+#include "HierarchyCreation.h"
+#include "OffscreenView.h"
+#include "ShaderSets.h"
+#include "TestFiles.h"
+#include "VConfiguration.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+constexpr int kSize = 256;
+
+// Whether pixel (x, y) of a has no match within one pixel in b.
+bool unmatched(const QImage& a, const QImage& b, int x, int y) {
+    const int green = qGreen(a.pixel(x, y));
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int u = x + dx, v = y + dy;
+            if (u >= 0 && v >= 0 && u < b.width() && v < b.height() && std::abs(qGreen(b.pixel(u, v)) - green) <= 42)
+                return false;
+        }
+    return true;
+}
+
+double differingShare(const QImage& a, const QImage& b) {
+    const QRgb background = qRgb(170, 170, 255);
+    size_t object = 0, differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) == background && b.pixel(x, y) == background) continue;
+            ++object;
+            differing += unmatched(a, b, x, y) || unmatched(b, a, x, y);
+        }
+    return object ? double(differing) / double(object) : 1.0;
+}
+
+size_t objectPixels(const QImage& image) {
+    size_t n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) != qRgb(170, 170, 255);
+    return n;
+}
+
+class DragonPictures : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        loaderOutput();
+        CapturedLog quiet;
+        GLCoverageMeasure measure;
+        VLODObject3DCreator creator;
+        CreationSettings settings; // as the tool builds by default
+        settings.replaceExisting = true;
+        CreationSummary summary;
+        std::string error;
+        sPath = tempPath("dragon-pictures.mvh");
+        sBuilt = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res3.ply", sPath, settings, creator,
+                                     measure, summary, error);
+        if (!sBuilt) ADD_FAILURE() << error;
+        measure.release();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(sBuilt);
+        mOutOfCore = VConfiguration::mUseOutOfCore;
+        VConfiguration::mUseOutOfCore = false; // textures read on first use: every frame complete
+        VViewShaders::setupShaders();
+        std::string error;
+        ASSERT_TRUE(mView.open(sPath, kSize, kSize, error)) << error;
+        const BoundingSphere& s = mView.object().mBoundingSphere;
+        mCentre = s.centre();
+        mRadius = s.r;
+    }
+    void TearDown() override { VConfiguration::mUseOutOfCore = mOutOfCore; }
+    // The dragon from the front at `radii` times its bounding radius.
+    QImage picture(double radii, float errorPixels, bool full, FrameCounts& counts) {
+        FrameSettings settings;
+        settings.errorPixels = errorPixels;
+        settings.full = full;
+        const Vec3f eye(mCentre.x, mCentre.y, mCentre.z + float(radii * mRadius));
+        counts = mView.draw(eye, mCentre, Vec3f(0, 1, 0), settings);
+        return mView.picture();
+    }
+    static inline std::string sPath;
+    static inline bool sBuilt = false;
+    OffscreenView mView;
+    Vec3f mCentre;
+    float mRadius = 1;
+    bool mOutOfCore = true;
+};
+
+TEST_F(DragonPictures, OnePixelOfErrorLooksLikeTheFullMesh) {
+    FrameCounts full, cut, coarse;
+    const QImage fullPicture = picture(4.5, 1, true, full);
+    const QImage cutPicture = picture(4.5, 1, false, cut);
+    const QImage coarsePicture = picture(4.5, 16, false, coarse);
+    fullPicture.save(QString::fromStdString(tempPath("dragon-full.png")));
+    cutPicture.save(QString::fromStdString(tempPath("dragon-cut-1px.png")));
+    coarsePicture.save(QString::fromStdString(tempPath("dragon-cut-16px.png")));
+    ASSERT_GT(objectPixels(fullPicture), size_t(kSize * kSize / 10)) << "the dragon fills the view";
+    EXPECT_LT(cut.triangles, full.triangles / 2) << "the cut leaves out what the view cannot show";
+    const double share = differingShare(fullPicture, cutPicture), coarseShare = differingShare(fullPicture, coarsePicture);
+    // What remains are the scan's holes, which a cut closes differently, and
+    // the impostors' shading per texel: about 5 % here, 2 % at a quarter
+    // pixel, 12 % at four pixels.
+    EXPECT_LT(share, 0.08) << "at one pixel of error the cut looks like the full mesh";
+    // The measure sees a coarser cut: it is not blind.
+    EXPECT_GT(coarseShare, 2 * share);
+    EXPECT_LT(coarse.triangles, cut.triangles);
+}
+
+TEST_F(DragonPictures, LargeErrorsDrawImpostors) {
+    FrameCounts near, far;
+    picture(4.5, 1, false, near);
+    const QImage farPicture = picture(40, 20, false, far);
+    farPicture.save(QString::fromStdString(tempPath("dragon-far-20px.png")));
+    EXPECT_GT(far.impostors, 0u);
+    EXPECT_LT(far.triangles, near.triangles);
+    EXPECT_GT(objectPixels(farPicture), 0u) << "something stands where the dragon is";
+}
+} // namespace
