@@ -50,6 +50,7 @@ void HierarchyDrawing::requestTextures(const VLODObject3D& object, const Imposto
     if (mAtlasCount == 0) return;
     if (VTextureCache::instance) {
         if (VConfiguration::mPrefetchStrategy == 1) VTextureCache::instance->prefetchTextures(&object, cut.prefetch);
+        if (mRequestFlag) VTextureCache::instance->prefetchTextures(&object, cut.needed);
         return;
     }
     std::set<uint32_t> wanted = cut.prefetch;
@@ -129,6 +130,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
         if (!VTextureCache::instance) drawing.logTextureStatus(object);
     }
     counts.selectMs = millisecondsSince(start);
+    if (drawing.requestFlag()) return counts;
 
     start = std::chrono::steady_clock::now();
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);

@@ -29,6 +29,11 @@ class HierarchyDrawing {
     void release();
     // Out of core: hands the cut's texture sets to the cache or the depot.
     void requestTextures(const VLODObject3D& object, const ImpostorSelection& cut);
+    // The object's request flag: the cache is also asked for the textures
+    // the cut needs, and the frame selects without drawing (whoever set the
+    // flag draws the cut itself).
+    void setRequestFlag(bool on) { mRequestFlag = on; }
+    bool requestFlag() const { return mRequestFlag; }
     const VTextureDepot& depot() const { return mDepot; }
     // The status line after a selection without a texture cache: atlases,
     // impostors, their size loaded in megabytes and how much of it the depot holds.
@@ -45,6 +50,7 @@ class HierarchyDrawing {
     VTextureDepot mDepot;
     CutRefinement mRefinement; // per-object state kept between frames
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
+    bool mRequestFlag = false;
 };
 
 // The finest cut: every arc into the drain.

@@ -10,6 +10,7 @@
 #include "SphereHierarchy.h"
 #include "TestFiles.h"
 #include "VConfiguration.h"
+#include "VTextureCache.h"
 #include "VLODObject3D.h"
 
 #include <GL/glu.h>
@@ -129,5 +130,24 @@ TEST_F(DrawingFrames, OutOfCorePrefetchingLoadsOnTheLoaderThread) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GT(mDrawing.depot().totalSize(), readHere) << "prefetched textures arrived";
     EXPECT_EQ(mDrawing.depot().loadedSize(), readHere) << "the drawing thread read nothing more";
+}
+// With the object's request flag a frame only selects: the cache is handed
+// the textures the cut needs, and the frame draws nothing of its own.
+TEST_F(DrawingFrames, TheRequestFlagHandsTheCutToTheCacheAndDrawsNothing) {
+    VConfiguration::mUseOutOfCore = true;
+    VConfiguration::mPrefetchStrategy = 0;
+    VTextureCache cache(64u << 20);
+    std::string error;
+    ASSERT_TRUE(mDrawing.loadTextures(mObject, error)) << error; // registers the object with the cache
+    mDrawing.setRequestFlag(true);
+    const FrameCounts requested = frameAt(40, 4);
+    EXPECT_EQ(requested.impostors, 0u);
+    EXPECT_EQ(requested.triangles, 0u);
+    const size_t held = cache.engine().size();
+    EXPECT_GT(held, 0u) << "the cut's textures were requested";
+    // Drawn by the object itself again: what it needs is in the cache already.
+    mDrawing.setRequestFlag(false);
+    EXPECT_GT(frameAt(40, 4).impostors, 0u);
+    EXPECT_EQ(cache.engine().size(), held);
 }
 } // namespace
