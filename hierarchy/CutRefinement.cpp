@@ -124,8 +124,17 @@ bool CutRefinement::coveredImpostor(uint32_t impostor) const {
 
 void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view, ImpostorSelection& cut) {
     const uint32_t nnum = object.nnum();
-    if (mObject != &object || mNodeImpostor.size() != nnum || object.in_arcs.size() != nnum ||
-        mImpostorCovered.size() != object.mImpostorTree.inum())
+    if (object.in_arcs.size() != nnum) {
+        // Without the incoming arcs (an object not set up by reading) the
+        // reached nodes' own patches are all that can be drawn soundly.
+        cut.validArcs.clear();
+        for (uint32_t n : cut.validTriangles)
+            if (n < nnum)
+                for (uint32_t a = object.narray[n].out; a < object.narray[n].out + object.narray[n].onum; ++a)
+                    cut.validArcs.push_back(a);
+        return;
+    }
+    if (mObject != &object || mNodeImpostor.size() != nnum || mImpostorCovered.size() != object.mImpostorTree.inum())
         prepare(object);
     if (++mGeneration == 0) { // wrapped: old stamps could match again
         std::fill(mImpostorCovered.begin(), mImpostorCovered.end(), 0);

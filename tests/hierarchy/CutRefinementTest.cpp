@@ -142,4 +142,12 @@ TEST_F(SmallGraph, TheRefinementFollowsAChangedObject) {
     refinement.refine(other, viewFrom(5, 1, 1000), cut);
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{1});
 }
+TEST_F(SmallGraph, WithoutIncomingArcsOnlyTheReachedPatchesAreDrawn) {
+    h.in_arcs.clear(); // an object never set up by reading
+    ImpostorSelection cut;
+    cut.validTriangles = {1, 2};
+    refinement.refine(h, viewFrom(5, 1, 1000), cut);
+    EXPECT_EQ(cut.validTriangles, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(cut.validArcs, (std::vector<uint32_t>{0, 1}));
+}
 } // namespace
