@@ -4,6 +4,7 @@
 // source nobody decided keeps it coarse.
 
 #include "CutRefinement.h"
+#include "SelectionViews.h"
 #include "VLODObject3D.h"
 
 #include <gtest/gtest.h>
@@ -11,16 +12,6 @@
 #include <algorithm>
 
 namespace {
-SelectionView viewFrom(double distance, double e, double p, double scale = 1) {
-    SelectionView view;
-    for (int c = 0; c < 3; ++c) view.modelView[5 * c] = float(scale);
-    view.modelView[14] = float(-distance);
-    view.e2 = e * e;
-    view.Q = e;
-    view.P = p * p;
-    return view;
-}
-
 // A node at the origin with radius 1 and an error of length 2 (squared 4),
 // seen from distance 11 with p = 10: 2 * 10 / (11 - 1) = 2 pixels.
 TEST(CutRefinement, NodeErrorIsMeasuredAtTheNearestPointOfItsSphere) {

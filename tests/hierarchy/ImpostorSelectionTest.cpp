@@ -4,6 +4,7 @@
 // the out-of-core path asks for.
 
 #include "ImpostorSelection.h"
+#include "SelectionViews.h"
 #include "SphereHierarchy.h"
 #include "TestFiles.h"
 #include "VLODObject3D.h"
@@ -22,15 +23,6 @@ MTImpostor edgeOnQuad(float texels) {
     q.normal = Vec3f(1, 0, 0);
     q.depth = 1;
     return q;
-}
-
-SelectionView viewFrom(double distance, double e, double p) {
-    SelectionView view;
-    view.modelView[14] = float(-distance);
-    view.e2 = e * e;
-    view.Q = e;
-    view.P = p * p;
-    return view;
 }
 
 TEST(ImpostorSelection, EdgeOnQuadsShowTheirDepthAtTheParallaxLimit) {
