@@ -14,15 +14,18 @@ NodeBounds nodeBounds(const VLODObject3D& object, uint32_t node) {
     return {n.sphere.x, n.sphere.y, n.sphere.z, n.sphere.r, n.error.empty() ? 0.0f : n.error[0]};
 }
 
-bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view) {
-    if (!(node.error > 0)) return false;
+double modelViewScale2(const SelectionView& view) {
     const float* M = view.modelView;
-    // The largest axis scale of the model-view matrix, so that a scaled
-    // object's errors and spheres are measured in eye units.
     double scale2 = 0;
     for (int c = 0; c < 3; ++c)
         scale2 = std::max(scale2, double(M[4 * c]) * M[4 * c] + double(M[4 * c + 1]) * M[4 * c + 1] +
                                       double(M[4 * c + 2]) * M[4 * c + 2]);
+    return scale2;
+}
+
+bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view, double scale2) {
+    if (!(node.error > 0)) return false;
+    const float* M = view.modelView;
     const double x = node.x, y = node.y, z = node.z;
     const double ex = M[0] * x + M[4] * y + M[8] * z + M[12];
     const double ey = M[1] * x + M[5] * y + M[9] * z + M[13];
@@ -32,12 +35,16 @@ bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view) {
     return double(node.error) * scale2 * view.P > view.e2 * distance * distance;
 }
 
+bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view) {
+    return nodeNeedsRefinement(node, view, modelViewScale2(view));
+}
+
 void CutRefinement::prepare(const VLODObject3D& object) {
     mObject = &object;
     const uint32_t nnum = object.nnum();
     const ImpostorTree& tree = object.mImpostorTree;
     const uint32_t inum = tree.inum();
-    mImpostorDepth.assign(inum, 0);
+    std::vector<uint32_t> depth(inum, 0); // steps from the root
     // Parents stand before or after their children: walk down from the root.
     mStack.clear();
     if (tree.root < inum) mStack.push_back(tree.root);
@@ -47,7 +54,7 @@ void CutRefinement::prepare(const VLODObject3D& object) {
         mStack.pop_back();
         for (uint32_t child : tree.impostors[i].children) {
             if (child < inum) {
-                mImpostorDepth[child] = mImpostorDepth[i] + 1;
+                depth[child] = depth[i] + 1;
                 mStack.push_back(child);
             } else if (child - inum < nnum) {
                 referenced[child - inum] = i;
@@ -57,7 +64,7 @@ void CutRefinement::prepare(const VLODObject3D& object) {
     auto lowestCommon = [&](uint32_t a, uint32_t b) {
         if (a == kNone || b == kNone) return kNone;
         while (a != b) {
-            if (mImpostorDepth[a] >= mImpostorDepth[b])
+            if (depth[a] >= depth[b])
                 a = tree.impostors[a].parent;
             else
                 b = tree.impostors[b].parent;
@@ -71,37 +78,35 @@ void CutRefinement::prepare(const VLODObject3D& object) {
     if (object.mNodeLayers.size() == nnum)
         std::stable_sort(order.begin(), order.end(),
                          [&](uint32_t a, uint32_t b) { return object.mNodeLayers[a] < object.mNodeLayers[b]; });
-    mNodeImpostor.assign(nnum, kNone);
+    std::vector<uint32_t> nodeImpostor(nnum, kNone); // lowest impostor above all of a node's sources
     for (uint32_t n : order) {
         if (referenced[n] != kNone) {
-            mNodeImpostor[n] = referenced[n];
+            nodeImpostor[n] = referenced[n];
             continue;
         }
         const std::vector<uint32_t>& in = object.in_arcs[n];
         if (in.empty()) continue; // a source no impostor stands for
-        uint32_t lowest = mNodeImpostor[object.aarray[in[0]].source];
+        uint32_t lowest = nodeImpostor[object.aarray[in[0]].source];
         for (size_t k = 1; k < in.size() && lowest != kNone; ++k)
-            lowest = lowestCommon(lowest, mNodeImpostor[object.aarray[in[k]].source]);
-        mNodeImpostor[n] = lowest;
+            lowest = lowestCommon(lowest, nodeImpostor[object.aarray[in[k]].source]);
+        nodeImpostor[n] = lowest;
     }
     mInStart.assign(nnum + 1, 0);
     mInImpostor.clear();
-    for (uint32_t n = 0; n < nnum; ++n) {
-        for (uint32_t in : object.in_arcs[n]) mInImpostor.push_back(mNodeImpostor[object.aarray[in].source]);
-        mInStart[n + 1] = uint32_t(mInImpostor.size());
-    }
-    mImpostorCovered.assign(inum, 0);
-    mArcDest.resize(object.anum());
-    for (uint32_t a = 0; a < object.anum(); ++a) mArcDest[a] = object.aarray[a].dest;
     mOutStart.resize(nnum);
     mOutEnd.resize(nnum);
+    mBounds.resize(nnum);
     for (uint32_t n = 0; n < nnum; ++n) {
+        for (uint32_t in : object.in_arcs[n]) mInImpostor.push_back(nodeImpostor[object.aarray[in].source]);
+        mInStart[n + 1] = uint32_t(mInImpostor.size());
         mOutStart[n] = object.narray[n].out;
         mOutEnd[n] = object.narray[n].out + object.narray[n].onum;
+        mBounds[n] = nodeBounds(object, n);
     }
+    mArcDest.resize(object.anum());
+    for (uint32_t a = 0; a < object.anum(); ++a) mArcDest[a] = object.aarray[a].dest;
+    mImpostorCovered.assign(inum, 0);
     mNodes.assign(nnum, NodeState());
-    mBounds.resize(nnum);
-    for (uint32_t n = 0; n < nnum; ++n) mBounds[n] = nodeBounds(object, n);
     mGeneration = 0;
 }
 
@@ -134,7 +139,7 @@ void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view
                     cut.validArcs.push_back(a);
         return;
     }
-    if (mObject != &object || mNodeImpostor.size() != nnum || mImpostorCovered.size() != object.mImpostorTree.inum())
+    if (mObject != &object || mNodes.size() != nnum || mImpostorCovered.size() != object.mImpostorTree.inum())
         prepare(object);
     if (++mGeneration == 0) { // wrapped: old stamps could match again
         std::fill(mImpostorCovered.begin(), mImpostorCovered.end(), 0);
@@ -142,6 +147,7 @@ void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view
         mGeneration = 1;
     }
     const uint32_t generation = mGeneration;
+    const double scale2 = modelViewScale2(view); // once a frame, not once a node
     markCovered(object.mImpostorTree, cut.validImposters);
 
     std::vector<uint32_t>& nodes = cut.validTriangles;
@@ -169,7 +175,7 @@ void CutRefinement::refine(const VLODObject3D& object, const SelectionView& view
                     for (uint32_t k = mInStart[dest]; k < mInStart[dest + 1]; ++k) open -= coveredImpostor(mInImpostor[k]);
                 state.remaining = open;
             }
-            if (state.remaining > 0 && --state.remaining == 0 && nodeNeedsRefinement(mBounds[dest], view)) {
+            if (state.remaining > 0 && --state.remaining == 0 && nodeNeedsRefinement(mBounds[dest], view, scale2)) {
                 state.refined = generation;
                 nodes.push_back(dest);
             }

@@ -30,6 +30,11 @@ NodeBounds nodeBounds(const VLODObject3D& object, uint32_t node);
 // a squared length) against the squared bound at the nearest point of its
 // sphere, both scaled by the model-view matrix.
 bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view);
+// The model-view's largest squared axis scale, which brings a scaled
+// object's errors and spheres into eye units; a selection computes it once
+// and hands it to the test for each node.
+double modelViewScale2(const SelectionView& view);
+bool nodeNeedsRefinement(const NodeBounds& node, const SelectionView& view, double scale2);
 
 class CutRefinement {
   public:
@@ -44,8 +49,6 @@ class CutRefinement {
     bool coveredImpostor(uint32_t impostor) const;
 
     const VLODObject3D* mObject = nullptr;
-    std::vector<uint32_t> mNodeImpostor;     // lowest impostor above all of a node's sources (or none)
-    std::vector<uint32_t> mImpostorDepth;    // steps from the root
     // Per node, the arcs into it as the impostors of their sources, in one
     // array (node n's run starts at mInStart[n]): counting a node's open
     // parents then reads memory in order.
