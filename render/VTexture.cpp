@@ -2,7 +2,7 @@
 
 #include "GLExtensions.h"
 #include "LogStream.h"
-#include "QuantizedNormal.h"
+#include "TexturesFile.h"
 #include "VConfiguration.h"
 #include "VShaderProgram.h"
 
@@ -11,21 +11,6 @@
 #include <cstring>
 #include <memory>
 
-namespace {
-constexpr long kDirectoryStart = 41; // after the stamp, the size and the count
-constexpr long kEntryBytes = 20;
-constexpr uint16_t kEmptyCode = 0x8000;
-
-long fileSize(std::FILE* file) {
-    const long here = std::ftell(file);
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return size;
-}
-
-bool readValues(std::FILE* file, void* out, size_t bytes) { return std::fread(out, 1, bytes, file) == bytes; }
-} // namespace
 
 VTexture::~VTexture() {
     hasClientData = false;
@@ -44,11 +29,13 @@ VImposterTexture::VImposterTexture(int32_t textureIndex)
 // The textures may outlive their context, so they are not deleted here.
 VImposterTexture::~VImposterTexture() = default;
 
-uint64_t impostorAtlasBytes(uint32_t width, uint32_t height) {
-    return uint64_t(width) * height * (VConfiguration::mTextureCompression == 2 ? 8 : 32);
+uint64_t impostorAtlasBytes(uint32_t width, uint32_t height, bool keepsCodes) {
+    return uint64_t(width) * height * (keepsCodes ? 8 : 32);
 }
 
-uint32_t VImposterTexture::sizeInBytes() const { return uint32_t(impostorAtlasBytes(uint32_t(width), uint32_t(height))); }
+uint32_t VImposterTexture::sizeInBytes() const {
+    return uint32_t(impostorAtlasBytes(uint32_t(width), uint32_t(height), keepsCodes()));
+}
 
 void VImposterTexture::freeClientData() {
     mFront = {};
@@ -68,6 +55,7 @@ void VImposterTexture::releaseAll() {
     deleteTextures();
     freeClientData();
     width = height = 0;
+    mFileCompressed = false;
     mError.clear();
 }
 
@@ -77,81 +65,45 @@ bool VImposterTexture::fail(const std::string& message) {
     return false;
 }
 
-// Reads this texture's directory entry; offset receives where its texels start.
-bool VImposterTexture::readEntry(std::FILE* file, uint32_t& offset) {
-    const long size = fileSize(file);
-    uint32_t count = 0;
-    if (size < kDirectoryStart || std::fseek(file, kDirectoryStart - 4, SEEK_SET) != 0 ||
-        !readValues(file, &count, 4))
-        return fail("the textures file is too short for its header");
-    const long entry = kDirectoryStart + kEntryBytes * long(index);
-    if (index < 0 || uint32_t(index) >= count || entry + kEntryBytes > size)
-        return fail("texture " + std::to_string(index) + " is not in the file's directory");
-    uint8_t bytes[kEntryBytes];
-    if (std::fseek(file, entry, SEEK_SET) != 0 || !readValues(file, bytes, sizeof bytes))
-        return fail("cannot read the directory entry of texture " + std::to_string(index));
-    int32_t w = 0, h = 0;
-    std::memcpy(&w, bytes, 4);
-    std::memcpy(&h, bytes + 4, 4);
-    std::memcpy(&offset, bytes + 8, 4);
-    std::memcpy(&minDepth, bytes + 12, 4);
-    std::memcpy(&maxDepth, bytes + 16, 4);
-    if (w < 0 || h < 0) return fail("texture " + std::to_string(index) + " has a negative size");
-    width = w;
-    height = h;
+// Reads this texture's directory entry, checked against the file's size.
+bool VImposterTexture::readEntry(std::FILE* file, TexturesFileHeader& header, AtlasEntry& entry) {
+    std::string error;
+    if (index < 0) return fail("texture " + std::to_string(index) + " is not in the file's directory");
+    if (!readTexturesHeader(file, header, error) || !readAtlasEntry(file, header, uint32_t(index), entry, error))
+        return fail(error);
+    if (entry.width > uint32_t(INT32_MAX) || entry.height > uint32_t(INT32_MAX))
+        return fail("texture " + std::to_string(index) + " is too large");
+    width = int32_t(entry.width);
+    height = int32_t(entry.height);
+    minDepth = entry.smallest;
+    maxDepth = entry.largest;
+    mFileCompressed = header.compressed();
     return true;
 }
 
 bool VImposterTexture::loadInfo(std::FILE* file) {
     releaseAll();
-    uint32_t offset = 0;
-    return readEntry(file, offset);
+    TexturesFileHeader header;
+    AtlasEntry entry;
+    return readEntry(file, header, entry);
 }
 
+// The file's own mode decides how its texels are read; the configuration only
+// decides whether compressed texels stay codes in memory.
 bool VImposterTexture::load(std::FILE* file) {
     releaseAll();
-    uint32_t offset = 0;
-    if (!readEntry(file, offset)) return false;
-    const int32_t compression = VConfiguration::mTextureCompression;
-    const uint64_t texels = uint64_t(width) * uint64_t(height);
-    const uint64_t bytesPerTexel = compression == 0 ? 16 : 4;
-    // Both sides must lie inside the file before anything is allocated
-    // (divided, so that a lying size cannot overflow the test).
-    const uint64_t size = uint64_t(fileSize(file));
-    if (offset > size || texels > (size - offset) / (2 * bytesPerTexel))
-        return fail("texture " + std::to_string(index) + " lies beyond the end of the file");
-    if (std::fseek(file, long(offset), SEEK_SET) != 0) return fail("cannot seek to texture " + std::to_string(index));
-
-    if (compression == 0) {
-        mFront.resize(4 * texels);
-        mBack.resize(4 * texels);
-        if (!readValues(file, mFront.data(), 16 * texels) || !readValues(file, mBack.data(), 16 * texels))
-            return fail("cannot read texture " + std::to_string(index));
-    } else {
-        std::vector<uint16_t> front(2 * texels), back(2 * texels);
-        if (!readValues(file, front.data(), 4 * texels) || !readValues(file, back.data(), 4 * texels))
-            return fail("cannot read texture " + std::to_string(index));
-        if (quantised) {
-            mFrontQuantised = std::move(front);
-            mBackQuantised = std::move(back);
-        } else {
-            // Decoded on loading: the table normal, or none for an empty texel.
-            initTetrahederLookupTableRec();
-            for (auto [codes, texelsOut] : {std::pair{&front, &mFront}, std::pair{&back, &mBack}}) {
-                texelsOut->assign(4 * texels, 0.0f);
-                for (uint64_t k = 0; k < texels; ++k) {
-                    const uint16_t normal = (*codes)[2 * k], depthCode = (*codes)[2 * k + 1];
-                    float* t = &(*texelsOut)[4 * k];
-                    if (normal < kEmptyCode) {
-                        const Vec3f& n = dequantizeNormal(normal);
-                        t[0] = n.x;
-                        t[1] = n.y;
-                        t[2] = n.z;
-                    }
-                    t[3] = float(depthCode) * (maxDepth - minDepth) / 65536.0f + minDepth;
-                }
-            }
-        }
+    TexturesFileHeader header;
+    AtlasEntry entry;
+    if (!readEntry(file, header, entry)) return false;
+    std::vector<uint16_t> frontCodes, backCodes;
+    std::string error;
+    if (!readAtlasSides(file, header, entry, mFront, mBack, frontCodes, backCodes, error)) return fail(error);
+    if (header.compressed() && quantised) {
+        mFrontQuantised = std::move(frontCodes);
+        mBackQuantised = std::move(backCodes);
+    } else if (header.compressed()) {
+        decodeSide(frontCodes, entry, mFront);
+        decodeSide(backCodes, entry, mBack);
     }
     hasClientData = true;
     return true;
@@ -189,7 +141,7 @@ bool VImposterTexture::upload() {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int side = 0; side < 2; ++side) {
         glBindTexture(GL_TEXTURE_RECTANGLE_ARB, mTextures[side]);
-        if (quantised) {
+        if (keepsCodes()) {
             glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_LUMINANCE16_ALPHA16, width, height, 0, GL_LUMINANCE_ALPHA,
                          GL_UNSIGNED_SHORT, (side == 0 ? mFrontQuantised : mBackQuantised).data());
         } else {
@@ -204,7 +156,7 @@ bool VImposterTexture::upload() {
 
 void VImposterTexture::bind() {
     if (!uploaded && !upload()) return;
-    const GLint filter = quantised ? GL_NEAREST : GL_LINEAR; // codes must not be blended
+    const GLint filter = keepsCodes() ? GL_NEAREST : GL_LINEAR; // codes must not be blended
     for (int side = 0; side < 2; ++side) {
         ext::glActiveTextureARB(side == 0 ? GL_TEXTURE0_ARB : GL_TEXTURE1_ARB);
         glEnable(GL_TEXTURE_RECTANGLE_ARB);
@@ -213,13 +165,13 @@ void VImposterTexture::bind() {
         glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, filter);
     }
     ext::glActiveTextureARB(GL_TEXTURE0_ARB);
-    if (quantised && VConfiguration::mQuantShader) {
+    if (keepsCodes() && VConfiguration::mQuantShader) {
         // Uniforms go to the current program: make the quantised one current.
         GLint previous = 0;
         glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
         const GLuint program = VConfiguration::mQuantShader->id;
         ext::glUseProgram(program);
-        ext::glUniform1f(ext::glGetUniformLocation(program, "delta"), (maxDepth - minDepth) / 65536.0f);
+        ext::glUniform1f(ext::glGetUniformLocation(program, "delta"), (maxDepth - minDepth) / 65535.0f);
         ext::glUniform1f(ext::glGetUniformLocation(program, "minDepth"), minDepth);
         ext::glUseProgram(GLuint(previous));
     }

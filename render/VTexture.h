@@ -30,14 +30,17 @@ class VTexture {
 };
 
 // Bytes an impostor atlas of width x height texels takes once loaded, both
-// sides: four floats a texel, or two 16-bit codes under compression 2.
-uint64_t impostorAtlasBytes(uint32_t width, uint32_t height);
+// sides: four floats a texel, or two 16-bit codes when it keeps its codes.
+uint64_t impostorAtlasBytes(uint32_t width, uint32_t height, bool keepsCodes);
+
+struct AtlasEntry;
+struct TexturesFileHeader;
 
 class VImposterTexture : public VTexture {
   public:
     int32_t index;
     float minDepth = 0, maxDepth = 0;
-    const bool quantised; // kept quantised in memory (compression 2), fixed at construction
+    const bool quantised; // asked to keep codes in memory (compression 2), fixed at construction
 
     explicit VImposterTexture(int32_t textureIndex);
     ~VImposterTexture() override;
@@ -46,7 +49,11 @@ class VImposterTexture : public VTexture {
     // Units 0 and 1 get the front and back texture; quantised textures also
     // set the quantised billboard program's "delta" and "minDepth".
     void bind() override;
+    // Fixed from the directory entry on: a later change of the configuration
+    // does not change what this texture holds.
     uint32_t sizeInBytes() const override;
+    // Quantised texels stay codes only when the file holds codes.
+    bool keepsCodes() const { return quantised && mFileCompressed; }
     void freeClientData() override;
     // Needs the context the textures were made in.
     void deleteTextures() override;
@@ -71,12 +78,13 @@ class VImposterTexture : public VTexture {
 
   private:
     void releaseAll();
-    bool readEntry(std::FILE* file, uint32_t& offset);
+    bool readEntry(std::FILE* file, TexturesFileHeader& header, AtlasEntry& entry);
     bool fail(const std::string& message);
 
     std::vector<float> mFront, mBack;
     std::vector<uint16_t> mFrontQuantised, mBackQuantised;
     GLuint mTextures[2] = {0, 0};
+    bool mFileCompressed = false; // the textures file holds codes, whatever the configuration says now
     std::string mError;
 };
 

@@ -213,18 +213,21 @@ int runBuild(int argc, char** argv) {
 // Every atlas side of a textures file as two pictures: the normal mapped to
 // colour (empty texels transparent) and the depth as grey, nearest white.
 bool dumpAtlases(const std::string& texturesFile, const std::string& folder) {
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(texturesFile.c_str(), "rb"), &std::fclose);
     TexturesFileDirectory directory;
-    std::string error;
-    if (!readFileBytes(texturesFile, bytes) || !parseTexturesFile(bytes, directory, error)) {
-        std::cerr << "morva: cannot read " << texturesFile << (error.empty() ? "" : ": " + error) << "\n";
+    std::string error = "cannot open it";
+    if (!file || !readTexturesDirectory(file.get(), directory, error)) {
+        std::cerr << "morva: cannot read " << texturesFile << ": " << error << "\n";
         return false;
     }
     std::filesystem::create_directories(folder);
     for (uint32_t a = 0; a < directory.atlases.size(); ++a) {
         RenderedAtlas atlas;
-        readAtlas(bytes, directory, a, atlas);
-        const TexturesFileDirectory::Entry& e = directory.atlases[a];
+        if (!readAtlas(file.get(), directory, a, atlas, error)) {
+            std::cerr << "morva: cannot read " << texturesFile << ": " << error << "\n";
+            return false;
+        }
+        const AtlasEntry& e = directory.atlases[a];
         const float range = e.largest > e.smallest ? e.largest - e.smallest : 1.0f;
         for (const auto& [side, texels] : {std::pair{"front", &atlas.front}, std::pair{"back", &atlas.back}}) {
             QImage normals(int(atlas.width), int(atlas.height), QImage::Format_ARGB32);

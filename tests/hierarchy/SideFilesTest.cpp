@@ -1,6 +1,6 @@
-// The side files byte for byte: the textures file's stamp, sizes, directory
-// offsets and texel encodings, the geometry file's records, and writing that
-// never leaves a partial file under the real name.
+// The side files byte for byte: a small textures file in both modes, the
+// texel codec, the directory reader against truncated and lying files, the
+// geometry file's records, and writing that never leaves a partial file.
 
 #include "ByteStream.h"
 #include "QuantizedNormal.h"
@@ -21,9 +21,24 @@ template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
     return value;
 }
 
-// An atlas whose texels are given as (r, g, b, depth) quadruples.
-RenderedAtlas atlasOf(uint32_t width, uint32_t height, std::vector<float> front, std::vector<float> back) {
-    return {width, height, std::move(front), std::move(back)};
+// A stamp whose compression field (bytes 29 to 32) says mode.
+std::vector<uint8_t> stampFor(int32_t mode) {
+    std::vector<uint8_t> stamp(33);
+    for (uint8_t k = 0; k < 29; ++k) stamp[k] = k;
+    std::memcpy(stamp.data() + 29, &mode, 4);
+    return stamp;
+}
+
+// 2 x 1 texels: front (0, 0, 1) at depth 0.25 and an empty texel at 0; back
+// (1, 0, 0) at 1 and (0, 0, 1) at 0.5.
+const std::vector<RenderedAtlas> kAtlases = {{2, 1, {0, 0, 1, 0.25f, 0, 0, 0, 0}, {1, 0, 0, 1, 0, 0, 1, 0.5f}}};
+
+std::vector<uint8_t> readBack(const std::string& path, TexturesFileDirectory& directory, RenderedAtlas& atlas,
+                              std::string& error) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file || !readTexturesDirectory(file.get(), directory, error) || !readAtlas(file.get(), directory, 0, atlas, error))
+        return {};
+    return readBytes(path);
 }
 
 TEST(SideFiles, NamesReplaceTheFirstExtension) {
@@ -33,50 +48,84 @@ TEST(SideFiles, NamesReplaceTheFirstExtension) {
     EXPECT_EQ(texturesFileName("plain"), "plain.mv2");
 }
 
-TEST(SideFiles, TexturesFileLayoutWithFloatTexels) {
-    const std::vector<uint8_t> stamp(33, 0xAB);
-    const std::vector<RenderedAtlas> atlases = {
-        atlasOf(2, 1, {0, 0, 1, 0.25f, 1, 0, 0, 0.5f}, {0, 0, -1, 0.75f, 0, 0, 0, 0}),
-        atlasOf(1, 1, {0, 1, 0, 0.5f}, {0, 1, 0, 0.5f})};
-    const std::vector<uint8_t> bytes = texturesFileBytes(stamp, atlases, false);
-    ASSERT_EQ(bytes.size(), 41 + 2 * 20 + (2 + 1) * 32u);
-    EXPECT_TRUE(std::equal(stamp.begin(), stamp.end(), bytes.begin()));
-    EXPECT_EQ(at<uint32_t>(bytes, 33), (2 + 1) * 32u); // uncompressed size
-    EXPECT_EQ(at<uint32_t>(bytes, 37), 2u);
-    // Directory: data of atlas 0 at 41 + 20 n, atlas 1 after 32 bytes per texel.
-    EXPECT_EQ(at<uint32_t>(bytes, 41), 2u);
-    EXPECT_EQ(at<uint32_t>(bytes, 45), 1u);
-    EXPECT_EQ(at<uint32_t>(bytes, 49), 81u);
-    EXPECT_EQ(at<float>(bytes, 53), 0.0f); // depth range over both sides
-    EXPECT_EQ(at<float>(bytes, 57), 0.75f);
-    EXPECT_EQ(at<uint32_t>(bytes, 61 + 8), 81u + 2 * 32);
-    EXPECT_EQ(at<float>(bytes, 61 + 12), 0.5f); // constant depth: smallest = largest
-    // Front then back, four floats a texel.
-    EXPECT_EQ(at<float>(bytes, 81 + 2 * 4), 1.0f);
-    EXPECT_EQ(at<float>(bytes, 81 + 3 * 4), 0.25f);
-    EXPECT_EQ(at<float>(bytes, 81 + 32 + 2 * 4), -1.0f);
+// Depth codes round: 0.25 and 0.5 of the range are 16384 and 32768, where
+// truncation would give one less.
+TEST(SideFiles, CompressedTexturesFileGoldenBytes) {
+    initTetrahederLookupTableRec();
+    std::vector<uint8_t> expected = stampFor(1);
+    const std::vector<uint8_t> rest = {
+        0x40, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,                   // uncompressed bytes 64, one atlas
+        0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3D, 0x00, 0x00, 0x00, // 2 x 1 at offset 61
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F,                   // depths 0 to 1
+        0xAA, 0x0A, 0x00, 0x40, 0x00, 0x80, 0x00, 0x00,                   // front: +z at 0.25, empty at 0
+        0xFF, 0x1F, 0xFF, 0xFF, 0xAA, 0x0A, 0x00, 0x80};                  // back: +x at 1, +z at 0.5
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(texturesFileBytes(stampFor(1), kAtlases, true), expected);
 }
 
-TEST(SideFiles, CompressedTexelsHoldNormalCodesAndScaledDepths) {
+TEST(SideFiles, TexturesFilesReadBackInBothModes) {
     initTetrahederLookupTableRec();
-    const std::vector<RenderedAtlas> atlases = {
-        atlasOf(2, 1, {0, 0, 1, 0.25f, 0, 0, 0, 0.25f}, {1, 0, 0, 0.75f, 0, 0.6f, 0.8f, 0.5f}),
-        atlasOf(1, 1, {0, 1, 0, 0.5f}, {0, -1, 0, 0.5f})};
-    const std::vector<uint8_t> bytes = texturesFileBytes(std::vector<uint8_t>(33, 0), atlases, true);
-    ASSERT_EQ(bytes.size(), 41 + 2 * 20 + (2 + 1) * 8u);
-    EXPECT_EQ(at<uint32_t>(bytes, 33), (2 + 1) * 32u); // still the uncompressed size
-    EXPECT_EQ(at<uint32_t>(bytes, 61 + 8), 81u + 2 * 8);
-    const size_t data = 81;
-    EXPECT_EQ(at<uint16_t>(bytes, data), quantizeNormal(Vec3f(0, 0, 1)));
-    EXPECT_EQ(at<uint16_t>(bytes, data + 2), 0u);      // the smallest depth
-    EXPECT_EQ(at<uint16_t>(bytes, data + 4), kEmptyTexel); // black: empty
-    EXPECT_EQ(at<uint16_t>(bytes, data + 8), quantizeNormal(Vec3f(1, 0, 0)));
-    EXPECT_EQ(at<uint16_t>(bytes, data + 10), 65535u); // the largest depth
-    EXPECT_EQ(at<uint16_t>(bytes, data + 14), uint16_t(0.5 * 65535.0)); // halfway
-    // An atlas of one depth stores 0 for every texel.
-    EXPECT_EQ(at<uint16_t>(bytes, data + 16 + 2), 0u);
-    EXPECT_EQ(at<uint16_t>(bytes, data + 16 + 6), 0u);
-    EXPECT_EQ(at<uint16_t>(bytes, data + 16 + 4), quantizeNormal(Vec3f(0, -1, 0)));
+    for (int32_t mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        const std::string path = tempPath("small-" + std::to_string(mode) + ".mv2");
+        std::string error;
+        ASSERT_TRUE(writeTexturesFile(path, stampFor(mode), kAtlases, mode != 0, error)) << error;
+        TexturesFileDirectory directory;
+        RenderedAtlas atlas;
+        const std::vector<uint8_t> bytes = readBack(path, directory, atlas, error);
+        ASSERT_FALSE(bytes.empty()) << error;
+        EXPECT_EQ(bytes.size(), 41 + 20 + 2 * (mode ? 8u : 32u));
+        EXPECT_EQ(directory.header.compression, mode);
+        EXPECT_EQ(directory.header.uncompressedBytes, 64u);
+        ASSERT_EQ(directory.atlases.size(), 1u);
+        EXPECT_EQ(directory.atlases[0].offset, 61u);
+        // Within half a depth step, and the normals through the table (about a degree apart).
+        const float halfStep = mode ? 0.5f / 65535 : 0.0f;
+        for (size_t k = 0; k < 8; ++k) {
+            EXPECT_NEAR(atlas.front[k], kAtlases[0].front[k], k % 4 == 3 ? halfStep : 0.02f) << k;
+            EXPECT_NEAR(atlas.back[k], kAtlases[0].back[k], k % 4 == 3 ? halfStep : 0.02f) << k;
+        }
+        EXPECT_EQ(atlas.front[4], 0.0f); // empty stays empty
+    }
+}
+
+TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
+    const float lo = -0.3f, hi = 1.7f, step = (hi - lo) / 65535;
+    for (int k = 0; k <= 1000; ++k) {
+        const float depth = lo + (hi - lo) * float(k) / 1000;
+        ASSERT_NEAR(decodeDepth(encodeDepth(depth, lo, hi), lo, hi), depth, step / 2 + 1e-6f) << depth;
+    }
+    EXPECT_EQ(encodeDepth(lo, lo, hi), 0u);
+    EXPECT_EQ(encodeDepth(hi, lo, hi), 65535u);
+    EXPECT_EQ(encodeDepth(0.7f, 0.7f, 0.7f), 0u); // one depth over the whole atlas
+    float texel[4];
+    decodeTexel(kEmptyTexel, 0, lo, hi, texel);
+    EXPECT_EQ(texel[0] * texel[0] + texel[1] * texel[1] + texel[2] * texel[2], 0.0f);
+    EXPECT_EQ(texel[3], lo);
+}
+
+// Every cut of a real file, and sizes whose product would overflow, are
+// refused with a reason before anything is allocated.
+TEST(SideFiles, ShortOrLyingTexturesFilesAreRefused) {
+    const std::vector<uint8_t> bytes = texturesFileBytes(stampFor(0), kAtlases, false);
+    auto refused = [](const std::vector<uint8_t>& content, const std::string& reason) {
+        const std::string path = tempPath("lying.mv2");
+        writeBytes(path, content);
+        TexturesFileDirectory directory;
+        RenderedAtlas atlas;
+        std::string error;
+        return readBack(path, directory, atlas, error).empty() && error.find(reason) != std::string::npos;
+    };
+    for (size_t cut = 0; cut < bytes.size(); ++cut)
+        EXPECT_TRUE(refused(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)), "textures file")) << cut;
+    std::vector<uint8_t> lying = bytes;
+    const uint32_t huge = 0xFFFFFFFF;
+    std::memcpy(lying.data() + 41, &huge, 4);
+    std::memcpy(lying.data() + 45, &huge, 4);
+    EXPECT_TRUE(refused(lying, "beyond the end"));
+    lying = bytes;
+    std::memcpy(lying.data() + 37, &huge, 4); // atlas count
+    EXPECT_TRUE(refused(lying, "too short for its directory"));
 }
 
 TEST(SideFiles, GeometryFileHoldsTheFlatCopyAndTheImpostorTree) {
@@ -106,52 +155,16 @@ TEST(SideFiles, GeometryFileHoldsTheFlatCopyAndTheImpostorTree) {
     EXPECT_EQ(at<uint32_t>(bytes, records + 97), first.children.size());
 }
 
-// The directory and atlases read back, compressed ones decoded; a file cut
-// short anywhere is refused with the reason.
-TEST(SideFiles, TexturesFilesReadBackAndShortOnesAreRefused) {
-    initTetrahederLookupTableRec();
-    std::vector<uint8_t> stamp(33, 0);
-    const int32_t compression = 1;
-    std::memcpy(stamp.data() + 29, &compression, 4);
-    const std::vector<RenderedAtlas> atlases = {atlasOf(2, 1, {0, 0, 1, 0.25f, 0, 0, 0, 0}, {1, 0, 0, 0.75f, 0, 0, 0, 0})};
-    const std::vector<uint8_t> bytes = texturesFileBytes(stamp, atlases, true);
-    TexturesFileDirectory directory;
-    std::string error;
-    ASSERT_TRUE(parseTexturesFile(bytes, directory, error)) << error;
-    ASSERT_EQ(directory.atlases.size(), 1u);
-    EXPECT_EQ(directory.compression, 1);
-    RenderedAtlas back;
-    readAtlas(bytes, directory, 0, back);
-    ASSERT_EQ(back.front.size(), 8u);
-    EXPECT_NEAR(back.front[2], 1.0f, 1e-3f);   // the normal, through the table
-    EXPECT_NEAR(back.front[3], 0.25f, 1e-4f);  // empty texels' 0 counts: range 0 to 0.75
-    EXPECT_NEAR(back.back[0], 1.0f, 1e-3f);
-    EXPECT_NEAR(back.back[3], 0.75f, 1e-4f);   // the largest
-    for (int c = 0; c < 4; ++c) EXPECT_EQ(back.front[4 + c], 0.0f); // empty stays empty
-    // Sizes whose product overflows 64 bits must not pass for small.
-    std::vector<uint8_t> lying = bytes;
-    const uint32_t huge = 0xFFFFFFFF;
-    std::memcpy(lying.data() + 41, &huge, 4);
-    std::memcpy(lying.data() + 45, &huge, 4);
-    EXPECT_FALSE(parseTexturesFile(lying, directory, error));
-    for (size_t cut : {size_t(10), size_t(40), size_t(60), bytes.size() - 1}) {
-        const std::vector<uint8_t> shorter(bytes.begin(), bytes.begin() + long(cut));
-        EXPECT_FALSE(parseTexturesFile(shorter, directory, error)) << cut;
-        EXPECT_FALSE(error.empty());
-    }
-}
-
 TEST(SideFiles, WritingLeavesACompleteFileOrNone) {
     const std::string path = tempPath("side.mv2");
     std::string error;
-    const std::vector<RenderedAtlas> atlases = {atlasOf(1, 1, {0, 0, 1, 0.5f}, {0, 0, 1, 0.5f})};
-    ASSERT_TRUE(writeTexturesFile(path, std::vector<uint8_t>(33, 0), atlases, false, error)) << error;
-    EXPECT_EQ(readBytes(path), texturesFileBytes(std::vector<uint8_t>(33, 0), atlases, false));
+    ASSERT_TRUE(writeTexturesFile(path, stampFor(0), kAtlases, false, error)) << error;
+    EXPECT_EQ(readBytes(path), texturesFileBytes(stampFor(0), kAtlases, false));
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
         EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     // A folder that is not there: nothing written, and the reason.
     const std::string nowhere = tempPath("missing-folder/side.mv2");
-    EXPECT_FALSE(writeTexturesFile(nowhere, std::vector<uint8_t>(33, 0), atlases, false, error));
+    EXPECT_FALSE(writeTexturesFile(nowhere, stampFor(0), kAtlases, false, error));
     EXPECT_NE(error.find("missing-folder/side.mv2"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(nowhere));
 }

@@ -12,7 +12,6 @@
 #include "VConfiguration.h"
 #include "VLODObject3D.h"
 #include "VTexture.h"
-#include "FileBytes.h"
 
 #include <EGL/egl.h>
 #include <gtest/gtest.h>
@@ -39,12 +38,12 @@ class ImposterTexture : public ::testing::Test {
     }
     // The file's own decoding of atlas k.
     RenderedAtlas fromFile(const std::string& file, uint32_t k, TexturesFileDirectory& directory) {
-        std::vector<uint8_t> bytes;
-        EXPECT_TRUE(readFileBytes(file, bytes));
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> open(std::fopen(file.c_str(), "rb"), &std::fclose);
         std::string error;
-        EXPECT_TRUE(parseTexturesFile(bytes, directory, error)) << error;
         RenderedAtlas atlas;
-        readAtlas(bytes, directory, k, atlas);
+        EXPECT_TRUE(open && readTexturesDirectory(open.get(), directory, error) &&
+                    readAtlas(open.get(), directory, k, atlas, error))
+            << error;
         return atlas;
     }
     void TearDown() override { VConfiguration::mTextureCompression = 0; }
@@ -89,23 +88,26 @@ TEST_F(ImposterTexture, FloatTexelsLoadUploadAndBind) {
     EXPECT_NE(mLog.err().find("Call load() before"), std::string::npos);
 }
 
-// Compression 1: quantised in the file, decoded into floats on loading.
-TEST_F(ImposterTexture, QuantisedFileDecodesToFloats) {
-    const std::string file = texturesFile(1);
-    TexturesFileDirectory directory;
-    const RenderedAtlas expected = fromFile(file, 0, directory);
-    VImposterTexture texture(0);
-    EXPECT_FALSE(texture.quantised);
-    ASSERT_TRUE(texture.load(file)) << texture.lastError();
-    const float step = (texture.maxDepth - texture.minDepth) / 65536.0f;
-    size_t empty = 0;
-    for (size_t i = 0; i < expected.front.size(); i += 4) {
-        for (int c = 0; c < 3; ++c) ASSERT_NEAR(texture.frontTexels()[i + c], expected.front[i + c], 1e-6);
-        empty += expected.front[i] == 0 && expected.front[i + 1] == 0 && expected.front[i + 2] == 0;
-        ASSERT_NEAR(texture.frontTexels()[i + 3], expected.front[i + 3], 2 * step + 1e-7);
+// The file's own mode decides how it is read, whatever the configuration
+// says by the time a texture is loaded: a quantised file decodes through the
+// same decoder as every other reader, a float file stays floats.
+TEST_F(ImposterTexture, TexelsAreReadInTheFilesModeNotTheLiveOne) {
+    struct Case {
+        int32_t built, live;
+    } cases[] = {{1, 1}, {1, 0}, {0, 1}, {0, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.built) + " read under " + std::to_string(c.live));
+        const std::string file = texturesFile(c.built);
+        TexturesFileDirectory directory;
+        const RenderedAtlas expected = fromFile(file, 0, directory);
+        VConfiguration::mTextureCompression = c.live;
+        VImposterTexture texture(0);
+        ASSERT_TRUE(texture.load(file)) << texture.lastError();
+        EXPECT_FALSE(texture.keepsCodes());
+        EXPECT_EQ(texture.frontTexels(), expected.front);
+        EXPECT_EQ(texture.backTexels(), expected.back);
+        EXPECT_EQ(texture.sizeInBytes(), uint32_t(texture.width * texture.height * 32));
     }
-    EXPECT_GT(empty, 0u); // empty texels decode to no normal
-    EXPECT_EQ(texture.sizeInBytes(), uint32_t(texture.width * texture.height * 32));
 }
 
 // Compression 2: the codes stay as they are; binding tells the quantised
@@ -116,6 +118,7 @@ TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
     VImposterTexture texture(1);
     EXPECT_TRUE(texture.quantised);
     ASSERT_TRUE(texture.load(file)) << texture.lastError();
+    EXPECT_TRUE(texture.keepsCodes());
     EXPECT_TRUE(texture.frontTexels().empty());
     ASSERT_EQ(texture.frontQuantised().size(), size_t(2 * texture.width * texture.height));
     EXPECT_EQ(texture.sizeInBytes(), uint32_t(texture.width * texture.height * 8));
@@ -127,7 +130,7 @@ TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
     glGetUniformfv(program, ext::glGetUniformLocation(program, "delta"), &delta);
     glGetUniformfv(program, ext::glGetUniformLocation(program, "minDepth"), &minDepth);
     ext::glUseProgram(0);
-    EXPECT_FLOAT_EQ(delta, (texture.maxDepth - texture.minDepth) / 65536.0f);
+    EXPECT_FLOAT_EQ(delta, (texture.maxDepth - texture.minDepth) / 65535.0f); // as every decoder reads codes
     EXPECT_FLOAT_EQ(minDepth, texture.minDepth);
     ext::glActiveTextureARB(GL_TEXTURE1_ARB);
     GLint bound = 0;
@@ -135,7 +138,6 @@ TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
     EXPECT_EQ(GLuint(bound), texture.backTexture());
     ext::glActiveTextureARB(GL_TEXTURE0_ARB);
     std::vector<uint16_t> codes(texture.frontQuantised().size());
-    ext::glActiveTextureARB(GL_TEXTURE0_ARB);
     glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_SHORT, codes.data());
     EXPECT_EQ(codes, texture.frontQuantised()); // 16 bits kept
     texture.deleteTextures();
@@ -145,13 +147,11 @@ TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
 // A directory that promises more than the file holds, or an index past it.
 TEST_F(ImposterTexture, FilesThatLieAreRefusedWithoutAllocating) {
     const std::string file = texturesFile(0);
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(readFileBytes(file, bytes));
+    const std::vector<uint8_t> bytes = readBytes(file);
     const std::string cut = tempPath("cut.mv2");
     writeBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
     TexturesFileDirectory directory;
-    std::string error;
-    ASSERT_TRUE(parseTexturesFile(bytes, directory, error));
+    fromFile(file, 0, directory);
     VImposterTexture last{int32_t(directory.atlases.size() - 1)};
     EXPECT_FALSE(last.load(cut));
     EXPECT_NE(last.lastError().find("beyond the end"), std::string::npos) << last.lastError();
@@ -169,7 +169,7 @@ TEST_F(ImposterTexture, FilesThatLieAreRefusedWithoutAllocating) {
     EXPECT_FALSE(first.isLoaded());
     VImposterTexture past{int32_t(directory.atlases.size() + 5)};
     EXPECT_FALSE(past.load(file));
-    EXPECT_NE(past.lastError().find("not in the file's directory"), std::string::npos);
+    EXPECT_NE(past.lastError().find("not in the textures file's directory"), std::string::npos);
     EXPECT_NE(mLog.err().find("ERROR loading file from "), std::string::npos);
 }
 } // namespace
