@@ -37,6 +37,7 @@ bool ImpostorTree::init(const VLODObject3D& object, std::string& error) {
     impostors.assign(pnum, MTImpostor());
     atlases.clear();
     root = MTImpostor::kNoParent;
+    std::vector<uint32_t> roots;
     uint64_t childTriangles = 0;
     for (uint32_t i = 0; i < pnum; ++i) {
         const MTSurfel& surfel = object.parray[i];
@@ -48,20 +49,17 @@ bool ImpostorTree::init(const VLODObject3D& object, std::string& error) {
         if (surfel.parent < pnum) {
             impostors[surfel.parent].children.push_back(i);
             impostors[i].parent = surfel.parent;
-        } else if (root == MTImpostor::kNoParent) {
-            root = i;
-            logOut() << "\troot index of impostor tree: " << i << "\n";
         } else {
-            error = "the surfels have more than one root (" + std::to_string(root) + " and " + std::to_string(i) + ")";
-            return false;
+            roots.push_back(i);
         }
     }
     logOut() << "triangle in child mt-nodes: " << childTriangles << "\n";
     if (pnum == 0) return true;
-    if (root == MTImpostor::kNoParent) {
+    if (roots.empty()) {
         error = "the surfels have no root";
         return false;
     }
+    adoptRoots(roots);
 
     // Layers: every parent one above its highest child.
     layers.assign(pnum, 0);
@@ -138,6 +136,19 @@ bool ImpostorTree::init(const VLODObject3D& object, std::string& error) {
     return true;
 }
 
+// The root with the highest index is the tree's. The others become its
+// children, so that their sub-trees stay reachable: left out, their nodes
+// would never be drawn.
+void ImpostorTree::adoptRoots(const std::vector<uint32_t>& roots) {
+    root = roots.back();
+    logOut() << "\troot index of impostor tree: " << root << "\n";
+    for (size_t k = 0; k + 1 < roots.size(); ++k) {
+        impostors[root].children.push_back(roots[k]);
+        impostors[roots[k]].parent = root;
+    }
+    if (roots.size() > 1) logOut() << "\t" << roots.size() - 1 << " further roots placed below it\n";
+}
+
 void ImpostorTree::pixelSize(uint32_t i, int32_t textureResolution, uint32_t& width, uint32_t& height) const {
     const MTImpostor& impostor = impostors[i];
     const uint32_t factor = textureResolution == 2 ? 4 : textureResolution == 1 ? 2 : 1;
@@ -168,6 +179,15 @@ struct ImpostorTree::Packer {
         back.reset(width, height);
         justStarted = true;
         counted = 0;
+    }
+
+    // A new atlas: of the configured size, or for counted packing one as
+    // large as its use within the working space.
+    void startNext(bool countedPacking) {
+        if (!countedPacking) return startAtlas(uint32_t(settings.width), uint32_t(settings.height));
+        startAtlas(0, 0);
+        front.reset(kCountedAtlasSize, kCountedAtlasSize);
+        back.reset(kCountedAtlasSize, kCountedAtlasSize);
     }
 
     bool allocate(uint32_t w, uint32_t h) {
@@ -201,9 +221,7 @@ struct ImpostorTree::Packer {
     // A fixed number of impostors per atlas, each atlas as large as its use.
     bool packCounted(uint32_t i, const char* variant) {
         if (++counted > uint32_t(std::max(settings.count, 1))) {
-            startAtlas(0, 0);
-            front.reset(kCountedAtlasSize, kCountedAtlasSize);
-            back.reset(kCountedAtlasSize, kCountedAtlasSize);
+            startNext(true);
             counted = 1;
         }
         uint32_t w = 0, h = 0;
@@ -212,6 +230,38 @@ struct ImpostorTree::Packer {
         tree.atlases.back().width = back.usedWidth();
         tree.atlases.back().height = back.usedHeight();
         take(i);
+        return true;
+    }
+
+    // The simple variant's steps: placed is false when i must wait for a
+    // new atlas; the return value false is a failure.
+    bool placeFixed(uint32_t i, const char* variant, bool& placed) {
+        uint32_t w = 0, h = 0;
+        tree.pixelSize(i, settings.textureResolution, w, h);
+        placed = allocate(w, h);
+        if (!placed && !justStarted) return true;
+        if (!placed) { // an empty atlas grows to the impostor
+            tree.atlases.pop_back();
+            startAtlas(std::max(uint32_t(settings.width), w), std::max(uint32_t(settings.height), h));
+            if (!allocate(w, h)) return fail(variant, i, w, h);
+            placed = true;
+        }
+        take(i);
+        justStarted = false;
+        return true;
+    }
+
+    bool placeCounted(uint32_t i, const char* variant, bool& placed) {
+        placed = false;
+        if (counted >= uint32_t(std::max(settings.count, 1))) return true;
+        uint32_t w = 0, h = 0;
+        tree.pixelSize(i, settings.textureResolution, w, h);
+        if (!allocate(w, h)) return counted == 0 ? fail(variant, i, w, h) : true;
+        ++counted;
+        tree.atlases.back().width = back.usedWidth();
+        tree.atlases.back().height = back.usedHeight();
+        take(i);
+        placed = true;
         return true;
     }
 
@@ -224,22 +274,10 @@ struct ImpostorTree::Packer {
     }
 };
 
-bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error) {
-    logOut() << "Clustering the impostor tree ...\n";
-    atlases.clear();
-    maxWidth = maxHeight = 0;
-    for (uint32_t i = 0; i < inum(); ++i) {
-        uint32_t w = 0, h = 0;
-        pixelSize(i, settings.textureResolution, w, h);
-        maxWidth = std::max(maxWidth, w);
-        maxHeight = std::max(maxHeight, h);
-    }
-    if (impostors.empty()) return true;
-
-    // The order the variant packs in.
+// The order in which the post-order, breadth-first and spatial variants pack.
+std::vector<uint32_t> ImpostorTree::packingOrder(int32_t clusterAlgorithm) const {
     std::vector<uint32_t> order;
-    switch (settings.clusterAlgorithm) {
-    case 0: { // post order: children before their parent
+    if (clusterAlgorithm == 0) { // post order: children before their parent
         std::vector<std::pair<uint32_t, size_t>> stack{{root, 0}};
         while (!stack.empty()) {
             auto& [i, next] = stack.back();
@@ -253,18 +291,12 @@ bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error)
             order.push_back(i);
             stack.pop_back();
         }
-        break;
-    }
-    case 1: // breadth first: level by level from the root
+    } else if (clusterAlgorithm == 1) { // breadth first: level by level from the root
         order.push_back(root);
         for (size_t k = 0; k < order.size(); ++k)
             for (uint32_t child : impostors[order[k]].children)
                 if (child < inum()) order.push_back(child);
-        break;
-    case 2: // simple: index order, which puts children before parents
-        for (uint32_t i = 0; i < inum(); ++i) order.push_back(i);
-        break;
-    default: { // spatial: groups of like normals, thinnest first
+    } else { // spatial: groups of like normals, thinnest first
         std::vector<uint32_t> byDepth(inum());
         for (uint32_t i = 0; i < inum(); ++i) byDepth[i] = i;
         std::stable_sort(byDepth.begin(), byDepth.end(),
@@ -272,8 +304,7 @@ bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error)
         std::vector<bool> grouped(inum(), false);
         for (size_t first = 0; first < byDepth.size(); ++first) {
             if (grouped[byDepth[first]]) continue;
-            const Vec3d start(impostors[byDepth[first]].normal);
-            NormalCone group(start, 0);
+            NormalCone group(Vec3d(impostors[byDepth[first]].normal), 0);
             for (size_t k = first; k < byDepth.size(); ++k) {
                 const uint32_t i = byDepth[k];
                 if (grouped[i]) continue;
@@ -286,10 +317,48 @@ bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error)
                 order.push_back(i);
             }
         }
-        break;
-    }
     }
     assert(order.size() == inum());
+    return order;
+}
+
+// The simple variant: a work list from the root, an impostor's children
+// joining it only once the impostor is placed, so that a sub-tree is packed
+// after its root. What does not fit into a filled atlas waits; the waiting
+// impostors start a new atlas when the list is done, and so on.
+bool ImpostorTree::clusterSimple(Packer& packer, bool counted, const char* variant) {
+    std::vector<uint32_t> work{root}, waiting;
+    while (!work.empty()) {
+        for (size_t k = 0; k < work.size(); ++k) {
+            const uint32_t i = work[k];
+            bool placed = false;
+            if (!(counted ? packer.placeCounted(i, variant, placed) : packer.placeFixed(i, variant, placed)))
+                return false;
+            if (!placed) {
+                waiting.push_back(i);
+                continue;
+            }
+            for (uint32_t child : impostors[i].children)
+                if (child < inum()) work.push_back(child);
+        }
+        work.swap(waiting);
+        waiting.clear();
+        if (!work.empty()) packer.startNext(counted);
+    }
+    return true;
+}
+
+bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error) {
+    logOut() << "Clustering the impostor tree ...\n";
+    atlases.clear();
+    maxWidth = maxHeight = 0;
+    for (uint32_t i = 0; i < inum(); ++i) {
+        uint32_t w = 0, h = 0;
+        pixelSize(i, settings.textureResolution, w, h);
+        maxWidth = std::max(maxWidth, w);
+        maxHeight = std::max(maxHeight, h);
+    }
+    if (impostors.empty()) return true;
 
     const bool counted = settings.sizeType == 1;
     const bool spatial = settings.clusterAlgorithm >= 3;
@@ -298,29 +367,30 @@ bool ImpostorTree::cluster(const ImpostorSettings& settings, std::string& error)
         effective.width = 32;
         effective.height = 64;
     }
+    const bool countedPacking = counted && !spatial;
     Packer packer{*this, effective, error, {}, {}, true, 0};
-    if (counted && !spatial) {
-        packer.startAtlas(0, 0);
-        packer.front.reset(kCountedAtlasSize, kCountedAtlasSize);
-        packer.back.reset(kCountedAtlasSize, kCountedAtlasSize);
-    } else {
-        packer.startAtlas(uint32_t(effective.width), uint32_t(effective.height));
-    }
+    packer.startNext(countedPacking);
     static const char* const kVariant[2][4] = {{"cluster2", "cluster2b", "cluster2c", "cluster2b"},
                                                {"cluster3", "cluster3b", "cluster3c", "cluster2b"}};
     const char* variant = kVariant[counted][std::clamp(settings.clusterAlgorithm, 0, 3)];
-    for (uint32_t i : order) {
-        if (settings.clusterAlgorithm == 1 && i == root) {
-            uint32_t w = 0, h = 0;
-            pixelSize(i, settings.textureResolution, w, h);
-            logOut() << "w: " << w << " h: " << h << "\nVConfiguration::mTextureResolution:"
-                     << settings.textureResolution << "\n";
+    bool packed = true;
+    if (settings.clusterAlgorithm == 2) {
+        packed = clusterSimple(packer, countedPacking, variant);
+    } else {
+        for (uint32_t i : packingOrder(settings.clusterAlgorithm)) {
+            if (settings.clusterAlgorithm == 1 && i == root) {
+                uint32_t w = 0, h = 0;
+                pixelSize(i, settings.textureResolution, w, h);
+                logOut() << "w: " << w << " h: " << h << "\nVConfiguration::mTextureResolution:"
+                         << settings.textureResolution << "\n";
+            }
+            packed = countedPacking ? packer.packCounted(i, variant) : packer.packFixed(i, variant);
+            if (!packed) break;
         }
-        const bool packed = counted && !spatial ? packer.packCounted(i, variant) : packer.packFixed(i, variant);
-        if (!packed) {
-            atlases.clear();
-            return false;
-        }
+    }
+    if (!packed) {
+        atlases.clear();
+        return false;
     }
     logOut() << "number of textures: " << atlases.size() << "\n";
     return true;

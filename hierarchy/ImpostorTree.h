@@ -39,7 +39,7 @@ struct ImpostorSettings {
     int32_t sizeType = 0;          // 0: atlases of width x height texels, 1: count impostors per atlas
     int32_t width = 16, height = 16;
     int32_t count = 5;
-    int32_t clusterAlgorithm = 0;  // 0 post order, 1 breadth first, 2 simple (index order), 3 spatial
+    int32_t clusterAlgorithm = 0;  // 0 post order, 1 breadth first, 2 simple (root first, waiting list), 3 spatial
     int32_t textureResolution = 0; // 0 x1, 1 x4, 2 x16
 };
 
@@ -59,7 +59,8 @@ class ImpostorTree {
     uint32_t inum() const { return uint32_t(impostors.size()); }
 
     // One impostor per surfel of object, its quad fitted to the triangles
-    // below it. False when the surfels form no tree with one root.
+    // below it. Of several roots the one with the highest index is taken and
+    // the others hang below it. False when the surfels have no root.
     bool init(const VLODObject3D& object, std::string& error);
     // Texel size of impostor i at the given resolution setting.
     void pixelSize(uint32_t i, int32_t textureResolution, uint32_t& width, uint32_t& height) const;
@@ -70,7 +71,10 @@ class ImpostorTree {
     bool place(int32_t textureResolution, std::string& error);
 
   private:
+    void adoptRoots(const std::vector<uint32_t>& roots);
     // Shared by the clustering variants: the front and back spaces of the
     // atlas being filled (they stay identical; both are kept as specified).
     struct Packer;
+    std::vector<uint32_t> packingOrder(int32_t clusterAlgorithm) const;
+    bool clusterSimple(Packer& packer, bool counted, const char* variant);
 };

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -45,7 +46,33 @@ TEST_F(ImpostorTreeTest, MirrorsTheSurfelTree) {
         for (uint32_t node : surfel.mt_children) EXPECT_EQ(nodeRefs.count(node), 1u) << node;
     }
     EXPECT_EQ(roots, 1u);
-    EXPECT_NE(mLog.out().find("\troot index of impostor tree: "), std::string::npos);
+}
+
+// Of several roots the highest is the tree's, and the others hang below it,
+// so that every impostor stays reachable from the root.
+TEST_F(ImpostorTreeTest, SeveralRootsMeetBelowTheHighest) {
+    const uint32_t pnum = mObject.pnum();
+    std::vector<uint32_t> made;
+    for (uint32_t i = 0; i < pnum && made.size() < 2; ++i)
+        if (mObject.parray[i].parent < pnum) {
+            mObject.parray[i].parent = pnum + 7; // any value of pnum or more marks a root
+            made.push_back(i);
+        }
+    std::string error;
+    ASSERT_TRUE(mTree.init(mObject, error)) << error;
+    const uint32_t highest = std::max(made.back(), mTree.root);
+    EXPECT_EQ(mTree.root, highest);
+    std::vector<uint32_t> stack{mTree.root};
+    size_t reached = 0;
+    for (; !stack.empty(); ++reached) {
+        const uint32_t k = stack.back();
+        stack.pop_back();
+        for (uint32_t child : mTree.impostors[k].children)
+            if (child < pnum) stack.push_back(child);
+    }
+    EXPECT_EQ(reached, pnum);
+    std::string clusterError;
+    EXPECT_TRUE(mTree.cluster({}, clusterError)) << clusterError;
 }
 
 // Every vertex below an impostor lies within its quad's slab and rectangle.
@@ -179,6 +206,39 @@ TEST_F(ImpostorTreeTest, PostOrderAndBreadthFirstOrders) {
     settings.clusterAlgorithm = 1;
     ASSERT_TRUE(mTree.cluster(settings, error));
     EXPECT_EQ(mTree.atlases[0].impostors.front(), mTree.root);
+}
+
+// The simple variant packs every impostor after its parent, also when small
+// atlases make impostors wait for a new one. The surfels are numbered
+// leaves first, as construction numbers them, so that index order would not do.
+TEST_F(ImpostorTreeTest, SimpleVariantPacksParentsFirst) {
+    const uint32_t pnum = mObject.pnum();
+    std::reverse(mObject.parray.begin(), mObject.parray.end());
+    for (MTSurfel& s : mObject.parray)
+        if (s.parent < pnum) s.parent = pnum - 1 - s.parent;
+    std::string initError;
+    ASSERT_TRUE(mTree.init(mObject, initError)) << initError;
+    for (int32_t sizeType : {0, 1}) {
+        ImpostorSettings settings;
+        settings.clusterAlgorithm = 2;
+        settings.sizeType = sizeType;
+        settings.width = settings.height = 64;
+        settings.count = 4;
+        std::string error;
+        ASSERT_TRUE(mTree.cluster(settings, error)) << error;
+        ASSERT_TRUE(mTree.place(0, error)) << error;
+        expectSoundPacking(mTree, settings);
+        ASSERT_GT(mTree.atlases.size(), 2u);
+        std::vector<size_t> position(mTree.inum());
+        size_t k = 0;
+        for (const ImpostorAtlas& atlas : mTree.atlases)
+            for (uint32_t i : atlas.impostors) position[i] = k++;
+        EXPECT_EQ(position[mTree.root], 0u);
+        for (uint32_t i = 0; i < mTree.inum(); ++i)
+            if (mTree.impostors[i].parent != MTImpostor::kNoParent) {
+                EXPECT_LT(position[mTree.impostors[i].parent], position[i]) << sizeType << " " << i;
+            }
+    }
 }
 
 // An impostor larger than the configured atlas gets an atlas of its size,
