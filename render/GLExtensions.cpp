@@ -123,10 +123,12 @@ template <typename T> void load(T& slot, const char* name) { loadGLFunction(rein
 
 #define LOAD(name) load(ext::name, #name)
 
-void fatalGLError(const std::string& message, int exitCode) {
+namespace {
+bool failWith(const std::string& message) {
     logErr() << message << std::flush;
-    std::exit(exitCode);
+    return false;
 }
+} // namespace
 
 void setGLProcAddressLookup(GLProcAddressLookup lookup) { gLookup = lookup ? lookup : eglLookup; }
 
@@ -134,7 +136,7 @@ bool isExtensionSupported(const char* name) {
     if (!name || !*name || std::strchr(name, ' ')) return false;
     if (!gExtensions) {
         gExtensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-        if (!gExtensions) fatalGLError("Unable to get supported OpenGL extensions!\n", -1);
+        if (!gExtensions) return failWith("Unable to get supported OpenGL extensions!\n");
         printExtensions(gExtensions);
     }
     const size_t length = std::strlen(name);
@@ -162,7 +164,7 @@ void initARBProgramFunctions() {
     ext::glGenProgramsARB = reinterpret_cast<PFNGLGENPROGRAMSARBPROC>(gLookup("glGenProgramsARB"));
 }
 
-void initExtensions() {
+bool initExtensions() {
     LOAD(glProgramEnvParameter4fARB);
     LOAD(glProgramEnvParameter4fvARB);
     LOAD(glProgramLocalParameter4fARB);
@@ -183,7 +185,7 @@ void initExtensions() {
     }
 
     if (!isExtensionSupported("GL_EXT_framebuffer_object"))
-        fatalGLError("EXT_framebuffer_object extension was not found!\n", -1);
+        return failWith("EXT_framebuffer_object extension was not found!\n");
     LOAD(glIsRenderbufferEXT);
     LOAD(glBindRenderbufferEXT);
     LOAD(glDeleteRenderbuffersEXT);
@@ -213,7 +215,7 @@ void initExtensions() {
     LOAD(glActiveTextureARB);
 
     if (!isExtensionSupported("GL_ARB_shader_objects"))
-        fatalGLError("Shader objects are not supported by this graphical hardwaree (GL_ARB_shader_objects)!\n", -1);
+        return failWith("Shader objects are not supported by this graphical hardwaree (GL_ARB_shader_objects)!\n");
     LOAD(glCreateShader);
     LOAD(glCreateProgram);
     LOAD(glCompileShader);
@@ -254,28 +256,27 @@ void initExtensions() {
     LOAD(glGetActiveUniform);
 
     glEnable(GL_TEXTURE_RECTANGLE_ARB);
+    return true;
 }
 
-// An incomplete framebuffer other than "unsupported" ends the program too,
-// with a failure status: impostors rendered into it would be garbage.
-void checkFramebufferStatus() {
+// Impostors rendered into an incomplete framebuffer would be garbage: the
+// caller abandons the rendering.
+bool checkFramebufferStatus() {
     const GLenum status = ext::glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT);
-    if (status == GL_FRAMEBUFFER_COMPLETE_EXT) return;
-    if (status == GL_FRAMEBUFFER_UNSUPPORTED_EXT)
-        fatalGLError("frambuffer status: GL_FRAMEBUFFER_UNSUPPORTED_EXT\n", -1);
-    fatalGLError("unknown framebuffer status (" + std::to_string(status) + ")\n", -1);
+    if (status == GL_FRAMEBUFFER_COMPLETE_EXT) return true;
+    if (status == GL_FRAMEBUFFER_UNSUPPORTED_EXT) return failWith("frambuffer status: GL_FRAMEBUFFER_UNSUPPORTED_EXT\n");
+    return failWith("unknown framebuffer status (" + std::to_string(status) + ")\n");
 }
 
-void checkProgramError(const char* programName) {
+bool checkProgramError(const char* programName) {
     const GLenum error = glGetError();
-    if (error == GL_NO_ERROR) return;
-    if (error != GL_INVALID_OPERATION) fatalGLError("Unknown error!\n", 1);
+    if (error == GL_NO_ERROR) return true;
+    if (error != GL_INVALID_OPERATION) return failWith("Unknown error!\n");
     logErr() << "VOR glGetIntegerv()\n";
     GLint position = 0;
     glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
     const char* reason = reinterpret_cast<const char*>(glGetString(GL_PROGRAM_ERROR_STRING_ARB));
-    fatalGLError(std::string("Syntax error in program ") + (programName ? programName : "") +
-                     "!\n\terror at position: " + std::to_string(position) + "\n\treason: " + (reason ? reason : "") +
-                     "\n",
-                 1);
+    return failWith(std::string("Syntax error in program ") + (programName ? programName : "") +
+                    "!\n\terror at position: " + std::to_string(position) + "\n\treason: " + (reason ? reason : "") +
+                    "\n");
 }

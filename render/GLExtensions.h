@@ -13,23 +13,22 @@
 
 #include <string>
 
-// A missing hard requirement of the driver: prints message to standard error
-// and ends the program with exitCode. The only place the OpenGL layer ends
-// the program.
-[[noreturn]] void fatalGLError(const std::string& message, int exitCode);
+// Failures are printed to standard error and returned as false: whether a
+// missing driver requirement ends the program is the program's decision.
 
 using GLProcAddressLookup = void* (*)(const char* name);
 // Installs the lookup used by loadGLFunction; null restores EGL's.
 void setGLProcAddressLookup(GLProcAddressLookup lookup);
 
 // Whole-word match against the driver's extension string. The first call
-// fetches and prints the list, grouped by vendor prefix.
+// fetches and prints the list, grouped by vendor prefix. False for every
+// name while the driver gives no list (no current context).
 bool isExtensionSupported(const char* name);
 
 // Looks up every entry point below (a missing optional one prints a line and
-// stays null) and ends the program when framebuffer or shader objects are
-// missing. Needs a current context; calling it again is harmless.
-void initExtensions();
+// stays null). False, with the message, when framebuffer or shader objects
+// are missing. Needs a current context; calling it again is harmless.
+bool initExtensions();
 
 // Stores the entry point called name in *slot; null (with a message on
 // standard error) when the driver lacks it.
@@ -38,12 +37,12 @@ void* loadGLFunction(void** slot, const char* name);
 // The four assembly-program entry points, looked up once without checks.
 void initARBProgramFunctions();
 
-// Framebuffer completeness: returns when complete, ends the program otherwise.
-void checkFramebufferStatus();
+// Framebuffer completeness: false, with the status printed, when incomplete.
+bool checkFramebufferStatus();
 
-// After an assembly program was loaded: returns when OpenGL reports no
-// error, ends the program with the error position and text otherwise.
-void checkProgramError(const char* programName);
+// After an assembly program was loaded: false, with the error position and
+// text printed, when OpenGL reports an error.
+bool checkProgramError(const char* programName);
 
 // Whether the driver has buffer objects (set by initExtensions).
 extern bool vboSupported;

@@ -21,15 +21,18 @@ int32_t VConfiguration::mTextureCompression = 0;
 VShaderProgram* VConfiguration::mQuantShader = nullptr;
 std::unique_ptr<VNormalLookupTexture> VConfiguration::mNormalTexture;
 
-// A null vendor string means no usable context: that is a failure, so the
-// program ends with a failure status.
-void VConfiguration::init() {
+// A null vendor string means no usable context.
+bool VConfiguration::init() {
     const char* vendor = reinterpret_cast<const char*>(glGetString(GL_VENDOR));
-    if (!vendor) fatalGLError("glGetString(GL_VENDOR) returns NULL! Please check VConfiguration::init()!\n", -1);
+    if (!vendor) {
+        logErr() << "glGetString(GL_VENDOR) returns NULL! Please check VConfiguration::init()!\n";
+        return false;
+    }
     mUseATI = usesATIFormats(vendor);
     logErr() << "\nOpenGL Vendor: " << vendor << "\nVConfiguration::mUseATI = " << (mUseATI ? "true" : "false")
              << "\n\n";
     mNormalTexture = std::make_unique<VNormalLookupTexture>();
+    return true;
 }
 
 bool VConfiguration::usesATIFormats(const char* vendor) {

@@ -52,7 +52,8 @@ class VConfiguration {
     static std::unique_ptr<VNormalLookupTexture> mNormalTexture;
 
     // Vendor detection and the normal lookup texture; needs a current context.
-    static void init();
+    // False, with the message, when the driver names no vendor.
+    static bool init();
     // Any driver but NVIDIA's takes the ATI float formats (case matters).
     static bool usesATIFormats(const char* vendor);
     static int configurationSize() { return 33; }

@@ -14,7 +14,7 @@ std::string gShaderRoot;
 void setShaderRoot(const std::string& directory) { gShaderRoot = directory; }
 
 std::string shaderPath(const char* fileName) {
-    if (gShaderRoot.empty() || !fileName) return fileName ? fileName : "";
+    if (gShaderRoot.empty() || !fileName || fileName[0] == '/') return fileName ? fileName : ""; // absolute names stay
     return gShaderRoot + "/" + fileName;
 }
 
@@ -73,7 +73,8 @@ void VShader::compileStage(const char* source, GLenum arbTarget, GLenum glslType
         ext::glGenProgramsARB(1, &id);
         bindStage(arbTarget);
         ext::glProgramStringARB(arbTarget, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(std::strlen(source)), source);
-        checkProgramError(displayName);
+        // A broken program is left unmade (id kNoGLName), as a missing file is.
+        if (!checkProgramError(displayName)) release();
         return;
     }
     if (id != kNoGLName && ext::glIsShader(id)) release();

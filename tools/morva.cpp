@@ -97,6 +97,12 @@ int runInfo(int argc, char** argv) {
               << "bounding sphere: " << s.x << " " << s.y << " " << s.z << " " << s.r << "\n";
     return 0;
 }
+// The driver's reason for a failure: the last line the loader printed.
+std::string lastLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1) + "\n"; // npos + 1 is 0: the whole text
+}
+
 // A context for the steps that draw (the surfel merge measures coverage in
 // a depth image); the loader's listing stays out of the output.
 bool createDrawingContext(GLHeadlessContext& context) {
@@ -107,11 +113,10 @@ bool createDrawingContext(GLHeadlessContext& context) {
     std::ostringstream loaderOutput;
     setLogOut(&loaderOutput);
     setLogErr(&loaderOutput);
-    const bool usable = isExtensionSupported("GL_EXT_framebuffer_object");
-    if (usable) initExtensions();
+    const bool usable = initExtensions() && VConfiguration::init();
     setLogOut(nullptr);
     setLogErr(nullptr);
-    if (!usable) std::cerr << "morva: the OpenGL driver has no framebuffer objects\n";
+    if (!usable) std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLine(loaderOutput.str());
     return usable;
 }
 
@@ -270,12 +275,6 @@ int runSideFiles(int argc, char** argv) {
     argv[0] = files[0].data();
     GLHeadlessContext context;
     if (!createDrawingContext(context)) return 1;
-    {
-        std::ostringstream quiet;
-        setLogErr(&quiet);
-        VConfiguration::init();
-        setLogErr(nullptr);
-    }
     setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
     VLODObject3D object;
     if (!object.read(argv[0])) {
@@ -372,7 +371,6 @@ class HeadlessView {
             std::ostringstream quiet;
             setLogOut(&quiet);
             setLogErr(&quiet);
-            VConfiguration::init();
             setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
             VViewShaders::setupShaders();
             setLogOut(nullptr);
@@ -516,8 +514,12 @@ int runGLInfo(int argc, char** argv) {
         std::cerr << "morva: the driver lacks a required extension\n";
         return 1;
     }
-    initExtensions();
-    VConfiguration::init();
+    if (!initExtensions() || !VConfiguration::init()) {
+        setLogOut(nullptr);
+        setLogErr(nullptr);
+        std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLine(loaderOutput.str());
+        return 1;
+    }
     std::cout << "mUseATI: " << (VConfiguration::mUseATI ? "true" : "false") << "\n";
     setShaderRoot(shaderRoot);
     VViewShaders::setupShaders();
