@@ -35,12 +35,26 @@ bool HierarchyDrawing::loadTextures(const VLODObject3D& object, std::string& err
         return false;
     }
     mAtlasCount = uint32_t(object.mImpostorTree.atlases.size());
-    if (VTextureCache::instance)
-        VTextureCache::instance->registerObject(&object, mAtlasCount, object.mTexturesFileName);
+    if (VTextureCache::instance &&
+        VTextureCache::instance->registerObject(&object, mAtlasCount, object.mTexturesFileName))
+        mRegistered = &object;
+    if (!VConfiguration::mUseOutOfCore) loadAllTextures();
     return true;
 }
 
+void HierarchyDrawing::loadAllTextures() {
+    const auto start = std::chrono::steady_clock::now();
+    const uint32_t loaded = mDepot.loadAll(mAtlasCount);
+    logOut() << "Time needed to load all textures: " << millisecondsSince(start) / 1000 << " Seconds\n";
+    if (loaded < mAtlasCount) logErr() << mAtlasCount - loaded << " of " << mAtlasCount << " textures could not be read\n";
+    const auto used = std::chrono::steady_clock::now();
+    mDepot.uploadAll();
+    logOut() << "Time needed to use all textures: " << millisecondsSince(used) / 1000 << " Seconds\n";
+}
+
 void HierarchyDrawing::release() {
+    if (mRegistered && VTextureCache::instance) VTextureCache::instance->unregisterObject(mRegistered);
+    mRegistered = nullptr;
     mDepot.stop();
     mAtlasCount = 0;
     mRefinement = CutRefinement(); // an object read anew may keep its address

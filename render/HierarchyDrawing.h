@@ -3,9 +3,10 @@
 // patches of the selected nodes as triangles. The programs and state are
 // the caller's (the view's frame sets them up, see drawHierarchyFrame).
 //
-// Impostor textures come from the object's depot: in core each atlas is read
-// on the drawing thread the first time a cut shows it and stays, so nothing
-// is read twice; out of core the depot's loader thread is told after every
+// Impostor textures come from the object's depot: in core every atlas is read
+// and uploaded when the textures are loaded, so that frames never wait for
+// the file (an atlas that could not be read then is read when a cut first
+// shows it); out of core the depot's loader thread is told after every
 // selection what the cut needs and what to fetch ahead, and textures the cut
 // no longer needs are dropped. With a process-wide texture cache out of
 // core, the cache holds them instead.
@@ -23,9 +24,16 @@ class VLODObject3D;
 
 class HierarchyDrawing {
   public:
+    HierarchyDrawing() = default;
+    HierarchyDrawing(const HierarchyDrawing&) = delete;
+    HierarchyDrawing& operator=(const HierarchyDrawing&) = delete;
+    ~HierarchyDrawing() { release(); }
+
     // Opens the object's textures file for its depot (and registers the
-    // object with the texture cache when there is one); false with the reason.
+    // object with the texture cache when there is one); in core, reads and
+    // uploads every atlas at once. False with the reason.
     bool loadTextures(const VLODObject3D& object, std::string& error);
+    // Stops the depot and unregisters the object from the texture cache.
     void release();
     // Out of core: hands the cut's texture sets to the cache or the depot.
     void requestTextures(const VLODObject3D& object, const ImpostorSelection& cut);
@@ -46,10 +54,12 @@ class HierarchyDrawing {
 
   private:
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
+    void loadAllTextures();
 
     VTextureDepot mDepot;
     CutRefinement mRefinement; // per-object state kept between frames
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
+    const VLODObject3D* mRegistered = nullptr; // with the texture cache
     bool mRequestFlag = false;
 };
 

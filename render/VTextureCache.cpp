@@ -2,6 +2,8 @@
 
 #include "LogStream.h"
 
+#include <cassert>
+
 namespace {
 constexpr uint64_t kMegabyte = 1 << 20;
 }
@@ -27,7 +29,8 @@ bool VLRUCache::canEvict() const { return frame >= 3 && !mOrder.empty() && mOrde
 void VLRUCache::remove(uint32_t key) {
     auto it = mEntries.find(key);
     mOrder.erase({it->second.frame, key});
-    used -= it->second.texture->sizeInBytes();
+    assert(used >= it->second.bytes);
+    used -= it->second.bytes;
     it->second.texture->deleteTextures();
     mEntries.erase(it);
 }
@@ -56,9 +59,15 @@ bool VLRUCache::evictOld(uint64_t n) {
     return freed >= n;
 }
 
+void VLRUCache::removeKeys(uint32_t first, uint32_t count) {
+    for (auto it = mEntries.lower_bound(first); it != mEntries.end() && it->first - first < count;)
+        remove((it++)->first);
+}
+
 void VLRUCache::store(uint32_t key, std::unique_ptr<VImposterTexture> texture) {
-    used += texture->sizeInBytes();
-    mEntries[key] = {std::move(texture), frame};
+    const uint64_t bytes = texture->sizeInBytes();
+    used += bytes;
+    mEntries[key] = {std::move(texture), frame, bytes};
     mOrder.insert({frame, key});
 }
 
@@ -120,8 +129,18 @@ bool VTextureFileRegistry::registerObject(const void* object, uint32_t textureCo
     if (knows(object)) return true;
     std::FILE* file = std::fopen(texturesFile.c_str(), "rb");
     if (!file) return false;
-    mObjects[object] = {mNextKey, file, texturesFile};
+    mObjects[object] = {mNextKey, textureCount, file, texturesFile};
     mNextKey += textureCount;
+    return true;
+}
+
+bool VTextureFileRegistry::unregisterObject(const void* object, uint32_t& first, uint32_t& count) {
+    auto it = mObjects.find(object);
+    if (it == mObjects.end()) return false;
+    if (it->second.file) std::fclose(it->second.file);
+    first = it->second.base;
+    count = it->second.count;
+    mObjects.erase(it);
     return true;
 }
 
@@ -142,6 +161,16 @@ VTextureCache::VTextureCache(uint64_t capacityBytes) {
 
 VTextureCache::~VTextureCache() {
     if (instance == this) instance = nullptr;
+}
+
+bool VTextureCache::registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile) {
+    unregisterObject(object);
+    return mRegistry.registerObject(object, textureCount, texturesFile);
+}
+
+void VTextureCache::unregisterObject(const void* object) {
+    uint32_t first = 0, count = 0;
+    if (mRegistry.unregisterObject(object, first, count)) mEngine.removeKeys(first, count);
 }
 
 bool VTextureCache::useTexture(const void* object, int32_t index) {

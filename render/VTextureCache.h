@@ -44,12 +44,15 @@ class VLRUCache {
     void nextFrame();
     void printStatistics() const;
     bool contains(uint32_t key) const { return mEntries.count(key) != 0; }
+    // Evicts the held keys among first .. first + count - 1.
+    void removeKeys(uint32_t first, uint32_t count);
     size_t size() const { return mEntries.size(); }
 
   private:
     struct Entry {
         std::unique_ptr<VImposterTexture> texture;
         uint64_t frame = 0;
+        uint64_t bytes = 0; // as counted into used when inserted
     };
     void remove(uint32_t key);
     void store(uint32_t key, std::unique_ptr<VImposterTexture> texture);
@@ -62,8 +65,13 @@ class VLRUCache {
 class VTextureFileRegistry {
   public:
     ~VTextureFileRegistry();
-    // Hands out the next free run of keys. False when the file cannot be opened.
+    // Hands out the next free run of keys. False when the file cannot be
+    // opened. An object registered again (read anew, or another file in the
+    // same object) must be unregistered first.
     bool registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile);
+    // Closes the object's file and forgets it; its key run is returned
+    // through first and count so that the cache can evict it.
+    bool unregisterObject(const void* object, uint32_t& first, uint32_t& count);
     bool knows(const void* object) const { return mObjects.count(object) != 0; }
     uint32_t baseKey(const void* object) const { return mObjects.at(object).base; }
     std::FILE* file(const void* object) const { return mObjects.at(object).file; }
@@ -72,7 +80,7 @@ class VTextureFileRegistry {
 
   private:
     struct Registered {
-        uint32_t base = 0;
+        uint32_t base = 0, count = 0;
         std::FILE* file = nullptr;
         std::string name;
     };
@@ -89,9 +97,12 @@ class VTextureCache {
 
     virtual void setCapacity(uint64_t bytes) { mEngine.setCapacity(bytes); }
     virtual void clear() { mEngine.clear(); }
-    virtual bool registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile) {
-        return mRegistry.registerObject(object, textureCount, texturesFile);
-    }
+    // Replaces an earlier registration of the same object.
+    virtual bool registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile);
+    // Evicts the object's textures and closes its file: called when its
+    // drawing is released or it is read anew, since the address may next
+    // belong to another hierarchy.
+    virtual void unregisterObject(const void* object);
     virtual void nextFrame() { mEngine.nextFrame(); }
     // Binds the texture, loading it first when it is missing. False when
     // the object is unknown or the texture cannot be had: draw without it.

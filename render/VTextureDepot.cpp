@@ -93,6 +93,29 @@ bool VTextureDepot::use(uint32_t index) {
     return it->second->uploaded;
 }
 
+uint32_t VTextureDepot::loadAll(uint32_t count) {
+    std::lock_guard lock(mMutex);
+    uint32_t loaded = 0;
+    for (uint32_t index = 0; index < count; ++index) {
+        if (mDelivered.count(index)) {
+            ++loaded;
+            continue;
+        }
+        auto texture = std::make_unique<VImposterTexture>(int32_t(index));
+        if (mFile.empty() || !texture->load(mFile)) continue;
+        mQueue.erase(index);
+        mDelivered.emplace(index, std::move(texture));
+        ++loaded;
+    }
+    return loaded;
+}
+
+void VTextureDepot::uploadAll() {
+    std::lock_guard lock(mMutex);
+    for (auto& [index, texture] : mDelivered)
+        if (!texture->uploaded) texture->upload();
+}
+
 void VTextureDepot::clear() {
     std::lock_guard lock(mMutex);
     for (auto& [index, texture] : mDelivered) texture->deleteTextures();

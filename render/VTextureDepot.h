@@ -38,6 +38,11 @@ class VTextureDepot {
     // Binds texture index, reading it at once when it was not delivered yet
     // ("*" on standard error). False when it cannot be read.
     bool use(uint32_t index);
+    // In core: reads textures 0 .. count - 1 at once on the calling thread;
+    // returns how many could be read.
+    uint32_t loadAll(uint32_t count);
+    // Uploads every delivered texture (needs the drawing context).
+    void uploadAll();
     void clear();
     uint64_t totalSize() const;
     uint64_t loadedSize() const;

@@ -95,4 +95,42 @@ TEST_F(TextureCache, QuantisedTexturesCountEightBytesATexel) {
     cache.prefetchTextures(&mObject, {0, 1});
     EXPECT_EQ(cache.engine().size(), 1u);
 }
+// Each entry leaves with the bytes it came with: a compression setting
+// changed in between must not make the count wrap or the bound slip.
+TEST_F(TextureCache, ChangingCompressionKeepsTheCountHonest) {
+    VTextureCache cache(3 * 2048);
+    ASSERT_TRUE(cache.registerObject(&mObject, 7, mFile));
+    for (int32_t i = 0; i < 3; ++i) EXPECT_TRUE(cache.useTexture(&mObject, i));
+    VConfiguration::mTextureCompression = 2;
+    cache.nextFrame();
+    for (int32_t i = 3; i < 6; ++i) EXPECT_TRUE(cache.useTexture(&mObject, i)); // evicts the first three
+    EXPECT_EQ(cache.engine().used, 3 * 2048u);
+    cache.setCapacity(2048);
+    EXPECT_EQ(cache.engine().used, 2048u);
+    cache.setCapacity(0);
+    EXPECT_EQ(cache.engine().used, 0u);
+}
+
+// One object read anew with another file: its old textures go, its old file
+// is closed, and the new file's textures are the ones bound.
+TEST_F(TextureCache, ObjectsRegisteredAgainGetTheirNewFile) {
+    VTextureCache cache(1 << 20);
+    ASSERT_TRUE(cache.registerObject(&mObject, 7, mFile));
+    EXPECT_TRUE(cache.useTexture(&mObject, 0));
+    EXPECT_EQ(cache.engine().used, 2048u); // 8 x 8
+    const std::string other = tempPath("other.mv2");
+    std::string error;
+    ASSERT_TRUE(writeTexturesFile(other, VConfiguration::configurationStamp(),
+                                  {{16, 16, std::vector<float>(4 * 256, 0.5f), std::vector<float>(4 * 256, 0.5f)}},
+                                  false, error));
+    ASSERT_TRUE(cache.registerObject(&mObject, 1, other));
+    EXPECT_EQ(cache.engine().size(), 0u);
+    EXPECT_TRUE(cache.useTexture(&mObject, 0));
+    EXPECT_EQ(cache.engine().used, 16u * 16 * 32);
+    cache.unregisterObject(&mObject);
+    EXPECT_EQ(cache.engine().used, 0u);
+    EXPECT_FALSE(cache.useTexture(&mObject, 0));
+    cache.endFrame();
+    EXPECT_NE(mLog.err().find("TLB: 0 known objects, 0 files open."), std::string::npos) << mLog.err();
+}
 } // namespace
