@@ -2,6 +2,7 @@
 
 #include "CoverageMeasure.h"
 #include "LogStream.h"
+#include "SideFiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +29,14 @@ bool makeTemporaryFile(std::string& path) {
     close(fd);
     path = pattern;
     return true;
+}
+// Side files made for an earlier hierarchy under this name would be reused
+// by the viewer whenever their settings still match: a new hierarchy starts
+// without them.
+void removeSideFiles(const std::string& hierarchyFile) {
+    std::error_code ignored;
+    for (const std::string& side : {texturesFileName(hierarchyFile), geometryFileName(hierarchyFile)})
+        if (std::filesystem::remove(side, ignored)) logOut() << "removed the old side file " << side << "\n";
 }
 } // namespace
 
@@ -130,6 +139,7 @@ bool createHierarchyFile(const std::string& input, const std::string& output, co
         return false;
     }
     logOut() << "done\n";
+    removeSideFiles(summary.outputFile);
     summary.vertices = object.vnum();
     summary.triangles = object.tnum();
     summary.nodes = object.nnum();

@@ -3,6 +3,7 @@
 #include "ImpostorAtlasRenderer.h"
 #include "LogStream.h"
 #include "SideFiles.h"
+#include "VTextureCache.h"
 #include "VConfiguration.h"
 #include "VLODObject3D.h"
 
@@ -53,8 +54,42 @@ ImpostorSettings currentImpostorSettings() {
     return settings;
 }
 
+namespace {
+// Why a textures file cannot be reused for the object's clustered tree, or
+// empty when it can: the settings it was built under, then its directory,
+// which must hold the tree's atlases at their sizes, all inside the file (a
+// file built for an earlier hierarchy under the same name may match the
+// settings and still hold other atlases).
+std::string reasonToRemake(const std::string& mv2, const ImpostorTree& tree) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(mv2.c_str(), "rb"), &std::fclose);
+    if (!file) return mv2 + " does not exist!";
+    if (!VConfiguration::compareConfiguration(file.get()))
+        return "The textures file (.mv2) needs to be updated. It was built for a different configuration...";
+    TexturesFileDirectory directory;
+    std::string error;
+    if (!readTexturesDirectory(file.get(), directory, error))
+        return "The textures file (.mv2) needs to be updated. It is damaged: " + error;
+    bool same = directory.atlases.size() == tree.atlases.size();
+    for (size_t a = 0; same && a < tree.atlases.size(); ++a)
+        same = directory.atlases[a].width == tree.atlases[a].width &&
+               directory.atlases[a].height == tree.atlases[a].height;
+    if (!same) return "The textures file (.mv2) needs to be updated. Its atlases belong to another hierarchy...";
+    return "";
+}
+
+uint32_t uncompressedTextureBytes(const std::string& mv2) {
+    TexturesFileDirectory directory;
+    std::string ignored;
+    return readTexturesDirectory(mv2, directory, ignored) ? directory.header.uncompressedBytes : 0;
+}
+} // namespace
+
 bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, std::string& error) {
     report = SideFileReport();
+    // The object may be read anew under the same address: the cache must not
+    // keep serving the textures of what it held before.
+    if (VTextureCache::instance) VTextureCache::instance->unregisterObject(&object);
+    object.mTexturesFileName.clear();
     ImpostorTree& tree = object.mImpostorTree;
     logOut() << "Init impostor tree ...\n";
     if (!tree.init(object, error)) return false;
@@ -63,21 +98,20 @@ bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, st
     logOut() << "done\n";
 
     const std::string mv2 = texturesFileName(object.fileName()), mv3 = geometryFileName(object.fileName());
-    bool fits = false;
-    if (std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(mv2.c_str(), "rb"), &std::fclose); !file) {
-        logOut() << mv2 << " does not exist!\n";
-    } else if (!(fits = VConfiguration::compareConfiguration(file.get()))) {
-        logOut() << "The textures file (.mv2) needs to be updated. It was built for a different configuration...\n";
-    }
-    if (fits) {
+    const std::string remake = reasonToRemake(mv2, tree);
+    if (remake.empty()) {
         if (!tree.place(VConfiguration::mTextureResolution, error)) return false;
+        std::string writeError;
+        if (!std::filesystem::exists(mv3) &&
+            !writeGeometryFile(mv3, object, tree, uint32_t(VConfiguration::mTextureCompression), writeError))
+            logErr() << "geometry file not written: " << writeError << "\n";
     } else {
+        logOut() << remake << "\n";
         std::string writeError;
         report.created = true;
         if (!createSideFiles(object, mv2, mv3, writeError)) {
             // Viewing goes on with triangles only; the reason is kept in the log.
             logErr() << "side files not written: " << writeError << "\n";
-            object.mTexturesFileName.clear();
             return true;
         }
     }
@@ -85,17 +119,10 @@ bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, st
     std::error_code ignored;
     report.mv2Bytes = std::filesystem::file_size(mv2, ignored);
     report.mv3Bytes = std::filesystem::file_size(mv3, ignored);
-
     object.mTexturesFileName = mv2;
-    if (std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(mv2.c_str(), "rb"), &std::fclose); file) {
-        uint8_t bytes[4] = {0, 0, 0, 0};
-        if (std::fseek(file.get(), VConfiguration::configurationSize(), SEEK_SET) == 0 &&
-            std::fread(bytes, 1, 4, file.get()) == 4)
-            object.mUncompressedTextureBytes = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
-                                               uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
-    }
     // The atlases are loaded by the texture classes (the texture depot and
     // cache), which start from mTexturesFileName.
+    object.mUncompressedTextureBytes = uncompressedTextureBytes(mv2);
     return true;
 }
 
