@@ -187,41 +187,26 @@ TEST_F(ImpostorTreeTest, EveryVariantPacksEveryImpostorOnceAndDeterministically)
             }
 }
 
-// Post order packs children before their parent; breadth first the root first.
-TEST_F(ImpostorTreeTest, PostOrderAndBreadthFirstOrders) {
-    ImpostorSettings settings;
-    settings.width = settings.height = 1024;
-    std::string error;
-    ASSERT_TRUE(mTree.cluster(settings, error));
-    // The packing order: atlas after atlas.
-    std::vector<uint32_t> post;
-    for (const ImpostorAtlas& atlas : mTree.atlases) post.insert(post.end(), atlas.impostors.begin(), atlas.impostors.end());
-    EXPECT_EQ(post.back(), mTree.root);
-    std::vector<size_t> position(mTree.inum());
-    for (size_t k = 0; k < post.size(); ++k) position[post[k]] = k;
-    for (uint32_t i = 0; i < mTree.inum(); ++i)
-        if (mTree.impostors[i].parent != MTImpostor::kNoParent) {
-            EXPECT_LT(position[i], position[mTree.impostors[i].parent]);
-        }
-    settings.clusterAlgorithm = 1;
-    ASSERT_TRUE(mTree.cluster(settings, error));
-    EXPECT_EQ(mTree.atlases[0].impostors.front(), mTree.root);
-}
-
-// The simple variant packs every impostor after its parent, also when small
-// atlases make impostors wait for a new one. The surfels are numbered
-// leaves first, as construction numbers them, so that index order would not do.
-TEST_F(ImpostorTreeTest, SimpleVariantPacksParentsFirst) {
+// Post order packs children before their parent; breadth first and simple
+// parents first, the simple variant also when small atlases make impostors
+// wait for a new one. The surfels are numbered leaves first, as
+// construction numbers them, so that index order would not do.
+TEST_F(ImpostorTreeTest, PackingOrdersOfTheVariants) {
     const uint32_t pnum = mObject.pnum();
     std::reverse(mObject.parray.begin(), mObject.parray.end());
     for (MTSurfel& s : mObject.parray)
         if (s.parent < pnum) s.parent = pnum - 1 - s.parent;
     std::string initError;
     ASSERT_TRUE(mTree.init(mObject, initError)) << initError;
-    for (int32_t sizeType : {0, 1}) {
+    struct Case {
+        int32_t algorithm, sizeType;
+        bool parentsFirst;
+    } cases[] = {{0, 0, false}, {1, 0, true}, {2, 0, true}, {2, 1, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.algorithm) + " size type " + std::to_string(c.sizeType));
         ImpostorSettings settings;
-        settings.clusterAlgorithm = 2;
-        settings.sizeType = sizeType;
+        settings.clusterAlgorithm = c.algorithm;
+        settings.sizeType = c.sizeType;
         settings.width = settings.height = 64;
         settings.count = 4;
         std::string error;
@@ -233,10 +218,10 @@ TEST_F(ImpostorTreeTest, SimpleVariantPacksParentsFirst) {
         size_t k = 0;
         for (const ImpostorAtlas& atlas : mTree.atlases)
             for (uint32_t i : atlas.impostors) position[i] = k++;
-        EXPECT_EQ(position[mTree.root], 0u);
-        for (uint32_t i = 0; i < mTree.inum(); ++i)
-            if (mTree.impostors[i].parent != MTImpostor::kNoParent) {
-                EXPECT_LT(position[mTree.impostors[i].parent], position[i]) << sizeType << " " << i;
+        EXPECT_EQ(position[mTree.root], c.parentsFirst ? 0u : pnum - 1);
+        for (uint32_t i = 0; i < pnum; ++i)
+            if (const uint32_t parent = mTree.impostors[i].parent; parent != MTImpostor::kNoParent) {
+                EXPECT_EQ(position[parent] < position[i], c.parentsFirst) << i;
             }
     }
 }
