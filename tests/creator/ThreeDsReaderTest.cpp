@@ -88,9 +88,7 @@ TEST_F(ThreeDsReader, TetrahedronWithSwappedWinding) {
     EXPECT_EQ(mesh.vertices.size(), 4u);
     ASSERT_EQ(mesh.triangles.size(), 4u);
     // The first two corners trade places; the first triangle keeps its turn.
-    EXPECT_EQ(mesh.triangles[0].v[0], 2u);
-    EXPECT_EQ(mesh.triangles[0].v[1], 0u);
-    EXPECT_EQ(mesh.triangles[0].v[2], 1u);
+    EXPECT_EQ(std::vector<uint32_t>(mesh.triangles[0].v, mesh.triangles[0].v + 3), (std::vector<uint32_t>{2, 0, 1}));
     EXPECT_EQ(repairViolation(mesh), "");
     EXPECT_EQ(mesh.edgeStatistics().borderEdges, 0u);
 }
