@@ -51,8 +51,6 @@ TEST(HierarchyCreation, NormalisationCentresTheBoxWithLargestExtentOne) {
     EXPECT_FLOAT_EQ(lo.x + hi.x, 0.0f);
     EXPECT_FLOAT_EQ(lo.y + hi.y, 0.0f);
     EXPECT_NEAR(lo.z + hi.z, 0.0f, 1e-6);
-    EXPECT_NE(log.out().find("TRANSLATE: [-12 -21 -30.25]\n"), std::string::npos) << log.out();
-    EXPECT_NE(log.out().find("SCALE: 0.25\n"), std::string::npos);
 }
 
 TEST(HierarchyCreation, UnnamedOutputGoesToANewTemporaryFile) {
@@ -69,7 +67,6 @@ TEST(HierarchyCreation, UnnamedOutputGoesToANewTemporaryFile) {
     const std::filesystem::path made(summary.outputFile);
     EXPECT_EQ(made.parent_path(), std::filesystem::temp_directory_path());
     EXPECT_EQ(made.extension(), ".mvh");
-    EXPECT_NE(log.out().find("temporary filename: " + summary.outputFile + "\n"), std::string::npos);
     VLODObject3D back;
     EXPECT_TRUE(back.read(summary.outputFile)) << back.lastError();
     EXPECT_EQ(back.tnum(), summary.triangles);

@@ -13,18 +13,35 @@
 namespace {
 MergeEntry entry(uint32_t arc, float weight, float ratio = 1.0f) { return {weight, ratio, arc, 0, false}; }
 
+// Pushes, then pops until empty. A re-queued entry counts as queued last
+// among equal keys, as a new entry would; when the sequence numbers run out
+// they are given afresh in queue order, keeping first-queued-first.
 TEST(MergeQueueTest, PopsByWeightThenRatioAndEqualKeysInQueueingOrder) {
-    MergeQueue queue(8);
-    queue.push(entry(0, 5.0f));
-    queue.push(entry(1, 2.0f, 3.0f));
-    queue.push(entry(2, 2.0f, 0.5f));
-    queue.push(entry(3, 5.0f));
-    queue.push(entry(4, 0.0f));
-    queue.push(entry(5, 3.4028235e38f)); // no united pair
-    queue.push(entry(6, 5.0f));
-    std::vector<uint32_t> order;
-    while (!queue.empty()) order.push_back(queue.pop().arc);
-    EXPECT_EQ(order, (std::vector<uint32_t>{4, 2, 1, 0, 3, 6, 5}));
+    struct Case {
+        const char* what;
+        size_t arcs;
+        uint32_t firstSequence;
+        std::vector<MergeEntry> pushes;
+        std::vector<uint32_t> order;
+    };
+    const Case cases[] = {
+        {"weight, then ratio, then queueing order", 8, 0,
+         {entry(0, 5.0f), entry(1, 2.0f, 3.0f), entry(2, 2.0f, 0.5f), entry(3, 5.0f), entry(4, 0.0f),
+          entry(5, 3.4028235e38f) /* no united pair */, entry(6, 5.0f)},
+         {4, 2, 1, 0, 3, 6, 5}},
+        {"a replaced entry behind equal keys", 3, 0,
+         {entry(0, 1.0f), entry(1, 1.0f), entry(2, 1.0f), entry(0, 1.0f)}, {1, 2, 0}},
+        {"sequence numbers running out", 6, UINT32_MAX - 3,
+         {entry(3, 1.0f), entry(1, 1.0f), entry(4, 2.0f), entry(0, 2.0f), entry(5, 1.0f), entry(2, 2.0f)},
+         {3, 1, 5, 4, 0, 2}},
+    };
+    for (const Case& c : cases) {
+        MergeQueue queue(c.arcs, c.firstSequence);
+        for (const MergeEntry& e : c.pushes) queue.push(e);
+        std::vector<uint32_t> order;
+        while (!queue.empty()) order.push_back(queue.pop().arc);
+        EXPECT_EQ(order, c.order) << c.what;
+    }
 }
 
 TEST(MergeQueueTest, QueueingAnArcAgainReplacesItsEntry) {
@@ -43,28 +60,6 @@ TEST(MergeQueueTest, QueueingAnArcAgainReplacesItsEntry) {
     EXPECT_TRUE(queue.empty());
     queue.push(entry(0, 1.0f)); // a popped arc may come back
     EXPECT_EQ(queue.pop().arc, 0u);
-}
-
-// A re-queued entry counts as queued last among equal keys, as a new entry would.
-TEST(MergeQueueTest, ReplacedEntryQueuesBehindEqualKeys) {
-    MergeQueue queue(3);
-    queue.push(entry(0, 1.0f));
-    queue.push(entry(1, 1.0f));
-    queue.push(entry(2, 1.0f));
-    queue.push(entry(0, 1.0f));
-    EXPECT_EQ(queue.pop().arc, 1u);
-    EXPECT_EQ(queue.pop().arc, 2u);
-    EXPECT_EQ(queue.pop().arc, 0u);
-}
-
-// When the sequence numbers run out they are given afresh in queue order;
-// equal keys still come out first-queued-first across the renumbering.
-TEST(MergeQueueTest, RunningOutOfSequenceNumbersKeepsTheOrder) {
-    MergeQueue queue(6, UINT32_MAX - 3);
-    for (uint32_t arc : {3u, 1u, 4u, 0u, 5u, 2u}) queue.push(entry(arc, arc % 2 ? 1.0f : 2.0f));
-    std::vector<uint32_t> order;
-    while (!queue.empty()) order.push_back(queue.pop().arc);
-    EXPECT_EQ(order, (std::vector<uint32_t>{3, 1, 5, 4, 0, 2}));
 }
 
 TEST(MergeQueueTest, AgreesWithASortedListUnderRandomUse) {

@@ -16,6 +16,12 @@ void makeCube(VObject3D& mesh, float offset = 0) {
     for (const auto& f : faces) addTriangle(mesh, base + f[0], base + f[1], base + f[2]);
 }
 
+std::vector<std::array<uint32_t, 3>> cornerLists(const VObject3D& mesh) {
+    std::vector<std::array<uint32_t, 3>> lists;
+    for (const VTriangle& t : mesh.triangles) lists.push_back({t.v[0], t.v[1], t.v[2]});
+    return lists;
+}
+
 class MeshRepair : public ::testing::Test {
   protected:
     CapturedLog mLog;
@@ -33,14 +39,9 @@ TEST_F(MeshRepair, MergeKeepsTheLowestIndexAndRenumbers) {
     addTriangle(mesh, 2, 4, 3);
     addTriangle(mesh, 5, 3, 1);
     mesh.mergeVertices(0);
-    EXPECT_NE(mLog.out().find("number of merged vertex pairs: 3\n"), std::string::npos);
     ASSERT_EQ(mesh.vertices.size(), 3u);
     EXPECT_EQ(mesh.vertices[2]->evaluate(0), Vec3f(0, 1, 0));
-    EXPECT_EQ(mesh.triangles[0].v[0], 0u);
-    EXPECT_EQ(mesh.triangles[0].v[1], 1u);
-    EXPECT_EQ(mesh.triangles[0].v[2], 2u);
-    EXPECT_EQ(mesh.triangles[1].v[0], 0u);
-    EXPECT_EQ(mesh.triangles[1].v[2], 1u);
+    EXPECT_EQ(cornerLists(mesh), (std::vector<std::array<uint32_t, 3>>{{0, 1, 2}, {0, 2, 1}}));
 }
 
 TEST_F(MeshRepair, MergeOnAGridSnapsTowardsZero) {
@@ -64,10 +65,8 @@ TEST_F(MeshRepair, DegenerateAndDoubledTriangles) {
     addTriangle(mesh, 1, 2, 3);
     EXPECT_EQ(mesh.removeDegenerateTriangles(), 1u);
     EXPECT_EQ(mesh.removeDoubledTriangles(), 2u);
-    ASSERT_EQ(mesh.triangles.size(), 2u);
-    EXPECT_EQ(mesh.triangles[0].v[0], 0u); // the first one stays as it was
-    EXPECT_EQ(mesh.triangles[0].v[1], 1u);
-    EXPECT_EQ(mesh.triangles[1].v[2], 3u);
+    // The first of the doubles stays as it was.
+    EXPECT_EQ(cornerLists(mesh), (std::vector<std::array<uint32_t, 3>>{{0, 1, 2}, {1, 2, 3}}));
 }
 
 TEST_F(MeshRepair, ManifoldSplitsEveryOverfullEdge) {
@@ -80,10 +79,8 @@ TEST_F(MeshRepair, ManifoldSplitsEveryOverfullEdge) {
         addTriangle(mesh, 0, 1, 2 + i);
     }
     mesh.makeManifold();
-    EXPECT_EQ(repairViolation(mesh).find("more than two"), std::string::npos);
-    std::map<std::pair<uint32_t, uint32_t>, int> edges;
-    for (const VTriangle& t : mesh.triangles)
-        for (int k = 0; k < 3; ++k) EXPECT_LE(++edges[std::minmax(t.v[k], t.v[(k + 1) % 3])], 2);
+    // The pages still run along the spine the same way: only the edge count is repaired.
+    EXPECT_EQ(repairViolation(mesh, false), "");
     // Copies keep the positions of what they copy.
     for (const VTriangle& t : mesh.triangles) {
         EXPECT_EQ(mesh.vertices[t.v[0]]->evaluate(0), Vec3f(0, 0, 0));
@@ -91,7 +88,6 @@ TEST_F(MeshRepair, ManifoldSplitsEveryOverfullEdge) {
     }
     // Pages 3 and 4 share a copy of the spine, page 5 needs another.
     EXPECT_EQ(mesh.vertices.size(), 7u + 4u);
-    EXPECT_NE(mLog.out().find("4 new vertices created to create manifold.\n"), std::string::npos);
 }
 
 TEST_F(MeshRepair, OrientationOfClosedShellsAndParts) {

@@ -50,34 +50,13 @@ TEST_F(MeshImport, X3DSceneBecomesAMesh) {
     EXPECT_EQ(mesh.vertices.size(), 6u);
     EXPECT_EQ(mesh.edgeStatistics().parts, 1u);
     EXPECT_EQ(repairViolation(mesh), "");
-    const std::string out = mLog.out();
-    EXPECT_NE(out.find("loading scene ... done\n"), std::string::npos);
-    EXPECT_NE(out.find("node type: IndexedFaceSet\n"), std::string::npos);
-    EXPECT_NE(out.find("number of merged vertex pairs: 2\n"), std::string::npos);
 
     std::ofstream(tempPath("broken.x3d")) << "<X3D><Scene><Shape></X3D>";
     EXPECT_FALSE(mesh.importFile(tempPath("broken.x3d")));
     EXPECT_TRUE(mesh.vertices.empty());
-    EXPECT_NE(mLog.out().find("loading scene ... failed\n"), std::string::npos);
-}
-
-TEST_F(MeshImport, RealX3DFilesListTheirNodes) {
-    VObject3D mesh;
-    ASSERT_TRUE(mesh.readX3D(assimpModel("X3D/HelloX3dTrademark.x3d"))) << mesh.lastError();
-    EXPECT_NE(mLog.out().find("node type: Shape\n"), std::string::npos);
-    EXPECT_EQ(repairViolation(mesh), "");
-}
-
-TEST_F(MeshImport, TriangleNormalFollowsTheCornerOrder) {
-    VObject3D mesh;
-    addVertex(mesh, 0, 0, 0);
-    addVertex(mesh, 2, 0, 0);
-    addVertex(mesh, 0, 3, 0);
-    addTriangle(mesh, 0, 1, 2);
-    // (P0 - P1) x (P2 - P1): counter-clockwise seen from +z gives -z.
-    EXPECT_EQ(mesh.triangleNormal(0, 0), Vec3f(0, 0, -1));
-    std::swap(mesh.triangles[0].v[0], mesh.triangles[0].v[1]);
-    EXPECT_EQ(mesh.triangleNormal(0, 0), Vec3f(0, 0, 1));
+    EXPECT_NE(mesh.lastError().find("not well-formed"), std::string::npos) << mesh.lastError();
+    // A real scene whose geometry (a sphere and text) is none the mesh takes.
+    EXPECT_TRUE(mesh.readX3D(assimpModel("X3D/HelloX3dTrademark.x3d"))) << mesh.lastError();
 }
 
 TEST_F(MeshImport, AnimationDomain) {
@@ -87,7 +66,6 @@ TEST_F(MeshImport, AnimationDomain) {
     EXPECT_EQ(still.start, 0);
     EXPECT_EQ(still.end, 0);
     EXPECT_EQ(still.keyFrames, 1);
-    EXPECT_NE(mLog.out().find("set static object animation domain"), std::string::npos);
 
     mesh.vertices.push_back(std::make_unique<VKeyFrameVertex>(
         std::vector<VKeyFrameVertex::Key>{{{0, 0, 0}, 2}, {{1, 0, 0}, 3}, {{2, 0, 0}, 7}}));
