@@ -1,6 +1,7 @@
 // The shader classes and both set-up tables against Mesa: every program of
-// the viewer compiles and links, set-up and reload keep their promises, and
-// the impostor creation programs write what the impostors need.
+// the viewer compiles and links, and set-up and reload keep their promises.
+// What the impostor creation programs write is checked on rendered atlases
+// (SideFileStepTest).
 
 #include "GLExtensions.h"
 #include "GLTestContext.h"
@@ -154,85 +155,4 @@ TEST(ShaderObjects, KindsMustMatchToAttach) {
     arbFragment.release();
 }
 
-// One impostor-creation pass as the atlas rendering draws it: a float
-// framebuffer, an orthographic slab around the impostor plane, a patch
-// drawn with the creation programs. Each covered texel must hold the
-// patch's unit normal and its depth in the slab; the rest stay empty.
-TEST_F(ShaderSets, ImpostorCreationWritesNormalAndDepth) {
-    constexpr int kSize = 32;
-    GLuint texture = 0, depthBuffer = 0, framebuffer = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
-    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA32F_ARB, kSize, kSize, 0, GL_RGBA, GL_FLOAT, nullptr);
-    ext::glGenRenderbuffersEXT(1, &depthBuffer);
-    ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, depthBuffer);
-    ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, kSize, kSize);
-    ext::glGenFramebuffersEXT(1, &framebuffer);
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
-    ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB, texture, 0);
-    ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, depthBuffer);
-    ASSERT_TRUE(checkFramebufferStatus());
-
-    glViewport(0, 0, kSize, kSize);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_DEPTH_TEST);
-    glDisable(GL_BLEND);
-    // Impostor of half depth 0.1 facing +z; eye at distance 1 on its normal.
-    const double zf = 1.5 * (0.1 + 0.001);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(-1, 1, -1, 1, 1 - zf, 1 + zf);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(0, 0, -1);
-
-    VShaderProgram creation(false, VViewShaders::shaders[5], VViewShaders::shaders[16]); // ImpostorVert/Frag
-    creation.enable();
-    // Left half faces +z at height 0.05; right half is tilted, normal (0.6, 0, 0.8).
-    auto vertex = [](float x, float y, float z, std::array<float, 3> n) {
-        ext::glVertexAttrib4fARB(2, n[0], n[1], n[2], 0);
-        ext::glVertexAttrib4fARB(3, 1.0f, 0.2f, 0.2f, 0);
-        ext::glVertexAttrib4fARB(0, x, y, z, 1);
-    };
-    glBegin(GL_TRIANGLES);
-    for (auto [x0, x1, n] : {std::tuple{-0.5f, 0.0f, std::array<float, 3>{0, 0, 1}},
-                             std::tuple{0.0f, 0.5f, std::array<float, 3>{0.6f, 0, 0.8f}}}) {
-        vertex(x0, -0.5f, 0.05f, n);
-        vertex(x1, -0.5f, 0.05f, n);
-        vertex(x1, 0.5f, 0.05f, n);
-        vertex(x0, -0.5f, 0.05f, n);
-        vertex(x1, 0.5f, 0.05f, n);
-        vertex(x0, 0.5f, 0.05f, n);
-    }
-    glEnd();
-    creation.disable();
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-
-    std::vector<float> texels(size_t(kSize) * kSize * 4, -1.0f);
-    glReadPixels(0, 0, kSize, kSize, GL_RGBA, GL_FLOAT, texels.data());
-    auto texel = [&](int x, int y) { return &texels[4 * (size_t(y) * kSize + x)]; };
-    // Eye-space distance 0.95 in a slab from 1 - zf to 1 + zf.
-    const float depth = float((0.95 - (1 - zf)) / (2 * zf));
-    const float* flat = texel(12, 16);
-    EXPECT_NEAR(flat[0], 0, 1e-3);
-    EXPECT_NEAR(flat[1], 0, 1e-3);
-    EXPECT_NEAR(flat[2], 1, 1e-3);
-    EXPECT_NEAR(flat[3], depth, 2e-3);
-    EXPECT_GT(flat[3], 0);
-    EXPECT_LT(flat[3], 1);
-    const float* tilted = texel(20, 16);
-    EXPECT_NEAR(tilted[0], 0.6f, 1e-3);
-    EXPECT_NEAR(tilted[2], 0.8f, 1e-3);
-    EXPECT_NEAR(std::sqrt(tilted[0] * tilted[0] + tilted[1] * tilted[1] + tilted[2] * tilted[2]), 1, 1e-3);
-    for (float channel : std::array<float, 4>{texel(2, 2)[0], texel(2, 2)[1], texel(2, 2)[2], texel(2, 2)[3]})
-        EXPECT_EQ(channel, 0.0f); // outside the patch
-
-    creation.release();
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    ext::glDeleteFramebuffersEXT(1, &framebuffer);
-    ext::glDeleteRenderbuffersEXT(1, &depthBuffer);
-    glDeleteTextures(1, &texture);
-    glDisable(GL_DEPTH_TEST);
-}
 } // namespace

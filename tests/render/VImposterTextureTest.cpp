@@ -144,8 +144,9 @@ TEST_F(ImposterTexture, QuantisedTexturesKeepTheirCodesAndSetTheDecoding) {
     VViewShaders::destroy();
 }
 
-// A directory that promises more than the file holds, or an index past it.
-TEST_F(ImposterTexture, FilesThatLieAreRefusedWithoutAllocating) {
+// Reading goes through the directory reader that SideFilesTest drives over
+// every truncation; here only that a refused texture is left empty.
+TEST_F(ImposterTexture, RefusedTexturesAreLeftEmpty) {
     const std::string file = texturesFile(0);
     const std::vector<uint8_t> bytes = readBytes(file);
     const std::string cut = tempPath("cut.mv2");
@@ -153,23 +154,11 @@ TEST_F(ImposterTexture, FilesThatLieAreRefusedWithoutAllocating) {
     TexturesFileDirectory directory;
     fromFile(file, 0, directory);
     VImposterTexture last{int32_t(directory.atlases.size() - 1)};
+    ASSERT_TRUE(last.loadInfo(file));
     EXPECT_FALSE(last.load(cut));
     EXPECT_NE(last.lastError().find("beyond the end"), std::string::npos) << last.lastError();
     EXPECT_FALSE(last.isLoaded());
     EXPECT_EQ(last.width, 0);
-    // A huge size in the directory: refused, not allocated.
-    std::vector<uint8_t> huge = bytes;
-    const int32_t big = 1 << 30;
-    std::memcpy(huge.data() + 41, &big, 4);
-    std::memcpy(huge.data() + 45, &big, 4);
-    const std::string lying = tempPath("lying.mv2");
-    writeBytes(lying, huge);
-    VImposterTexture first(0);
-    EXPECT_FALSE(first.load(lying));
-    EXPECT_FALSE(first.isLoaded());
-    VImposterTexture past{int32_t(directory.atlases.size() + 5)};
-    EXPECT_FALSE(past.load(file));
-    EXPECT_NE(past.lastError().find("not in the textures file's directory"), std::string::npos);
-    EXPECT_NE(mLog.err().find("ERROR loading file from "), std::string::npos);
+    EXPECT_NE(mLog.err().find("ERROR loading file from " + cut), std::string::npos);
 }
 } // namespace
