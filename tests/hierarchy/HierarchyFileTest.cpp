@@ -86,29 +86,25 @@ const std::vector<uint8_t> kOneTriangleFile = {
 };
 
 void makeOneTriangle(VLODObject3D& object) {
-    const Vec3f corners[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    for (const Vec3f& c : corners) {
-        MTVertex v;
-        v.path = std::make_unique<VStaticVertex>(c);
+    for (const Vec3f& corner : {Vec3f(0, 0, 0), Vec3f(1, 0, 0), Vec3f(0, 1, 0)}) {
+        MTVertex& v = object.varray.emplace_back();
+        v.path = std::make_unique<VStaticVertex>(corner);
         v.npath = std::make_unique<VStaticVertex>(Vec3f(0, 0, 1));
         v.normal = 7;
-        object.varray.push_back(std::move(v));
     }
     object.tarray = {{{0, 1, 2}, 0, 9}};
-    MTSurfel s;
+    MTSurfel& s = object.parray.emplace_back();
     s.x = s.y = 0.25f;
     s.normal = 3;
     s.parent = 1;
     s.mt_children = {1};
-    object.parray.push_back(s);
     object.narray.resize(2);
     object.narray[0].error = {0};
     object.narray[1].onum = 1;
     object.narray[1].error = {0.5f};
-    MTArc a;
-    a.source = 1;
-    a.tnum = 1;
-    object.aarray = {a};
+    object.aarray.resize(1);
+    object.aarray[0].source = 1;
+    object.aarray[0].tnum = 1;
     object.m_source_nnum = 1;
     object.mBoundingSphere.x = object.mBoundingSphere.y = 0.5f;
     object.mBoundingSphere.r = 0.75f;
