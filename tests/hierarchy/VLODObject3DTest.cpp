@@ -79,16 +79,6 @@ TEST_F(VLODObject3DModel, LayersMatchTheFixpointOnRandomDags) {
     }
 }
 
-TEST_F(VLODObject3DModel, LayersOfTheSphereRunFromSourceToDrain) {
-    VLODObject3D object;
-    makeSphereHierarchy(object, {3, 1, false});
-    std::vector<uint32_t> layers;
-    ASSERT_TRUE(object.computeLayers(layers));
-    EXPECT_EQ(layers[1], 0u); // source
-    EXPECT_EQ(layers[0], 4u); // drain, below three levels of nodes
-    EXPECT_EQ(*std::max_element(layers.begin(), layers.end()), layers[0]);
-}
-
 TEST_F(VLODObject3DModel, LoopsAreRefused) {
     const std::vector<MTArc> graphs[] = {
         {arc(1, 0), arc(1, 1)},                                  // an arc onto its own source
