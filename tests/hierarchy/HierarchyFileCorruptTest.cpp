@@ -134,18 +134,15 @@ TEST_F(CorruptHierarchyFile, SurfelChildrenMustBeSingleArcNodesBelowTheDrain) {
     ASSERT_EQ(object.parray[21].mt_children.size(), 1u);
     const size_t child = surfelOffset(object, 21) + 26;
 
-    std::vector<uint8_t> bytes = good;
-    putU32(bytes, child, 0);
-    expectRefused(bytes, "surfel 21: *it > 0 failed");
-
-    bytes = good;
-    putU32(bytes, child, 2); // a first-level node, with four arcs
-    ASSERT_EQ(object.narray[2].onum, 4u);
-    expectRefused(bytes, "surfel 21: narray[*it].onum == 1 failed for node 2");
-
-    bytes = good;
-    putU32(bytes, child, object.nnum());
-    expectRefused(bytes, "surfel 21: child node 102 out of range");
+    ASSERT_EQ(object.narray[2].onum, 4u); // a first-level node, with four arcs
+    const std::pair<uint32_t, std::string> cases[] = {{0, "surfel 21: *it > 0 failed"},
+                                                      {2, "surfel 21: narray[*it].onum == 1 failed for node 2"},
+                                                      {object.nnum(), "surfel 21: child node 102 out of range"}};
+    for (const auto& [node, expected] : cases) {
+        std::vector<uint8_t> bytes = good;
+        putU32(bytes, child, node);
+        expectRefused(bytes, expected);
+    }
 }
 
 // A sphere hierarchy (depth 2 with surfels unless a case says otherwise)
