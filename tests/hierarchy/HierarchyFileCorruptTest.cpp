@@ -20,6 +20,7 @@ namespace {
 constexpr size_t kHeaderSize = 60;
 constexpr size_t kStaticVertexBytes = 13 + 13 + 2;
 constexpr size_t kTriangleBytes = 18;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
 
 class CorruptHierarchyFile : public ::testing::Test {
   protected:
@@ -40,15 +41,6 @@ class CorruptHierarchyFile : public ::testing::Test {
             << "expected '" << expected << "' in '" << object.lastError() << "'";
         EXPECT_EQ(log.err(), object.lastError() + "\n");
         expectEmpty(object);
-    }
-
-    // Builds a sphere hierarchy, lets damage change it, writes and refuses it.
-    void expectDamageRefused(const std::function<void(VLODObject3D&)>& damage, const std::string& expected,
-                             SphereHierarchyOptions options = {2, 1, true}) {
-        VLODObject3D object;
-        makeSphereHierarchy(object, options);
-        damage(object);
-        expectRefused(bytesOf(object), expected);
     }
 
     static void expectEmpty(const VLODObject3D& object) {
@@ -142,96 +134,70 @@ TEST_F(CorruptHierarchyFile, SurfelChildrenMustBeSingleArcNodesBelowTheDrain) {
     ASSERT_EQ(object.parray[21].mt_children.size(), 1u);
     const size_t child = surfelOffset(object, 21) + 26;
 
-    std::vector<uint8_t> bytes = good;
-    putU32(bytes, child, 0);
-    expectRefused(bytes, "surfel 21: *it > 0 failed");
-
-    bytes = good;
-    putU32(bytes, child, 2); // a first-level node, with four arcs
-    ASSERT_EQ(object.narray[2].onum, 4u);
-    expectRefused(bytes, "surfel 21: narray[*it].onum == 1 failed for node 2");
-
-    bytes = good;
-    putU32(bytes, child, object.nnum());
-    expectRefused(bytes, "surfel 21: child node 102 out of range");
+    ASSERT_EQ(object.narray[2].onum, 4u); // a first-level node, with four arcs
+    const std::pair<uint32_t, std::string> cases[] = {{0, "surfel 21: *it > 0 failed"},
+                                                      {2, "surfel 21: narray[*it].onum == 1 failed for node 2"},
+                                                      {object.nnum(), "surfel 21: child node 102 out of range"}};
+    for (const auto& [node, expected] : cases) {
+        std::vector<uint8_t> bytes = good;
+        putU32(bytes, child, node);
+        expectRefused(bytes, expected);
+    }
 }
 
-TEST_F(CorruptHierarchyFile, SurfelParentLoops) {
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            o.parray[3].parent = 5;
-            o.parray[5].parent = 3;
-        },
-        "parent links form a loop");
-    expectDamageRefused([](VLODObject3D& o) { o.parray[4].parent = 4; }, "surfel 4: parent links form a loop");
-}
-
-TEST_F(CorruptHierarchyFile, GraphWithoutADrainOrWithDeadEnds) {
-    expectDamageRefused([](VLODObject3D& o) { o.narray[0].onum = 1; }, "drain_node != UINT_MAX failed");
-    expectDamageRefused([](VLODObject3D& o) { o.narray[5].onum = 0; }, "node 5: narray[i].onum failed",
-                        {1, 1, false});
-}
-
-TEST_F(CorruptHierarchyFile, IndicesOutOfRange) {
-    expectDamageRefused([](VLODObject3D& o) { o.narray[3].out = o.anum(); }, "node 3: aindex < anum failed");
-    expectDamageRefused([](VLODObject3D& o) { o.narray[3].out = 0xfffffff0u; }, "node 3: aindex < anum failed");
-    expectDamageRefused([](VLODObject3D& o) { o.tarray[7].v[2] = o.vnum(); }, "triangle 7: vertex index 162 out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.tarray[7].arc = o.anum(); }, "triangle 7: arc index 180 out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].dest = o.nnum(); }, "arc 9: node index out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].source = 0xffffffffu; }, "arc 9: node index out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.aarray[9].tnum = o.tnum(); }, "arc 9: triangles");
-    // tstart + tnum wraps around in 32 bits.
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            o.aarray[9].tstart = 0x80000000u;
-            o.aarray[9].tnum = 0x80000000u;
-        },
-        "arc 9: triangles");
-}
-
-TEST_F(CorruptHierarchyFile, ArcsMustBelongToTheRangeOfTheirSource) {
-    // An arc turned round so that it leaves the drain, which owns no arcs.
-    expectDamageRefused([](VLODObject3D& o) { std::swap(o.aarray[30].source, o.aarray[30].dest); },
-                        "node 12: arc 30 in its range leaves node 0", {1, 3, true});
-    // An arc beyond every node's range.
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            MTArc extra = o.aarray.back();
-            o.aarray.push_back(extra);
-        },
-        "arc 180: not among the outgoing arcs of its source node");
-}
-
-TEST_F(CorruptHierarchyFile, CyclesAreRefused) {
-    // Node 2 refines into nodes 22..25; send one of those back up to node 2.
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            uint32_t child = o.aarray[o.narray[2].out].dest;
-            o.aarray[o.narray[child].out].dest = 2;
-        },
-        "Hierarchy contains at least one loop!", {2, 1, false});
-    expectDamageRefused([](VLODObject3D& o) { o.aarray[0].dest = o.aarray[0].source; },
-                        "Hierarchy contains at least one loop!", {2, 1, false});
-}
-
-TEST_F(CorruptHierarchyFile, UnusableValues) {
-    expectDamageRefused([](VLODObject3D& o) { o.varray[3].normal = 40000; }, "vertex 3: quantized normal 40000 out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.parray[2].normal = 32768; }, "surfel 2: quantized normal 32768 out of range");
-    expectDamageRefused([](VLODObject3D& o) { o.tarray[1].normal = 65535; }, "triangle 1: quantized normal");
-    expectDamageRefused([](VLODObject3D& o) { o.narray[1].coneaxis = 50000; }, "node 1: quantized normal");
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            o.varray[8].path = std::make_unique<VStaticVertex>(Vec3f(0, std::numeric_limits<float>::quiet_NaN(), 0));
-        },
-        "vertex 8: position: coordinate is not a finite number");
-    expectDamageRefused(
-        [](VLODObject3D& o) {
-            o.varray[8].path = std::make_unique<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{
-                {{0, 0, 0}, 0}, {{0, 0, 0}, std::numeric_limits<float>::infinity()}});
-        },
-        "vertex 8: position: coordinate is not a finite number");
-    expectDamageRefused([](VLODObject3D& o) { o.parray[6].z = -std::numeric_limits<float>::infinity(); },
-                        "surfel 6: coordinate is not a finite number");
+// A sphere hierarchy (depth 2 with surfels unless a case says otherwise)
+// changed before writing, and the message its refusal must hold.
+TEST_F(CorruptHierarchyFile, DamagedContentIsRefusedNamingTheCheck) {
+    using Object = VLODObject3D;
+    struct Case {
+        const char* expected;
+        void (*damage)(Object&);
+        SphereHierarchyOptions options = {2, 1, true};
+    };
+    const Case cases[] = {
+        // Surfel parent loops.
+        {"parent links form a loop", [](Object& o) { o.parray[3].parent = 5, o.parray[5].parent = 3; }},
+        {"surfel 4: parent links form a loop", [](Object& o) { o.parray[4].parent = 4; }},
+        // A graph without a drain or with dead ends.
+        {"drain_node != UINT_MAX failed", [](Object& o) { o.narray[0].onum = 1; }},
+        {"node 5: narray[i].onum failed", [](Object& o) { o.narray[5].onum = 0; }, {1, 1, false}},
+        // Indices out of range.
+        {"node 3: aindex < anum failed", [](Object& o) { o.narray[3].out = o.anum(); }},
+        {"node 3: aindex < anum failed", [](Object& o) { o.narray[3].out = 0xfffffff0u; }},
+        {"triangle 7: vertex index 162 out of range", [](Object& o) { o.tarray[7].v[2] = o.vnum(); }},
+        {"triangle 7: arc index 180 out of range", [](Object& o) { o.tarray[7].arc = o.anum(); }},
+        {"arc 9: node index out of range", [](Object& o) { o.aarray[9].dest = o.nnum(); }},
+        {"arc 9: node index out of range", [](Object& o) { o.aarray[9].source = 0xffffffffu; }},
+        {"arc 9: triangles", [](Object& o) { o.aarray[9].tnum = o.tnum(); }},
+        {"arc 9: triangles", [](Object& o) { o.aarray[9].tstart = o.aarray[9].tnum = 0x80000000u; }}, // wraps in 32 bits
+        // An arc turned round so that it leaves the drain, which owns no arcs;
+        // an arc beyond every node's range.
+        {"node 12: arc 30 in its range leaves node 0",
+         [](Object& o) { std::swap(o.aarray[30].source, o.aarray[30].dest); }, {1, 3, true}},
+        {"arc 180: not among the outgoing arcs of its source node", [](Object& o) { o.aarray.push_back(o.aarray.back()); }},
+        // Cycles: node 2 refines into nodes 22..25, one of which is sent back up to node 2.
+        {"Hierarchy contains at least one loop!",
+         [](Object& o) { o.aarray[o.narray[o.aarray[o.narray[2].out].dest].out].dest = 2; }, {2, 1, false}},
+        {"Hierarchy contains at least one loop!", [](Object& o) { o.aarray[0].dest = o.aarray[0].source; }, {2, 1, false}},
+        // Unusable values.
+        {"vertex 3: quantized normal 40000 out of range", [](Object& o) { o.varray[3].normal = 40000; }},
+        {"surfel 2: quantized normal 32768 out of range", [](Object& o) { o.parray[2].normal = 32768; }},
+        {"triangle 1: quantized normal", [](Object& o) { o.tarray[1].normal = 65535; }},
+        {"node 1: quantized normal", [](Object& o) { o.narray[1].coneaxis = 50000; }},
+        {"vertex 8: position: coordinate is not a finite number",
+         [](Object& o) { o.varray[8].path = std::make_unique<VStaticVertex>(Vec3f(0, kNaN, 0)); }},
+        {"vertex 8: position: coordinate is not a finite number", [](Object& o) {
+             o.varray[8].path = std::make_unique<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{{{0, 0, 0}, 0}, {{0, 0, 0}, kInf}});
+         }},
+        {"surfel 6: coordinate is not a finite number", [](Object& o) { o.parray[6].z = -kInf; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        VLODObject3D object;
+        makeSphereHierarchy(object, c.options);
+        c.damage(object);
+        expectRefused(bytesOf(object), c.expected);
+    }
 }
 
 TEST_F(CorruptHierarchyFile, RefusalDoesNotDisturbOtherObjects) {

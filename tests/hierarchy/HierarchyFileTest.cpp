@@ -1,3 +1,4 @@
+#include "ByteStream.h"
 #include "QuantizedNormal.h"
 #include "SphereHierarchy.h"
 #include "TestFiles.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 class HierarchyFile : public ::testing::Test {
@@ -22,53 +24,32 @@ class HierarchyFile : public ::testing::Test {
     CapturedLog mLog;
 };
 
-void expectSamePath(const VVertex& a, const VVertex& b) {
-    ASSERT_EQ(a.type(), b.type());
-    if (a.type() == VVertex::StaticType) {
-        EXPECT_EQ(a.evaluate(0), b.evaluate(0));
-        return;
-    }
-    const auto& ka = static_cast<const VKeyFrameVertex&>(a).keys();
-    const auto& kb = static_cast<const VKeyFrameVertex&>(b).keys();
-    ASSERT_EQ(ka.size(), kb.size());
-    for (size_t i = 0; i < ka.size(); ++i) {
-        EXPECT_EQ(ka[i].p, kb[i].p);
-        EXPECT_EQ(ka[i].t, kb[i].t);
-    }
+std::vector<uint8_t> bytesOf(const VVertex& path) {
+    ByteWriter out;
+    path.write(out);
+    return out.data();
 }
 
+// The records of a and b agree in what key picks from them.
+template <typename Record, typename Key>
+void expectSameRecords(const std::vector<Record>& a, const std::vector<Record>& b, Key key, const char* what) {
+    ASSERT_EQ(a.size(), b.size()) << what;
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(key(a[i]), key(b[i])) << what << " " << i;
+}
+
+// Everything the file stores that reading does not derive anew.
 void expectSameStoredContent(const VLODObject3D& a, const VLODObject3D& b) {
-    ASSERT_EQ(a.vnum(), b.vnum());
-    ASSERT_EQ(a.tnum(), b.tnum());
-    ASSERT_EQ(a.pnum(), b.pnum());
-    ASSERT_EQ(a.nnum(), b.nnum());
-    ASSERT_EQ(a.anum(), b.anum());
     EXPECT_EQ(a.m_source_nnum, b.m_source_nnum);
     EXPECT_EQ(a.mReservedCount, b.mReservedCount);
-    for (uint32_t i = 0; i < a.vnum(); ++i) expectSamePath(*a.varray[i].path, *b.varray[i].path);
-    for (uint32_t i = 0; i < a.tnum(); ++i) {
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(a.tarray[i].v[k], b.tarray[i].v[k]);
-        EXPECT_EQ(a.tarray[i].arc, b.tarray[i].arc);
-    }
-    for (uint32_t i = 0; i < a.pnum(); ++i) {
-        const MTSurfel &p = a.parray[i], &q = b.parray[i];
-        EXPECT_EQ(Vec3f(p.x, p.y, p.z), Vec3f(q.x, q.y, q.z));
-        EXPECT_EQ(p.normal, q.normal);
-        EXPECT_EQ(p.reserved, q.reserved);
-        EXPECT_EQ(p.parent, q.parent);
-        EXPECT_EQ(p.mt_children, q.mt_children);
-    }
-    for (uint32_t i = 0; i < a.nnum(); ++i) {
-        EXPECT_EQ(a.narray[i].out, b.narray[i].out);
-        EXPECT_EQ(a.narray[i].onum, b.narray[i].onum);
-        EXPECT_EQ(a.narray[i].error, b.narray[i].error);
-    }
-    for (uint32_t i = 0; i < a.anum(); ++i) {
-        EXPECT_EQ(a.aarray[i].source, b.aarray[i].source);
-        EXPECT_EQ(a.aarray[i].dest, b.aarray[i].dest);
-        EXPECT_EQ(a.aarray[i].tnum, b.aarray[i].tnum);
-        EXPECT_EQ(a.aarray[i].tstart, b.aarray[i].tstart);
-    }
+    expectSameRecords(a.varray, b.varray, [](const MTVertex& v) { return bytesOf(*v.path); }, "vertex");
+    expectSameRecords(a.tarray, b.tarray, [](const MTTriangle& t) { return std::tuple(t.v[0], t.v[1], t.v[2], t.arc); },
+                      "triangle");
+    expectSameRecords(a.parray, b.parray, [](const MTSurfel& p) {
+        return std::tuple(p.x, p.y, p.z, p.normal, p.reserved, p.parent, p.mt_children);
+    }, "surfel");
+    expectSameRecords(a.narray, b.narray, [](const MTNode& n) { return std::tuple(n.out, n.onum, n.error); }, "node");
+    expectSameRecords(a.aarray, b.aarray, [](const MTArc& r) { return std::tuple(r.source, r.dest, r.tnum, r.tstart); },
+                      "arc");
 }
 
 bool holdsDirection(const NormalCone& cone, const Vec3d& n) {
@@ -105,29 +86,25 @@ const std::vector<uint8_t> kOneTriangleFile = {
 };
 
 void makeOneTriangle(VLODObject3D& object) {
-    const Vec3f corners[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    for (const Vec3f& c : corners) {
-        MTVertex v;
-        v.path = std::make_unique<VStaticVertex>(c);
+    for (const Vec3f& corner : {Vec3f(0, 0, 0), Vec3f(1, 0, 0), Vec3f(0, 1, 0)}) {
+        MTVertex& v = object.varray.emplace_back();
+        v.path = std::make_unique<VStaticVertex>(corner);
         v.npath = std::make_unique<VStaticVertex>(Vec3f(0, 0, 1));
         v.normal = 7;
-        object.varray.push_back(std::move(v));
     }
     object.tarray = {{{0, 1, 2}, 0, 9}};
-    MTSurfel s;
+    MTSurfel& s = object.parray.emplace_back();
     s.x = s.y = 0.25f;
     s.normal = 3;
     s.parent = 1;
     s.mt_children = {1};
-    object.parray.push_back(s);
     object.narray.resize(2);
     object.narray[0].error = {0};
     object.narray[1].onum = 1;
     object.narray[1].error = {0.5f};
-    MTArc a;
-    a.source = 1;
-    a.tnum = 1;
-    object.aarray = {a};
+    object.aarray.resize(1);
+    object.aarray[0].source = 1;
+    object.aarray[0].tnum = 1;
     object.m_source_nnum = 1;
     object.mBoundingSphere.x = object.mBoundingSphere.y = 0.5f;
     object.mBoundingSphere.r = 0.75f;
@@ -184,58 +161,29 @@ TEST_F(HierarchyFile, RoundTripKeepsEveryStoredField) {
     VLODObject3D back;
     ASSERT_TRUE(writeAndRead(object, back, "roundtrip.mvh")) << back.lastError();
     expectSameStoredContent(object, back);
-    EXPECT_TRUE(back.varray[4].path->isStatic());
-    EXPECT_EQ(back.varray[4].path->evaluate(2), Vec3f(0, 0, 0));
     EXPECT_EQ(back.mKeyFrames, 3);
     EXPECT_EQ(back.mKeyFrameSpheres.size(), 3u);
 
     // What the set-up derived is written and read back unchanged as well.
     VLODObject3D again;
     ASSERT_TRUE(writeAndRead(back, again, "roundtrip2.mvh")) << again.lastError();
-    expectSameStoredContent(back, again);
-    for (uint32_t i = 0; i < back.vnum(); ++i) EXPECT_EQ(back.varray[i].normal, again.varray[i].normal);
+    ASSERT_TRUE(again.write(tempPath("roundtrip3.mvh")));
+    EXPECT_EQ(readBytes(tempPath("roundtrip2.mvh")), readBytes(tempPath("roundtrip3.mvh")));
 }
 
-TEST_F(HierarchyFile, SetUpPrintsItsStepsInOrder) {
+// Reading with strips asked for keeps the arcs' lists as they are, also
+// without any triangles to strip.
+TEST_F(HierarchyFile, ReadingWithStripsAskedFor) {
     VLODObject3D object;
-    ASSERT_TRUE(object.read(testDataPath("icosphere2.mvh")));
-    const std::string out = mLog.out();
-    const char* steps[] = {"VLODObject3D::read called (1)\n",
-                           "VLODObject3D::read called (2)\n",
-                           "Create lists of incomming arcs of nodes ...\ndone\n",
-                           "assign polygon normals ... \ndone\n",
-                           "assign vertex normals ... \n",
-                           "Add arc informations ...\ndone\n",
-                           "Add node informations ...\ndrain node: 0\ndone\n",
-                           "Init object bounding sphere ...\nBounding Sphere of Object: ",
-                           "init sphere for key frame 0 ... ok (",
-                           "Don't create triangle strips\n",
-                           "Create layering ...\nlayers: 4\nlayer 0 1\nlayer 1 20\nlayer 2 80\nlayer 3 1\ndone\n",
-                           "Update time domain ...\nset static object animation domain\n"};
-    size_t at = 0;
-    for (const char* step : steps) {
-        size_t found = out.find(step, at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step;
-        at = found;
-    }
-    EXPECT_TRUE(mLog.err().empty()) << mLog.err();
-}
-
-TEST_F(HierarchyFile, StripStepOnlyRunsWithTrianglesAndTheFlag) {
-    VLODObject3D object;
-    ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh"), true));
-    EXPECT_NE(mLog.out().find("Create triangle strips ...\ndone\ntime: "), std::string::npos);
-
-    // No triangles: arcs with empty patches from the source into the drain.
-    VLODObject3D empty;
+    ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh"), true)) << object.lastError();
+    EXPECT_EQ(object.tnum(), 20u);
+    VLODObject3D empty; // arcs with empty patches from the source into the drain
     empty.narray.resize(2);
     empty.narray[1].onum = 1;
-    MTArc a;
-    a.source = 1;
-    empty.aarray = {a};
+    empty.aarray.resize(1);
+    empty.aarray[0].source = 1;
     VLODObject3D back;
     ASSERT_TRUE(writeAndRead(empty, back, "no-triangles.mvh", true)) << back.lastError();
-    EXPECT_NE(mLog.out().find("Don't create triangle strips"), std::string::npos);
     EXPECT_EQ(back.tnum(), 0u);
 }
 
@@ -331,7 +279,6 @@ TEST_F(HierarchyFile, LargeHierarchyRoundTrip) {
     ASSERT_TRUE(writeAndRead(object, back, "large.mvh")) << back.lastError();
     expectSameStoredContent(object, back);
     // Source, six levels of refining nodes, drain.
-    EXPECT_NE(mLog.out().find("layers: 8\n"), std::string::npos);
     EXPECT_EQ(back.mNodeLayers[back.mDrainNode], 7u);
     EXPECT_NEAR(back.mKeyFrameSpheres[0].r, 1.0, 1e-4);
     EXPECT_NEAR(back.narray[1].sphere.r, back.mBoundingSphere.r, 0.05); // the source bounds nearly all

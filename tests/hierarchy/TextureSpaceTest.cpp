@@ -27,41 +27,36 @@ bool firstFitByHand(const std::vector<std::vector<bool>>& taken, uint32_t w, uin
     return false;
 }
 
-TEST(TextureSpace, FillsRowsFromTheTopLeftToRight) {
+TEST(TextureSpace, FillsRowsFromTheTopLeftToRightAndRefusesWhatCannotFit) {
     TextureSpace space(8, 4);
-    uint32_t x = 99, y = 99;
-    ASSERT_TRUE(space.allocate(3, 2, x, y));
-    EXPECT_EQ(x, 0u);
-    EXPECT_EQ(y, 0u);
-    ASSERT_TRUE(space.allocate(3, 2, x, y));
-    EXPECT_EQ(x, 3u);
-    EXPECT_EQ(y, 0u);
-    // Too wide for what is left of rows 0 and 1: the next rows.
-    ASSERT_TRUE(space.allocate(3, 1, x, y));
-    EXPECT_EQ(x, 0u);
-    EXPECT_EQ(y, 2u);
-    // A narrow one fits beside the first two.
-    ASSERT_TRUE(space.allocate(2, 2, x, y));
-    EXPECT_EQ(x, 6u);
-    EXPECT_EQ(y, 0u);
+    struct Request {
+        uint32_t w, h;
+        bool fits;
+        uint32_t x = 0, y = 0;
+    };
+    const Request requests[] = {
+        {3, 2, true, 0, 0}, {3, 2, true, 3, 0},
+        {3, 1, true, 0, 2}, // too wide for what is left of rows 0 and 1: the next rows
+        {2, 2, true, 6, 0}, // a narrow one fits beside the first two
+        {9, 1, false}, {1, 5, false}, {0, 2, false}, {8, 2, false},
+    };
+    for (const Request& r : requests) {
+        uint32_t x = 99, y = 99;
+        ASSERT_EQ(space.allocate(r.w, r.h, x, y), r.fits) << r.w << " x " << r.h;
+        if (r.fits) {
+            EXPECT_EQ(std::make_pair(x, y), std::make_pair(r.x, r.y)) << r.w << " x " << r.h;
+        }
+    }
+    // A refusal takes nothing.
     EXPECT_EQ(space.freeTexels(), 32u - 6 - 6 - 3 - 4);
     EXPECT_EQ(space.usedWidth(), 8u);
     EXPECT_EQ(space.usedHeight(), 3u);
-}
-
-TEST(TextureSpace, RefusesWhatCannotFitAndTakesNothing) {
-    TextureSpace space(4, 4);
-    uint32_t x = 7, y = 7;
-    EXPECT_FALSE(space.allocate(5, 1, x, y));
-    EXPECT_FALSE(space.allocate(1, 5, x, y));
-    EXPECT_FALSE(space.allocate(0, 2, x, y));
-    ASSERT_TRUE(space.allocate(4, 4, x, y));
-    EXPECT_FALSE(space.allocate(1, 1, x, y));
-    EXPECT_EQ(space.freeTexels(), 0u);
     space.reset(2, 3);
     EXPECT_EQ(space.freeTexels(), 6u);
+    uint32_t x = 7, y = 7;
     EXPECT_TRUE(space.allocate(2, 3, x, y));
-    EXPECT_EQ(x, 0u);
+    EXPECT_FALSE(space.allocate(1, 1, x, y));
+    EXPECT_EQ(space.freeTexels(), 0u);
 }
 
 TEST(TextureSpace, AgreesWithASearchOfEveryPositionUnderRandomRequests) {

@@ -49,13 +49,6 @@ std::vector<uint32_t> fixpointLayers(const VLODObject3D& object) {
     return layer;
 }
 
-void expectLoopRefused(const VLODObject3D& object) {
-    CapturedLog log;
-    std::vector<uint32_t> layers;
-    EXPECT_FALSE(object.computeLayers(layers));
-    EXPECT_EQ(log.err(), "Hierarchy contains at least one loop!\n");
-}
-
 class VLODObject3DModel : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
@@ -86,26 +79,18 @@ TEST_F(VLODObject3DModel, LayersMatchTheFixpointOnRandomDags) {
     }
 }
 
-TEST_F(VLODObject3DModel, LayersOfTheSphereRunFromSourceToDrain) {
-    VLODObject3D object;
-    makeSphereHierarchy(object, {3, 1, false});
-    std::vector<uint32_t> layers;
-    ASSERT_TRUE(object.computeLayers(layers));
-    EXPECT_EQ(layers[1], 0u); // source
-    EXPECT_EQ(layers[0], 4u); // drain, below three levels of nodes
-    EXPECT_EQ(*std::max_element(layers.begin(), layers.end()), layers[0]);
-}
-
-TEST_F(VLODObject3DModel, LoopsAreReported) {
-    VLODObject3D selfArc;
-    selfArc.narray.resize(2);
-    selfArc.aarray = {arc(1, 0), arc(1, 1)};
-    expectLoopRefused(selfArc);
-
-    VLODObject3D cycle;
-    cycle.narray.resize(5);
-    cycle.aarray = {arc(4, 3), arc(3, 2), arc(2, 1), arc(1, 3), arc(1, 0)};
-    expectLoopRefused(cycle);
+TEST_F(VLODObject3DModel, LoopsAreRefused) {
+    const std::vector<MTArc> graphs[] = {
+        {arc(1, 0), arc(1, 1)},                                  // an arc onto its own source
+        {arc(4, 3), arc(3, 2), arc(2, 1), arc(1, 3), arc(1, 0)}, // 3 -> 2 -> 1 -> 3
+    };
+    for (const std::vector<MTArc>& arcs : graphs) {
+        VLODObject3D object;
+        object.narray.resize(5);
+        object.aarray = arcs;
+        std::vector<uint32_t> layers;
+        EXPECT_FALSE(object.computeLayers(layers)) << arcs.size() << " arcs";
+    }
 }
 
 TEST_F(VLODObject3DModel, ErrorPropagationRaisesEveryNodeToWhatItReaches) {
@@ -117,24 +102,18 @@ TEST_F(VLODObject3DModel, ErrorPropagationRaisesEveryNodeToWhatItReaches) {
         for (const MTNode& n : object.narray) before.push_back(n.error);
         object.propagateNodeErrors();
 
-        // Reference: the maximum over everything reachable, by depth-first search.
-        for (uint32_t n = 0; n < object.nnum(); ++n) {
-            std::vector<bool> seen(object.nnum(), false);
-            std::vector<uint32_t> stack = {n};
-            std::vector<float> expected = before[n];
-            seen[n] = true;
-            while (!stack.empty()) {
-                uint32_t m = stack.back();
-                stack.pop_back();
-                for (size_t k = 0; k < expected.size(); ++k) expected[k] = std::max(expected[k], before[m][k]);
-                for (const MTArc& a : object.aarray)
-                    if (a.source == m && !seen[a.dest]) {
-                        seen[a.dest] = true;
-                        stack.push_back(a.dest);
+        // Reference: the maximum over everything reachable, as a fixpoint.
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (const MTArc& a : object.aarray)
+                for (size_t k = 0; k < 2; ++k)
+                    if (before[a.dest][k] > before[a.source][k]) {
+                        before[a.source][k] = before[a.dest][k];
+                        changed = true;
                     }
-            }
-            EXPECT_EQ(object.narray[n].error, expected) << "round " << round << " node " << n;
         }
+        for (uint32_t n = 0; n < object.nnum(); ++n)
+            EXPECT_EQ(object.narray[n].error, before[n]) << "round " << round << " node " << n;
     }
 }
 
@@ -154,12 +133,7 @@ TEST_F(VLODObject3DModel, ErrorPropagationCopesWithCyclesAndShortLists) {
 TEST_F(VLODObject3DModel, TimeDomainOfStaticAndAnimatedObjects) {
     VLODObject3D object;
     makeSphereHierarchy(object, {1, 1, false});
-    {
-        CapturedLog log;
-        object.updateTimeDomain();
-        EXPECT_NE(log.out().find("set static object animation domain"), std::string::npos);
-        EXPECT_NE(log.out().find("domain kf:    1"), std::string::npos);
-    }
+    object.updateTimeDomain();
     EXPECT_EQ(object.mTimeBegin, 0);
     EXPECT_EQ(object.mTimeEnd, 0);
     EXPECT_EQ(object.mKeyFrames, 1);
@@ -176,10 +150,8 @@ TEST_F(VLODObject3DModel, TimeDomainOfStaticAndAnimatedObjects) {
     EXPECT_FLOAT_EQ(object.keyFrameTime(0), 0);
     EXPECT_FLOAT_EQ(object.keyFrameTime(2), 4.5f);
     EXPECT_FLOAT_EQ(object.keyFrameTime(4), 9);
-}
 
-TEST_F(VLODObject3DModel, KeyFrameTimesOfAnExtremeDomainStayFinite) {
-    VLODObject3D object;
+    // The times of an extreme domain stay finite.
     object.mTimeBegin = -3e38f;
     object.mTimeEnd = 3e38f;
     object.mKeyFrames = 3;
@@ -256,13 +228,10 @@ TEST_F(VLODObject3DModel, GroundHeightIsTheNearestFullResolutionVertex) {
         }
     object.aarray[0].tnum = object.tnum();
     object.buildInArcs();
-    EXPECT_FLOAT_EQ(object.groundHeight(1.1f, 0.9f), 2);
-    EXPECT_FLOAT_EQ(object.groundHeight(-5, -5), 0);
-    EXPECT_FLOAT_EQ(object.groundHeight(1.9f, 2.2f), 4);
     // A strip vertex counts too.
-    MTVertex far;
-    far.path = std::make_unique<VStaticVertex>(Vec3f(10, 10, -3));
-    object.varray.push_back(std::move(far));
+    object.varray.push_back({});
+    object.varray.back().path = std::make_unique<VStaticVertex>(Vec3f(10, 10, -3));
     object.aarray[0].strips = {{9}};
-    EXPECT_FLOAT_EQ(object.groundHeight(9, 9), -3);
+    const float queries[][3] = {{1.1f, 0.9f, 2}, {-5, -5, 0}, {1.9f, 2.2f, 4}, {9, 9, -3}}; // x, y, height
+    for (const auto& q : queries) EXPECT_FLOAT_EQ(object.groundHeight(q[0], q[1]), q[2]) << q[0] << ", " << q[1];
 }

@@ -7,137 +7,115 @@
 #include <limits>
 
 namespace {
-std::unique_ptr<VVertex> roundTrip(const VVertex& v, std::string& error) {
+std::vector<uint8_t> bytesOf(const VVertex& v) {
     ByteWriter out;
     v.write(out);
-    ByteReader in(out.data().data(), out.data().size());
-    auto back = VVertex::readPath(in, error);
-    EXPECT_EQ(in.remaining(), 0u);
-    return back;
+    return out.data();
 }
 
 VKeyFrameVertex threeKeys() { return VKeyFrameVertex({{{0, 0, 0}, 1}, {{2, 4, 6}, 2}, {{2, 0, 6}, 4}}); }
 } // namespace
 
-TEST(VStaticVertex, IsAPointAtEveryTime) {
-    VStaticVertex v({1, 2, 3});
-    EXPECT_EQ(v.evaluate(-5), Vec3f(1, 2, 3));
-    EXPECT_EQ(v.evaluate(100), Vec3f(1, 2, 3));
-    EXPECT_TRUE(v.isStatic());
-    EXPECT_EQ(v.type(), VVertex::StaticType);
-    v.scale(2);
-    v.translate({1, 1, 1});
-    v.negate();
-    EXPECT_EQ(v.evaluate(0), Vec3f(-3, -5, -7));
-    Vec3f lo, hi;
-    v.boundingBox(lo, hi);
-    EXPECT_EQ(lo, Vec3f(-3, -5, -7));
-    EXPECT_EQ(hi, Vec3f(-3, -5, -7));
+// Key frames interpolate between keys and hold the end keys outside them;
+// fewer than two keys make a static path.
+TEST(VVertexPath, EvaluatesAtEveryTime) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* what;
+        std::shared_ptr<const VVertex> path;
+        bool isStatic;
+        std::vector<std::pair<float, Vec3f>> values; // time, point
+    };
+    const Case cases[] = {
+        {"static", std::make_shared<VStaticVertex>(Vec3f(1, 2, 3)), true, {{-5, {1, 2, 3}}, {100, {1, 2, 3}}}},
+        {"three keys", std::make_shared<VKeyFrameVertex>(threeKeys()), false,
+         {{0, {0, 0, 0}}, {1, {0, 0, 0}}, {1.5f, {1, 2, 3}}, {2, {2, 4, 6}}, {3, {2, 2, 6}}, {9, {2, 0, 6}},
+          {nan, {0, 0, 0}}}}, // NaN: the first key
+        {"no keys", std::make_shared<VKeyFrameVertex>(), true, {{3, {0, 0, 0}}}},
+        {"one key", std::make_shared<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{{{1, 2, 3}, 5}}), true,
+         {{0, {1, 2, 3}}, {10, {1, 2, 3}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.path->isStatic(), c.isStatic);
+        for (const auto& [t, p] : c.values) EXPECT_EQ(c.path->evaluate(t), p) << "t = " << t;
+    }
 }
 
-TEST(VKeyFrameVertex, InterpolatesBetweenKeysAndClampsOutside) {
-    VKeyFrameVertex v = threeKeys();
-    EXPECT_FALSE(v.isStatic());
-    EXPECT_EQ(v.type(), VVertex::KeyFrameType);
-    EXPECT_EQ(v.evaluate(0), Vec3f(0, 0, 0));
-    EXPECT_EQ(v.evaluate(1), Vec3f(0, 0, 0));
-    EXPECT_EQ(v.evaluate(1.5f), Vec3f(1, 2, 3));
-    EXPECT_EQ(v.evaluate(2), Vec3f(2, 4, 6));
-    EXPECT_EQ(v.evaluate(3), Vec3f(2, 2, 6));
-    EXPECT_EQ(v.evaluate(9), Vec3f(2, 0, 6));
-    EXPECT_EQ(v.evaluate(std::numeric_limits<float>::quiet_NaN()), Vec3f(0, 0, 0)); // the first key
-}
-
-TEST(VKeyFrameVertex, ManyKeysFindTheRightInterval) {
+TEST(VVertexPath, ManyKeysFindTheRightInterval) {
     std::vector<VKeyFrameVertex::Key> keys;
     for (int i = 0; i < 1000; ++i) keys.push_back({{float(i * i), 0, 0}, float(i)});
     VKeyFrameVertex v(keys);
     for (int i = 0; i < 999; ++i) EXPECT_FLOAT_EQ(v.evaluate(i + 0.5f).x, (i * i + (i + 1) * (i + 1)) * 0.5f) << i;
 }
 
-TEST(VKeyFrameVertex, EmptyAndSingleKeyPathsAreStatic) {
-    VKeyFrameVertex empty;
-    EXPECT_TRUE(empty.isStatic());
-    EXPECT_EQ(empty.evaluate(3), Vec3f(0, 0, 0));
-    VKeyFrameVertex one({{{1, 2, 3}, 5}});
-    EXPECT_TRUE(one.isStatic());
-    EXPECT_EQ(one.evaluate(0), Vec3f(1, 2, 3));
-    EXPECT_EQ(one.evaluate(10), Vec3f(1, 2, 3));
-}
-
-TEST(VKeyFrameVertex, TransformsApplyToEveryKeyAndCloneIsDeep) {
-    VKeyFrameVertex v = threeKeys();
-    auto copy = v.clone();
-    v.scale(0.5f);
-    v.translate({0, 1, 0});
-    v.negate();
-    EXPECT_EQ(v.evaluate(2), Vec3f(-1, -3, -3));
+TEST(VVertexPath, TransformsApplyToEveryKeyAndCloneIsDeep) {
+    VStaticVertex s({1, 2, 3});
+    VKeyFrameVertex k = threeKeys();
+    auto copy = k.clone();
+    for (VVertex* v : {static_cast<VVertex*>(&s), static_cast<VVertex*>(&k)}) {
+        v->scale(2);
+        v->translate({1, 1, 1});
+        v->negate();
+    }
+    EXPECT_EQ(s.evaluate(0), Vec3f(-3, -5, -7));
+    EXPECT_EQ(k.evaluate(2), Vec3f(-5, -9, -13));
     EXPECT_EQ(copy->evaluate(2), Vec3f(2, 4, 6));
     Vec3f lo, hi;
-    v.boundingBox(lo, hi);
-    EXPECT_EQ(lo, Vec3f(-1, -3, -3));
-    EXPECT_EQ(hi, Vec3f(0, -1, 0));
+    s.boundingBox(lo, hi);
+    EXPECT_EQ(lo, Vec3f(-3, -5, -7));
+    EXPECT_EQ(hi, Vec3f(-3, -5, -7));
+    k.boundingBox(lo, hi);
+    EXPECT_EQ(lo, Vec3f(-5, -9, -13));
+    EXPECT_EQ(hi, Vec3f(-1, -1, -1));
 }
 
-TEST(VVertexFile, BothKindsRoundTrip) {
-    std::string error;
-    auto s = roundTrip(VStaticVertex({1.5f, -2, 3}), error);
-    ASSERT_TRUE(s) << error;
-    EXPECT_EQ(s->type(), VVertex::StaticType);
-    EXPECT_EQ(s->evaluate(0), Vec3f(1.5f, -2, 3));
-
-    VKeyFrameVertex original = threeKeys();
-    auto k = roundTrip(original, error);
-    ASSERT_TRUE(k) << error;
-    ASSERT_EQ(k->type(), VVertex::KeyFrameType);
-    const auto& keys = static_cast<VKeyFrameVertex&>(*k).keys();
-    ASSERT_EQ(keys.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(keys[i].p, original.keys()[i].p);
-        EXPECT_EQ(keys[i].t, original.keys()[i].t);
+// Both kinds, and a key-frame path without keys, read back to what writes
+// the same bytes.
+TEST(VVertexFile, RoundTripsAndGoldenBytes) {
+    const VStaticVertex point({1.5f, -2, 3});
+    const VKeyFrameVertex keys = threeKeys(), noKeys;
+    for (const VVertex* original : std::initializer_list<const VVertex*>{&point, &keys, &noKeys}) {
+        const std::vector<uint8_t> bytes = bytesOf(*original);
+        ByteReader in(bytes.data(), bytes.size());
+        std::string error;
+        const std::unique_ptr<VVertex> back = VVertex::readPath(in, error);
+        ASSERT_TRUE(back) << error;
+        EXPECT_EQ(in.remaining(), 0u);
+        EXPECT_EQ(back->type(), original->type());
+        EXPECT_EQ(bytesOf(*back), bytes);
     }
-
-    auto empty = roundTrip(VKeyFrameVertex(), error);
-    ASSERT_TRUE(empty) << error;
-    EXPECT_EQ(empty->type(), VVertex::KeyFrameType);
-    EXPECT_TRUE(empty->isStatic());
-}
-
-TEST(VVertexFile, EncodedBytesAreLittleEndianWithoutGaps) {
-    ByteWriter out;
-    VKeyFrameVertex({{{1, 0, 0}, 2}}).write(out);
+    // Little-endian without gaps.
     const std::vector<uint8_t> expected = {2,    1,    0,                   // type, key count
                                            0,    0,    0x80, 0x3f,          // x = 1.0f
                                            0,    0,    0,    0,    0, 0, 0, 0, // y, z
                                            0,    0,    0,    0x40};          // t = 2.0f
-    EXPECT_EQ(out.data(), expected);
+    EXPECT_EQ(bytesOf(VKeyFrameVertex({{{1, 0, 0}, 2}})), expected);
 }
 
 TEST(VVertexFile, BadInputIsRefusedWithAReason) {
-    std::string error;
-    const uint8_t badType[] = {3, 0, 0, 0, 0};
-    ByteReader typeReader(badType, sizeof badType);
-    EXPECT_FALSE(VVertex::readPath(typeReader, error));
-    EXPECT_EQ(error, "unknown path type 3");
-
-    ByteWriter out;
-    threeKeys().write(out);
-    for (size_t cut = 0; cut < out.data().size(); ++cut) {
-        ByteReader in(out.data().data(), cut);
-        EXPECT_FALSE(VVertex::readPath(in, error)) << cut;
-        EXPECT_EQ(error, "unexpected end of file");
-    }
-
-    // A count claiming more keys than the data holds fails before allocating.
-    const uint8_t hugeCount[] = {2, 0xff, 0xff, 0, 0};
-    ByteReader countReader(hugeCount, sizeof hugeCount);
-    EXPECT_FALSE(VVertex::readPath(countReader, error));
-
-    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1e19f}) {
-        ByteWriter w;
-        VStaticVertex({0, bad, 0}).write(w);
-        ByteReader in(w.data().data(), w.data().size());
-        EXPECT_FALSE(VVertex::readPath(in, error)) << bad;
-        EXPECT_NE(error.find("finite"), std::string::npos);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::string error; // a part of the message
+    };
+    std::vector<Case> cases = {
+        {"unknown type", {3, 0, 0, 0, 0}, "unknown path type 3"},
+        // More keys than the data holds: refused before allocating.
+        {"huge count", {2, 0xff, 0xff, 0, 0}, "unexpected end of file"},
+        {"NaN", bytesOf(VStaticVertex({0, nan, 0})), "finite"},
+        {"infinity", bytesOf(VStaticVertex({0, inf, 0})), "finite"},
+        {"too large", bytesOf(VStaticVertex({0, 1e19f, 0})), "finite"},
+    };
+    const std::vector<uint8_t> whole = bytesOf(threeKeys());
+    for (size_t size = 0; size < whole.size(); ++size)
+        cases.push_back({"truncated", std::vector<uint8_t>(whole.begin(), whole.begin() + long(size)), "unexpected end of file"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(c.bytes.size()) + " bytes");
+        ByteReader in(c.bytes.data(), c.bytes.size());
+        std::string error;
+        EXPECT_FALSE(VVertex::readPath(in, error));
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

@@ -14,134 +14,119 @@
 #include <cstring>
 
 namespace {
-// Restores the settings a test changes.
+using C = VConfiguration;
+
+void restoreDefaults() {
+    C::mImpostorSizeType = 0;
+    C::mImpostorHeight = C::mImpostorWidth = 16;
+    C::mNumImpostors = 5;
+    C::mClusterAlgorithm = 0;
+    C::mPrefetchStrategy = 1;
+    C::mUseATI = true;
+    C::mTextureResolution = C::mTextureCompression = 0;
+}
+
 class Configuration : public ::testing::Test {
   protected:
-    void SetUp() override { mSaved = VConfiguration::configurationStamp(); }
+    void SetUp() override { mSaved = C::configurationStamp(); }
     void TearDown() override {
-        VConfiguration::mImpostorSizeType = 0;
-        VConfiguration::mImpostorHeight = 16;
-        VConfiguration::mImpostorWidth = 16;
-        VConfiguration::mNumImpostors = 5;
-        VConfiguration::mClusterAlgorithm = 0;
-        VConfiguration::mUseATI = true;
-        VConfiguration::mTextureResolution = 0;
-        VConfiguration::mTextureCompression = 0;
-        ASSERT_EQ(VConfiguration::configurationStamp(), mSaved) << "a test changed a setting it did not restore";
+        restoreDefaults();
+        ASSERT_EQ(C::configurationStamp(), mSaved) << "the defaults are not what the tests started from";
     }
     std::vector<uint8_t> mSaved;
 };
 
-template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
 TEST_F(Configuration, StampIsThirtyThreeUnalignedBytes) {
-    VConfiguration::mImpostorSizeType = 1;
-    VConfiguration::mImpostorHeight = 8;
-    VConfiguration::mImpostorWidth = 32;
-    VConfiguration::mNumImpostors = 64;
-    VConfiguration::mClusterAlgorithm = 3;
-    VConfiguration::mUseATI = false;
-    VConfiguration::mTextureResolution = 2;
-    VConfiguration::mTextureCompression = 1;
-    const std::vector<uint8_t> stamp = VConfiguration::configurationStamp();
+    C::mImpostorSizeType = 1;
+    C::mImpostorHeight = 8;
+    C::mImpostorWidth = 32;
+    C::mNumImpostors = 64;
+    C::mClusterAlgorithm = 3;
+    C::mUseATI = false;
+    C::mTextureResolution = 2;
+    C::mTextureCompression = 1;
+    const std::vector<uint8_t> stamp = C::configurationStamp();
     ASSERT_EQ(stamp.size(), 33u);
-    EXPECT_EQ(VConfiguration::configurationSize(), 33);
-    EXPECT_EQ(at<float>(stamp, 0), 1.1f);
-    EXPECT_EQ(at<int32_t>(stamp, 4), 1);
-    EXPECT_EQ(at<int32_t>(stamp, 8), 8);
-    EXPECT_EQ(at<int32_t>(stamp, 12), 32);
-    EXPECT_EQ(at<int32_t>(stamp, 16), 64);
-    EXPECT_EQ(at<int32_t>(stamp, 20), 3);
-    EXPECT_EQ(stamp[24], 0);
-    EXPECT_EQ(at<int32_t>(stamp, 25), 2);
-    EXPECT_EQ(at<int32_t>(stamp, 29), 1);
-    // Little-endian: the version's bytes as IEEE 754 stores 1.1f.
+    EXPECT_EQ(C::configurationSize(), 33);
+    // The version 1.1f as IEEE 754 stores it, little-endian; the ATI flag one byte.
     EXPECT_EQ(std::vector<uint8_t>(stamp.begin(), stamp.begin() + 4), (std::vector<uint8_t>{0xCD, 0xCC, 0x8C, 0x3F}));
+    EXPECT_EQ(stamp[24], 0);
+    const std::pair<size_t, int32_t> fields[] = {{4, 1}, {8, 8}, {12, 32}, {16, 64}, {20, 3}, {25, 2}, {29, 1}};
+    for (const auto& [offset, value] : fields) {
+        int32_t stored = 0;
+        std::memcpy(&stored, stamp.data() + offset, 4);
+        EXPECT_EQ(stored, value) << "at byte " << offset;
+    }
 
     // Written to a file at its position, and read back from there.
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     std::fputs("head", file);
-    ASSERT_TRUE(VConfiguration::writeConfiguration(file));
+    ASSERT_TRUE(C::writeConfiguration(file));
     EXPECT_EQ(std::ftell(file), 4 + 33);
     std::fseek(file, 4, SEEK_SET);
-    EXPECT_TRUE(VConfiguration::compareConfiguration(file));
+    EXPECT_TRUE(C::compareConfiguration(file));
     std::fseek(file, 10, SEEK_SET); // too few bytes left
-    EXPECT_FALSE(VConfiguration::compareConfiguration(file));
+    EXPECT_FALSE(C::compareConfiguration(file));
     std::fclose(file);
 }
 
-// Builds a stamp under some settings and compares it under others.
-bool fits(void (*builtUnder)(), void (*viewedUnder)()) {
-    builtUnder();
-    const std::vector<uint8_t> stamp = VConfiguration::configurationStamp();
-    viewedUnder();
-    return VConfiguration::compareConfiguration(stamp.data(), stamp.size());
-}
-
-TEST_F(Configuration, CompressionOneAndTwoAreInterchangeableButNotZero) {
-    EXPECT_TRUE(fits([] { VConfiguration::mTextureCompression = 1; }, [] { VConfiguration::mTextureCompression = 2; }));
-    EXPECT_TRUE(fits([] { VConfiguration::mTextureCompression = 2; }, [] { VConfiguration::mTextureCompression = 1; }));
-    EXPECT_FALSE(fits([] { VConfiguration::mTextureCompression = 1; }, [] { VConfiguration::mTextureCompression = 0; }));
-    EXPECT_FALSE(fits([] { VConfiguration::mTextureCompression = 0; }, [] { VConfiguration::mTextureCompression = 2; }));
-}
-
-TEST_F(Configuration, OnlyTheSizeFieldsOfTheSizeTypeCount) {
-    // Size type 1: width and height are ignored, the count is not.
-    auto countOf8 = [] {
-        VConfiguration::mImpostorSizeType = 1;
-        VConfiguration::mNumImpostors = 8;
+// A stamp made under the defaults changed by `built`, compared once
+// `viewed` has changed the settings further.
+TEST_F(Configuration, WhichStampsFitTheCurrentSettings) {
+    struct Case {
+        const char* what;
+        void (*built)();
+        void (*viewed)();
+        bool fits;
     };
-    EXPECT_TRUE(fits(countOf8, [] {
-        VConfiguration::mImpostorWidth = 64;
-        VConfiguration::mImpostorHeight = 32;
-    }));
-    EXPECT_FALSE(fits(countOf8, [] { VConfiguration::mNumImpostors = 16; }));
-    // Size type 0: the other way round.
-    VConfiguration::mImpostorSizeType = 0;
-    VConfiguration::mNumImpostors = 5;
-    EXPECT_TRUE(fits([] {}, [] { VConfiguration::mNumImpostors = 128; }));
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mImpostorWidth = 32; }));
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mImpostorHeight = 8; }));
-}
-
-TEST_F(Configuration, EveryOtherFieldMustMatch) {
-    EXPECT_TRUE(fits([] {}, [] {}));
-    EXPECT_TRUE(fits([] {}, [] { VConfiguration::mPrefetchStrategy = 0; })); // not in the stamp
-    VConfiguration::mPrefetchStrategy = 1;
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mClusterAlgorithm = 1; }));
-    VConfiguration::mClusterAlgorithm = 0;
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mImpostorSizeType = 1; }));
-    VConfiguration::mImpostorSizeType = 0;
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mUseATI = false; }));
-    VConfiguration::mUseATI = true;
-    EXPECT_FALSE(fits([] {}, [] { VConfiguration::mTextureResolution = 1; }));
-    VConfiguration::mTextureResolution = 0;
-    std::vector<uint8_t> stamp = VConfiguration::configurationStamp();
-    const float otherVersion = 1.0f;
-    std::memcpy(stamp.data(), &otherVersion, 4);
-    EXPECT_FALSE(VConfiguration::compareConfiguration(stamp.data(), stamp.size()));
+    const Case cases[] = {
+        {"the same settings", [] {}, [] {}, true},
+        {"prefetching is not in the stamp", [] {}, [] { C::mPrefetchStrategy = 0; }, true},
+        // Compression 1 and 2 are interchangeable, but not 0.
+        {"compression 1 under 2", [] { C::mTextureCompression = 1; }, [] { C::mTextureCompression = 2; }, true},
+        {"compression 2 under 1", [] { C::mTextureCompression = 2; }, [] { C::mTextureCompression = 1; }, true},
+        {"compression 1 under 0", [] { C::mTextureCompression = 1; }, [] { C::mTextureCompression = 0; }, false},
+        {"compression 0 under 2", [] {}, [] { C::mTextureCompression = 2; }, false},
+        // Size type 1 ignores width and height but not the count; size type 0 the other way round.
+        {"size type 1, other width and height", [] { C::mImpostorSizeType = 1, C::mNumImpostors = 8; },
+         [] { C::mImpostorWidth = 64, C::mImpostorHeight = 32; }, true},
+        {"size type 1, other count", [] { C::mImpostorSizeType = 1, C::mNumImpostors = 8; },
+         [] { C::mNumImpostors = 16; }, false},
+        {"size type 0, other count", [] {}, [] { C::mNumImpostors = 128; }, true},
+        {"size type 0, other width", [] {}, [] { C::mImpostorWidth = 32; }, false},
+        {"size type 0, other height", [] {}, [] { C::mImpostorHeight = 8; }, false},
+        // Every other field must match.
+        {"other cluster algorithm", [] {}, [] { C::mClusterAlgorithm = 1; }, false},
+        {"other size type", [] {}, [] { C::mImpostorSizeType = 1; }, false},
+        {"other texture formats", [] {}, [] { C::mUseATI = false; }, false},
+        {"other texture resolution", [] {}, [] { C::mTextureResolution = 1; }, false},
+        {"other version", [] { C::mConfigVersion = 1.0f; }, [] { C::mConfigVersion = 1.1f; }, false},
+    };
+    for (const Case& c : cases) {
+        restoreDefaults();
+        c.built();
+        const std::vector<uint8_t> stamp = C::configurationStamp();
+        c.viewed();
+        EXPECT_EQ(C::compareConfiguration(stamp.data(), stamp.size()), c.fits) << c.what;
+    }
 }
 
 TEST(ConfigurationVendor, OnlyNvidiaTakesTheNvidiaFormats) {
-    EXPECT_FALSE(VConfiguration::usesATIFormats("NVIDIA Corporation"));
-    EXPECT_FALSE(VConfiguration::usesATIFormats("Nvidia"));
-    EXPECT_TRUE(VConfiguration::usesATIFormats("nvidia")); // case matters
-    EXPECT_TRUE(VConfiguration::usesATIFormats("ATI Technologies Inc."));
-    EXPECT_TRUE(VConfiguration::usesATIFormats("Mesa/X.org"));
+    const std::pair<const char*, bool> vendors[] = {
+        {"NVIDIA Corporation", false}, {"Nvidia", false}, {"nvidia", true}, // case matters
+        {"ATI Technologies Inc.", true}, {"Mesa/X.org", true}};
+    for (const auto& [vendor, ati] : vendors) EXPECT_EQ(C::usesATIFormats(vendor), ati) << vendor;
 }
 
 TEST(ConfigurationInit, DetectsMesaAndReadsBackTheNormalTable) {
-    CapturedLog log;
-    VConfiguration::init();
-    EXPECT_TRUE(VConfiguration::mUseATI); // Mesa is not NVIDIA
-    EXPECT_NE(log.err().find("VConfiguration::mUseATI = true\n"), std::string::npos);
-    ASSERT_NE(VConfiguration::mNormalTexture, nullptr);
-    VNormalLookupTexture& texture = *VConfiguration::mNormalTexture;
+    {
+        CapturedLog quiet;
+        C::init();
+    }
+    EXPECT_TRUE(C::mUseATI); // Mesa is not NVIDIA
+    ASSERT_NE(C::mNormalTexture, nullptr);
+    VNormalLookupTexture& texture = *C::mNormalTexture;
     texture.bind();
     GLint unit = 0;
     glGetIntegerv(GL_ACTIVE_TEXTURE_ARB, &unit);
@@ -153,9 +138,7 @@ TEST(ConfigurationInit, DetectsMesaAndReadsBackTheNormalTable) {
     for (uint32_t index : {0u, 1u, 255u, 256u, 12345u, 32767u}) {
         const Vec3f& n = dequantizeNormal(uint16_t(index));
         const float* texel = &texels[3 * size_t(index)]; // column index % 256, row index / 256
-        EXPECT_NEAR(texel[0], n.x, 1e-3) << index; // stored as half floats
-        EXPECT_NEAR(texel[1], n.y, 1e-3) << index;
-        EXPECT_NEAR(texel[2], n.z, 1e-3) << index;
+        EXPECT_LT(length(Vec3d(Vec3f(texel[0], texel[1], texel[2]) - n)), 1e-3) << index; // stored as half floats
     }
     texture.release();
     ext::glActiveTextureARB(GL_TEXTURE0_ARB);
