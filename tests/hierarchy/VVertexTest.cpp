@@ -7,6 +7,8 @@
 #include <limits>
 
 namespace {
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInf = std::numeric_limits<float>::infinity();
+
 std::vector<uint8_t> bytesOf(const VVertex& v) {
     ByteWriter out;
     v.write(out);
@@ -19,7 +21,6 @@ VKeyFrameVertex threeKeys() { return VKeyFrameVertex({{{0, 0, 0}, 1}, {{2, 4, 6}
 // Key frames interpolate between keys and hold the end keys outside them;
 // fewer than two keys make a static path.
 TEST(VVertexPath, EvaluatesAtEveryTime) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         const char* what;
         std::shared_ptr<const VVertex> path;
@@ -27,10 +28,9 @@ TEST(VVertexPath, EvaluatesAtEveryTime) {
         std::vector<std::pair<float, Vec3f>> values; // time, point
     };
     const Case cases[] = {
-        {"static", std::make_shared<VStaticVertex>(Vec3f(1, 2, 3)), true, {{-5, {1, 2, 3}}, {100, {1, 2, 3}}}},
         {"three keys", std::make_shared<VKeyFrameVertex>(threeKeys()), false,
          {{0, {0, 0, 0}}, {1, {0, 0, 0}}, {1.5f, {1, 2, 3}}, {2, {2, 4, 6}}, {3, {2, 2, 6}}, {9, {2, 0, 6}},
-          {nan, {0, 0, 0}}}}, // NaN: the first key
+          {kNaN, {0, 0, 0}}}}, // NaN: the first key
         {"no keys", std::make_shared<VKeyFrameVertex>(), true, {{3, {0, 0, 0}}}},
         {"one key", std::make_shared<VKeyFrameVertex>(std::vector<VKeyFrameVertex::Key>{{{1, 2, 3}, 5}}), true,
          {{0, {1, 2, 3}}, {10, {1, 2, 3}}}},
@@ -40,9 +40,7 @@ TEST(VVertexPath, EvaluatesAtEveryTime) {
         EXPECT_EQ(c.path->isStatic(), c.isStatic);
         for (const auto& [t, p] : c.values) EXPECT_EQ(c.path->evaluate(t), p) << "t = " << t;
     }
-}
-
-TEST(VVertexPath, ManyKeysFindTheRightInterval) {
+    // Many keys: each midpoint falls in its own interval.
     std::vector<VKeyFrameVertex::Key> keys;
     for (int i = 0; i < 1000; ++i) keys.push_back({{float(i * i), 0, 0}, float(i)});
     VKeyFrameVertex v(keys);
@@ -59,15 +57,9 @@ TEST(VVertexPath, TransformsApplyToEveryKeyAndCloneIsDeep) {
         v->negate();
     }
     EXPECT_EQ(s.evaluate(0), Vec3f(-3, -5, -7));
-    EXPECT_EQ(k.evaluate(2), Vec3f(-5, -9, -13));
+    EXPECT_EQ((std::vector{k.evaluate(1), k.evaluate(2), k.evaluate(4)}),
+              (std::vector<Vec3f>{{-1, -1, -1}, {-5, -9, -13}, {-5, -1, -13}}));
     EXPECT_EQ(copy->evaluate(2), Vec3f(2, 4, 6));
-    Vec3f lo, hi;
-    s.boundingBox(lo, hi);
-    EXPECT_EQ(lo, Vec3f(-3, -5, -7));
-    EXPECT_EQ(hi, Vec3f(-3, -5, -7));
-    k.boundingBox(lo, hi);
-    EXPECT_EQ(lo, Vec3f(-5, -9, -13));
-    EXPECT_EQ(hi, Vec3f(-1, -1, -1));
 }
 
 // Both kinds, and a key-frame path without keys, read back to what writes
@@ -82,19 +74,14 @@ TEST(VVertexFile, RoundTripsAndGoldenBytes) {
         const std::unique_ptr<VVertex> back = VVertex::readPath(in, error);
         ASSERT_TRUE(back) << error;
         EXPECT_EQ(in.remaining(), 0u);
-        EXPECT_EQ(back->type(), original->type());
         EXPECT_EQ(bytesOf(*back), bytes);
     }
-    // Little-endian without gaps.
-    const std::vector<uint8_t> expected = {2,    1,    0,                   // type, key count
-                                           0,    0,    0x80, 0x3f,          // x = 1.0f
-                                           0,    0,    0,    0,    0, 0, 0, 0, // y, z
-                                           0,    0,    0,    0x40};          // t = 2.0f
+    // Little-endian without gaps: type, key count, x = 1.0f, y, z, t = 2.0f.
+    const std::vector<uint8_t> expected = {2, 1, 0, 0, 0, 0x80, 0x3f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40};
     EXPECT_EQ(bytesOf(VKeyFrameVertex({{{1, 0, 0}, 2}})), expected);
 }
 
 TEST(VVertexFile, BadInputIsRefusedWithAReason) {
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
@@ -102,11 +89,11 @@ TEST(VVertexFile, BadInputIsRefusedWithAReason) {
     };
     std::vector<Case> cases = {
         {"unknown type", {3, 0, 0, 0, 0}, "unknown path type 3"},
-        // More keys than the data holds: refused before allocating.
-        {"huge count", {2, 0xff, 0xff, 0, 0}, "unexpected end of file"},
-        {"NaN", bytesOf(VStaticVertex({0, nan, 0})), "finite"},
-        {"infinity", bytesOf(VStaticVertex({0, inf, 0})), "finite"},
+        // Infinity fails the same comparison as a finite value beyond the limit.
+        {"NaN", bytesOf(VStaticVertex({0, kNaN, 0})), "finite"},
         {"too large", bytesOf(VStaticVertex({0, 1e19f, 0})), "finite"},
+        {"key-frame point", bytesOf(VKeyFrameVertex({{{0, 0, 0}, 0}, {{0, 0, kNaN}, 1}})), "finite"},
+        {"key-frame time", bytesOf(VKeyFrameVertex({{{0, 0, 0}, 0}, {{0, 0, 0}, kInf}})), "finite"},
     };
     const std::vector<uint8_t> whole = bytesOf(threeKeys());
     for (size_t size = 0; size < whole.size(); ++size)
