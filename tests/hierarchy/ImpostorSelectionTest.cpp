@@ -14,20 +14,22 @@
 #include <map>
 
 namespace {
-// A quad in the plane x = 0 (normal +x), 2 x 2 units, s running over 16
-// texels along its first edge; the eye looks down -z from distance 10.
-MTImpostor edgeOnQuad(float texels) {
+// A quad in the plane x = 0 (normal +x), 2 x 2 units, s running over
+// `texels` along its first edge; the eye looks down -z from distance 10.
+MTImpostor edgeOnQuad(float texels, float depth) {
     MTImpostor q;
     const float y[4] = {-1, 1, 1, -1}, z[4] = {-1, -1, 1, 1};
     for (int k = 0; k < 4; ++k) q.corners[k] = {0, y[k], z[k], k == 1 || k == 2 ? texels : 0, 0};
     q.normal = Vec3f(1, 0, 0);
-    q.depth = 1;
+    q.depth = depth;
     return q;
 }
 
-TEST(ImpostorSelection, EdgeOnQuadsShowTheirDepthAtTheParallaxLimit) {
-    const MTImpostor q = edgeOnQuad(1e6f); // texels to spare: only parallax decides
-    // z^2 e^2 against d^2 P: 100 e^2 against 100 with P = 100.
+// The acceptance test's two limits, each on both sides.
+TEST(ImpostorSelection, ParallaxAndTexelLimits) {
+    // Texels to spare, so that only parallax decides: z^2 e^2 against d^2 P,
+    // 100 e^2 against 100 with P = 100.
+    const MTImpostor q = edgeOnQuad(1e6f, 1);
     EXPECT_FALSE(acceptImpostor(q, viewFrom(10, 0.99, 10)));
     EXPECT_TRUE(acceptImpostor(q, viewFrom(10, 1.01, 10)));
     // Seen face on, depth never shows, even at error 0.
@@ -36,23 +38,18 @@ TEST(ImpostorSelection, EdgeOnQuadsShowTheirDepthAtTheParallaxLimit) {
     SelectionView exact = viewFrom(10, 0, 10);
     exact.Q = 1; // plenty of texels per pixel
     EXPECT_TRUE(acceptImpostor(facing, exact));
-}
 
-TEST(ImpostorSelection, TexelsMustCoverTheEdgeOnScreen) {
-    MTImpostor q = edgeOnQuad(0);
-    q.depth = 0; // no parallax
-    // ds^2 z^2 Q >= L^2 P with L = 2, z = 10, P = 100, Q = 1: ds >= 2.
-    SelectionView view = viewFrom(10, 1, 10);
-    for (MTImpostor::Corner* c : {&q.corners[1], &q.corners[2]}) c->s = 1.99f;
-    EXPECT_FALSE(acceptImpostor(q, view));
-    for (MTImpostor::Corner* c : {&q.corners[1], &q.corners[2]}) c->s = 2.0f;
-    EXPECT_TRUE(acceptImpostor(q, view));
+    // No parallax, so that the texels decide: ds^2 z^2 Q >= L^2 P with
+    // L = 2, z = 10, P = 100, Q = 1: ds >= 2.
+    const SelectionView view = viewFrom(10, 1, 10);
+    EXPECT_FALSE(acceptImpostor(edgeOnQuad(1.99f, 0), view));
+    EXPECT_TRUE(acceptImpostor(edgeOnQuad(2.0f, 0), view));
     // No texel span: never, unless the edge has no length either.
-    for (MTImpostor::Corner* c : {&q.corners[1], &q.corners[2]}) c->s = 0;
-    EXPECT_FALSE(acceptImpostor(q, viewFrom(10, 1e6, 1e-6)));
-    q.corners[1].y = q.corners[0].y;
-    q.corners[1].z = q.corners[0].z;
-    EXPECT_TRUE(acceptImpostor(q, view));
+    MTImpostor none = edgeOnQuad(0, 0);
+    EXPECT_FALSE(acceptImpostor(none, viewFrom(10, 1e6, 1e-6)));
+    none.corners[1].y = none.corners[0].y;
+    none.corners[1].z = none.corners[0].z;
+    EXPECT_TRUE(acceptImpostor(none, view));
 }
 
 class SelectionOnSphere : public ::testing::Test {
