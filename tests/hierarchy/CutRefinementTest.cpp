@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 // A node at the origin with radius 1 and an error of length 2 (squared 4),
@@ -28,6 +29,27 @@ TEST(CutRefinement, NodeErrorIsMeasuredAtTheNearestPointOfItsSphere) {
     EXPECT_FALSE(nodeNeedsRefinement(exact, viewFrom(0.5, 0, 10)));
 }
 
+// A graph from its arcs (source, dest, triangle count), listed by source,
+// with node 0 as the drain (error 0) and every other node of error 1.
+void makeGraph(VLODObject3D& h, const std::vector<std::array<uint32_t, 3>>& arcs, std::vector<uint32_t> layers) {
+    h.narray.resize(layers.size());
+    for (MTNode& n : h.narray) {
+        n.sphere.r = 1;
+        n.error = {1.0f};
+    }
+    h.narray[0].error = {0.0f};
+    for (const auto& [source, dest, triangles] : arcs) {
+        MTArc& arc = h.aarray.emplace_back();
+        arc.source = source;
+        arc.dest = dest;
+        arc.tnum = triangles;
+        if (h.narray[source].onum++ == 0) h.narray[source].out = h.anum() - 1;
+    }
+    h.mDrainNode = 0;
+    h.buildInArcs();
+    h.mNodeLayers = std::move(layers);
+}
+
 // Sources 1 and 2 each carry one arc into node 3, which refines into the
 // drain 0. Impostors A (0) and B (1) under root R (2) stand for the sources.
 //
@@ -35,24 +57,7 @@ TEST(CutRefinement, NodeErrorIsMeasuredAtTheNearestPointOfItsSphere) {
 class SmallGraph : public ::testing::Test {
   protected:
     void SetUp() override {
-        h.narray.resize(4);
-        h.aarray.resize(3);
-        const uint32_t arcs[3][2] = {{1, 3}, {2, 3}, {3, 0}};
-        for (uint32_t a = 0; a < 3; ++a) {
-            h.aarray[a].source = arcs[a][0];
-            h.aarray[a].dest = arcs[a][1];
-            h.aarray[a].tnum = 1 + a;
-        }
-        const uint32_t out[4] = {3, 0, 1, 2};
-        for (uint32_t n = 0; n < 4; ++n) {
-            h.narray[n].out = out[n];
-            h.narray[n].onum = n == 0 ? 0 : 1;
-            h.narray[n].sphere.r = 1;
-            h.narray[n].error = {n == 0 ? 0.0f : 1.0f};
-        }
-        h.mDrainNode = 0;
-        h.in_arcs = {{2}, {}, {}, {0, 1}};
-        h.mNodeLayers = {2, 0, 0, 1};
+        makeGraph(h, {{1, 3, 1}, {2, 3, 2}, {3, 0, 3}}, {2, 0, 0, 1});
         ImpostorTree& tree = h.mImpostorTree;
         tree.impostors.resize(3);
         tree.impostors[0].children = {3 + 1};
@@ -109,17 +114,7 @@ TEST_F(SmallGraph, TheRefinementFollowsAChangedObject) {
     // Another object of another size through the same refinement: node 2
     // is now a leaf of impostor A alone, so accepting A covers all of it.
     VLODObject3D other;
-    other.narray.resize(3);
-    other.aarray.resize(2);
-    other.aarray[0] = h.aarray[0];
-    other.aarray[0].dest = 2;
-    other.aarray[1] = h.aarray[2];
-    other.aarray[1].source = 2;
-    for (uint32_t n = 0; n < 3; ++n) other.narray[n] = h.narray[n];
-    other.narray[1].out = 0;
-    other.narray[2].out = 1;
-    other.in_arcs = {{1}, {}, {0}};
-    other.mNodeLayers = {2, 0, 1};
+    makeGraph(other, {{1, 2, 1}, {2, 0, 3}}, {2, 0, 1});
     other.mImpostorTree.impostors.resize(1);
     other.mImpostorTree.impostors[0].children = {1 + 1};
     other.mImpostorTree.root = 0;
@@ -133,6 +128,7 @@ TEST_F(SmallGraph, TheRefinementFollowsAChangedObject) {
     refinement.refine(other, viewFrom(5, 1, 1000), cut);
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{1});
 }
+
 TEST_F(SmallGraph, WithoutIncomingArcsOnlyTheReachedPatchesAreDrawn) {
     h.in_arcs.clear(); // an object never set up by reading
     ImpostorSelection cut;
