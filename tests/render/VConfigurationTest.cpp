@@ -46,8 +46,8 @@ TEST_F(Configuration, StampIsThirtyThreeUnalignedBytes) {
     C::mTextureResolution = 2;
     C::mTextureCompression = 1;
     const std::vector<uint8_t> stamp = C::configurationStamp();
+    ASSERT_EQ(stamp.size(), size_t(C::configurationSize()));
     ASSERT_EQ(stamp.size(), 33u);
-    EXPECT_EQ(C::configurationSize(), 33);
     // The version 1.1f as IEEE 754 stores it, little-endian; the ATI flag one byte.
     EXPECT_EQ(std::vector<uint8_t>(stamp.begin(), stamp.begin() + 4), (std::vector<uint8_t>{0xCD, 0xCC, 0x8C, 0x3F}));
     EXPECT_EQ(stamp[24], 0);
@@ -81,7 +81,6 @@ TEST_F(Configuration, WhichStampsFitTheCurrentSettings) {
         bool fits;
     };
     const Case cases[] = {
-        {"the same settings", [] {}, [] {}, true},
         {"prefetching is not in the stamp", [] {}, [] { C::mPrefetchStrategy = 0; }, true},
         // Compression 1 and 2 are interchangeable, but not 0.
         {"compression 1 under 2", [] { C::mTextureCompression = 1; }, [] { C::mTextureCompression = 2; }, true},
@@ -120,10 +119,8 @@ TEST(ConfigurationVendor, OnlyNvidiaTakesTheNvidiaFormats) {
 }
 
 TEST(ConfigurationInit, DetectsMesaAndReadsBackTheNormalTable) {
-    {
-        CapturedLog quiet;
-        C::init();
-    }
+    CapturedLog quiet;
+    C::init();
     EXPECT_TRUE(C::mUseATI); // Mesa is not NVIDIA
     ASSERT_NE(C::mNormalTexture, nullptr);
     VNormalLookupTexture& texture = *C::mNormalTexture;
