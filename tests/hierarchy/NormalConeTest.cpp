@@ -55,7 +55,9 @@ TEST(NormalConeOfNormals, KnownSets) {
         SCOPED_TRACE(c.what);
         NormalCone cone({1, 0, 0}, 0.1);
         cone.setFromNormals(c.normals);
-        if (length(c.axis) > 0) EXPECT_NEAR(dot(cone.axis, c.axis), 1.0, 1e-6);
+        if (length(c.axis) > 0) {
+            EXPECT_NEAR(dot(cone.axis, c.axis), 1.0, 1e-6);
+        }
         EXPECT_NEAR(cone.angle, c.angle, c.tolerance);
         if (c.holdsThem) expectHoldsNormals(cone, c.normals);
     }

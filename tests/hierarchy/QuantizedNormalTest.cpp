@@ -42,7 +42,9 @@ TEST_F(QuantizedNormal, EveryEntryIsADistinctUnitVectorWithItsOppositeAndAngles)
         ASSERT_NEAR(dot(back, Vec3d(n)), 1.0, 1e-5) << i;
         const Vec3f& d = diagonals[i / 4096];
         EXPECT_GE(std::min({n.x * d.x, n.y * d.y, n.z * d.z}), -1e-6f) << i; // up to the border
-        if (i % 4096 == 0) EXPECT_LT(angleBetween(n, d), 0.02) << i;
+        if (i % 4096 == 0) {
+            EXPECT_LT(angleBetween(n, d), 0.02) << i;
+        }
     }
     EXPECT_EQ(distinct.size(), kNormalTableSize);
     EXPECT_LT(worst, 0.1);
