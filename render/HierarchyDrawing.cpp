@@ -74,7 +74,7 @@ void HierarchyDrawing::requestTextures(const VLODObject3D& object, const Imposto
 
 void HierarchyDrawing::logTextureStatus(const VLODObject3D& object) const {
     uint64_t bytes = 0; // as the depot counts them once loaded
-    for (const ImpostorAtlas& atlas : object.mImpostorTree.atlases) 
+    for (const ImpostorAtlas& atlas : object.mImpostorTree.atlases)
         bytes += impostorAtlasBytes(atlas.width, atlas.height, VConfiguration::mTextureCompression == 2);
     const double resident = bytes ? 100.0 * double(mDepot.totalSize()) / double(bytes) : 0.0;
     logOut() << "mNumTextures: " << object.mImpostorTree.atlases.size() << ", inum:" << object.mImpostorTree.inum()
