@@ -22,6 +22,9 @@ constexpr uint32_t kDrain = 1;
 constexpr float kNoWeight = 3.4028235e38f;
 constexpr uint32_t kNoArc = UINT32_MAX;
 constexpr size_t kManyArcs = 64; // a node with more arcs gets the cheap weight bound
+// A merge whose source's error is more than this many times its dest's is
+// refused (the errors are quadric costs, squared lengths).
+constexpr float kLargestErrorRatio = 2;
 
 double nodeError(const CreatorNode& n) {
     return n.error.empty() ? 0.0 : *std::max_element(n.error.begin(), n.error.end());
@@ -44,6 +47,7 @@ class Merger {
     void appendCorners(uint32_t arc);
     void countMissing();
     bool mergeable(uint32_t arc) const;
+    float errorRatio(uint32_t arc) const;
     MergeEntry entryFor(uint32_t arc, bool exact);
     bool otherPathExists(uint32_t from, uint32_t to, uint32_t direct);
     uint32_t nextVisitRound();
@@ -245,8 +249,9 @@ bool Merger::mergeable(uint32_t arc) const {
 // as if as many pairs as the dest has arcs were united.
 MergeEntry Merger::entryFor(uint32_t arc, bool exact) {
     const uint32_t s = c.arcs[arc].source, d = c.arcs[arc].dest;
-    const double half = mSmallestError / 2;
-    const float ratio = float(std::max(mNodeError[s], half) / std::max(mNodeError[d], half));
+    const float ratio = errorRatio(arc);
+    // Refused when the walk reaches it, whatever its weight: not worth taking.
+    if (ratio > kLargestErrorRatio) return {0, ratio, arc, mVersion[arc], true};
     const size_t sourceArcs = c.nodes[s].out.size() + c.nodes[s].in.size();
     if (!exact && sourceArcs > kManyArcs) {
         const size_t pairs = std::min(sourceArcs, c.nodes[d].out.size() + c.nodes[d].in.size()) - 1;
@@ -287,6 +292,19 @@ MergeEntry Merger::entryFor(uint32_t arc, bool exact) {
     const size_t pairs = mUnited.size();
     const float weight = pairs ? float(double(sum) / pairs) : kNoWeight;
     return {weight, ratio, arc, mVersion[arc], exact};
+}
+
+// Merges ordered by strip weight alone snowball into a few nodes that join
+// steps from the coarse mesh down to the full one: one turned a thousand
+// coarse triangles into a hundred thousand fine ones, and any view finer
+// than the coarsest cut drew them whole. Refusing merges whose source's
+// error is far above its dest's keeps each node within a narrow error band,
+// so a cut refines only where the view needs it. The nodes' errors never
+// change, and an arc whose ends change is queued anew, so a refused arc is
+// refused for good.
+float Merger::errorRatio(uint32_t arc) const {
+    const double half = mSmallestError / 2;
+    return float(std::max(mNodeError[c.arcs[arc].source], half) / std::max(mNodeError[c.arcs[arc].dest], half));
 }
 
 uint32_t Merger::nextMarkRound() {
@@ -590,7 +608,8 @@ void Merger::run(uint32_t minPatchSize) {
         // Merges keep every path, so an arc refused now would be refused at
         // its exact weight too: the test comes before the strip counts.
         const uint32_t s = c.arcs[entry.arc].source, d = c.arcs[entry.arc].dest;
-        if (s == kSource || s == kDrain || d == kSource || d == kDrain || otherPathExists(s, d, entry.arc)) {
+        if (s == kSource || s == kDrain || d == kSource || d == kDrain || errorRatio(entry.arc) > kLargestErrorRatio ||
+            otherPathExists(s, d, entry.arc)) {
             logOut() << "r";
             continue;
         }
