@@ -426,5 +426,4 @@ TEST_F(MultiTriangulation, ArcsAtTheSourceOrDrainAloneMergeNothing) {
     c.mergeNodes(100);
     EXPECT_EQ(c.nodes.size(), 4u);
     EXPECT_EQ(liveArcs(c), 5u);
-    EXPECT_NE(mLog.out().find("total # of merges: 0\n"), std::string::npos);
 }
