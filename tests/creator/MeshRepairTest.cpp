@@ -31,7 +31,8 @@ class MeshRepair : public ::testing::Test {
 // Vertices 2 and 5 (minus zero is zero) become 0, 3 becomes 2, 4 becomes 1.
 TEST_F(MeshRepair, MergeKeepsTheFirstOfEqualPointsExactlyOrOnAGrid) {
     VObject3D mesh;
-    for (const Vec3f& p : {Vec3f(0, 0, 0), Vec3f(1, 0, 0), Vec3f(0, 0, 0), Vec3f(0, 1, 0), Vec3f(1, 0, 0), Vec3f(-0.0f, 0, 0)})
+    for (const Vec3f& p :
+         {Vec3f(0, 0, 0), Vec3f(1, 0, 0), Vec3f(0, 0, 0), Vec3f(0, 1, 0), Vec3f(1, 0, 0), Vec3f(-0.0f, 0, 0)})
         addVertex(mesh, p.x, p.y, p.z);
     addTriangle(mesh, 2, 4, 3);
     addTriangle(mesh, 5, 3, 1);

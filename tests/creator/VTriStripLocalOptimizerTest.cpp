@@ -200,7 +200,8 @@ TEST(VTriStripLocalOptimizerTest, ScannedDragonIsCoveredExactlyAndCountedAlike) 
         for (size_t start : {size_t(0), tris.size() / 3 - size}) {
             const std::vector<uint32_t> patch(tris.begin() + 3 * start, tris.begin() + 3 * (start + size));
             for (int flag : {1, 0})
-                EXPECT_EQ(counter.countStripIndices(patch, flag), VTriStripLocalOptimizer::countIndices(optimize(patch, flag)))
+                EXPECT_EQ(counter.countStripIndices(patch, flag),
+                          VTriStripLocalOptimizer::countIndices(optimize(patch, flag)))
                     << size << " triangles from " << start << ", flag " << flag;
         }
     EXPECT_EQ(counter.countStripIndices({}), 0u);
