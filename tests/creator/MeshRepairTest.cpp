@@ -28,31 +28,28 @@ class MeshRepair : public ::testing::Test {
 };
 } // namespace
 
-TEST_F(MeshRepair, MergeKeepsTheLowestIndexAndRenumbers) {
+// Vertices 2 and 5 (minus zero is zero) become 0, 3 becomes 2, 4 becomes 1.
+TEST_F(MeshRepair, MergeKeepsTheFirstOfEqualPointsExactlyOrOnAGrid) {
     VObject3D mesh;
-    addVertex(mesh, 0, 0, 0); // 0
-    addVertex(mesh, 1, 0, 0); // 1
-    addVertex(mesh, 0, 0, 0); // 2 -> 0
-    addVertex(mesh, 0, 1, 0); // 3 -> 2
-    addVertex(mesh, 1, 0, 0); // 4 -> 1
-    addVertex(mesh, -0.0f, 0, 0); // 5 -> 0: minus zero is zero
+    for (const Vec3f& p :
+         {Vec3f(0, 0, 0), Vec3f(1, 0, 0), Vec3f(0, 0, 0), Vec3f(0, 1, 0), Vec3f(1, 0, 0), Vec3f(-0.0f, 0, 0)})
+        addVertex(mesh, p.x, p.y, p.z);
     addTriangle(mesh, 2, 4, 3);
     addTriangle(mesh, 5, 3, 1);
     mesh.mergeVertices(0);
     ASSERT_EQ(mesh.vertices.size(), 3u);
     EXPECT_EQ(mesh.vertices[2]->evaluate(0), Vec3f(0, 1, 0));
     EXPECT_EQ(cornerLists(mesh), (std::vector<std::array<uint32_t, 3>>{{0, 1, 2}, {0, 2, 1}}));
-}
 
-TEST_F(MeshRepair, MergeOnAGridSnapsTowardsZero) {
-    VObject3D mesh;
-    addVertex(mesh, 1.0f, 2.0f, -0.5f);
-    addVertex(mesh, 1.2f, 2.1f, -0.7f); // the same cell of spacing 0.25, towards zero
-    addVertex(mesh, 1.3f, 2.0f, -0.5f); // the next cell in x
-    mesh.mergeVertices(0.25f);
-    ASSERT_EQ(mesh.vertices.size(), 2u);
-    EXPECT_EQ(mesh.vertices[0]->evaluate(0), Vec3f(1.0f, 2.0f, -0.5f)); // positions are not snapped
-    EXPECT_EQ(mesh.vertices[1]->evaluate(0), Vec3f(1.3f, 2.0f, -0.5f));
+    // On a grid: the second lies in the first's cell of spacing 0.25 (cells
+    // snap towards zero), the third in the next cell in x.
+    VObject3D grid;
+    for (const Vec3f& p : {Vec3f(1.0f, 2.0f, -0.5f), Vec3f(1.2f, 2.1f, -0.7f), Vec3f(1.3f, 2.0f, -0.5f)})
+        addVertex(grid, p.x, p.y, p.z);
+    grid.mergeVertices(0.25f);
+    ASSERT_EQ(grid.vertices.size(), 2u);
+    EXPECT_EQ(grid.vertices[0]->evaluate(0), Vec3f(1.0f, 2.0f, -0.5f)); // positions are not snapped
+    EXPECT_EQ(grid.vertices[1]->evaluate(0), Vec3f(1.3f, 2.0f, -0.5f));
 }
 
 TEST_F(MeshRepair, DegenerateAndDoubledTriangles) {
@@ -127,27 +124,4 @@ TEST_F(MeshRepair, OrientationOfAFlatMesh) {
     EXPECT_EQ(stats.borderEdges, 48u);
     EXPECT_EQ(repairViolation(mesh), "");
     for (uint32_t t = 0; t < mesh.triangles.size(); ++t) EXPECT_EQ(mesh.triangleNormal(t, 0), Vec3f(0, 0, -1)) << t;
-}
-
-TEST_F(MeshRepair, FullSequenceOnAMessyMesh) {
-    // Two copies of a grid's corners, doubled and degenerate triangles, and
-    // an overfull edge.
-    VObject3D mesh;
-    makeFlatGrid(mesh, 3);
-    const uint32_t n = uint32_t(mesh.vertices.size());
-    for (uint32_t i = 0; i < n; ++i) mesh.vertices.push_back(mesh.vertices[i]->clone());
-    const size_t grid = mesh.triangles.size();
-    for (size_t t = 0; t < grid; t += 2) {
-        const VTriangle copy = mesh.triangles[t];
-        addTriangle(mesh, copy.v[2] + n, copy.v[1] + n, copy.v[0] + n);
-    }
-    addTriangle(mesh, 0, 0, 5);
-    addVertex(mesh, 0.5f, 0.5f, 1);
-    addVertex(mesh, 0.5f, 0.5f, -1);
-    addTriangle(mesh, 0, 5, uint32_t(mesh.vertices.size()) - 2);
-    addTriangle(mesh, 5, 0, uint32_t(mesh.vertices.size()) - 1);
-    mesh.repair();
-    EXPECT_EQ(repairViolation(mesh), "");
-    EXPECT_EQ(mesh.triangles.size(), grid + 2);
-    EXPECT_EQ(mesh.edgeStatistics().overfullEdges, 0u);
 }

@@ -5,12 +5,9 @@
 #include "VObject3D.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
-#include <vector>
 
 inline std::string dragonPath(const std::string& name) { return std::string(MORVA_DRAGON_DIR) + "/" + name; }
 inline std::string assimpModel(const std::string& name) { return std::string(MORVA_ASSIMP_MODELS_DIR) + "/" + name; }
@@ -18,14 +15,7 @@ inline std::string assimpModel(const std::string& name) { return std::string(MOR
 inline void addVertex(VObject3D& mesh, float x, float y, float z) {
     mesh.vertices.push_back(std::make_unique<VStaticVertex>(Vec3f(x, y, z)));
 }
-
-inline void addTriangle(VObject3D& mesh, uint32_t a, uint32_t b, uint32_t c) {
-    VTriangle t;
-    t.v[0] = a;
-    t.v[1] = b;
-    t.v[2] = c;
-    mesh.triangles.push_back(t);
-}
+inline void addTriangle(VObject3D& mesh, uint32_t a, uint32_t b, uint32_t c) { mesh.triangles.push_back({{a, b, c}}); }
 
 // An n x n grid of quads in the plane z = 0, two triangles each, wound to
 // face +z.
@@ -51,20 +41,13 @@ inline std::multiset<std::array<uint32_t, 3>> cornerSets(const VObject3D& mesh) 
     return sets;
 }
 
-// Directed edge -> how many triangles run along it that way.
+// Directed edge -> how many triangles run along it that way. More than one:
+// neighbours that disagree in orientation.
 inline std::map<std::pair<uint32_t, uint32_t>, int> directedEdges(const VObject3D& mesh) {
     std::map<std::pair<uint32_t, uint32_t>, int> edges;
     for (const VTriangle& t : mesh.triangles)
         for (int k = 0; k < 3; ++k) ++edges[{t.v[k], t.v[(k + 1) % 3]}];
     return edges;
-}
-
-// Directed edges that two triangles run along the same way: neighbours that
-// disagree in orientation.
-inline size_t disagreeingEdges(const VObject3D& mesh) {
-    size_t count = 0;
-    for (const auto& [edge, uses] : directedEdges(mesh)) count += uses > 1;
-    return count;
 }
 
 // What repair promises: indices in range, no degenerate or doubled triangle,

@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-class SoftwareCoverage : public CoverageMeasure {
-  public:
+struct SoftwareCoverage : CoverageMeasure {
     int calls = 0;
-
     double coverage(const FittedRectangle& view, std::span<const Vec3f> corners) override {
         ++calls;
         const Vec3d centre = view.centre(), u = view.sideU(), v = view.sideV();
@@ -25,17 +23,16 @@ class SoftwareCoverage : public CoverageMeasure {
                 px[k] = (dot(d, u) / lu / lu + 0.5) * kImageSize;
                 py[k] = (dot(d, v) / lv / lv + 0.5) * kImageSize;
             }
-            const double area = (px[1] - px[0]) * (py[2] - py[0]) - (px[2] - px[0]) * (py[1] - py[0]);
+            // Twice the signed area of corners k, k + 1 and (x, y); inside, the sign of the triangle.
+            auto side = [&](int k, double x, double y) {
+                return (px[(k + 1) % 3] - px[k]) * (y - py[k]) - (x - px[k]) * (py[(k + 1) % 3] - py[k]);
+            };
+            const double area = side(0, px[2], py[2]);
             if (area == 0) continue;
             for (int y = 0; y < kImageSize; ++y)
                 for (int x = 0; x < kImageSize; ++x) {
-                    const double cx = x + 0.5, cy = y + 0.5;
                     bool inside = true;
-                    for (int k = 0; k < 3 && inside; ++k) {
-                        const int l = (k + 1) % 3;
-                        const double e = (px[l] - px[k]) * (cy - py[k]) - (cx - px[k]) * (py[l] - py[k]);
-                        inside = area > 0 ? e >= 0 : e <= 0;
-                    }
+                    for (int k = 0; k < 3; ++k) inside = inside && side(k, x + 0.5, y + 0.5) * area >= 0;
                     if (inside) covered[size_t(y) * kImageSize + x] = true;
                 }
         }

@@ -3,9 +3,9 @@
 // sample files. Each node refines one triangle of level k into its four
 // children of level k + 1; the nodes of the last level refine into the drain.
 //
-//   source (1) --20 arcs, 1 triangle each--> level-0 nodes
-//   level-k node --4 arcs, 1 triangle each--> level-(k+1) nodes
-//   level-(depth-1) node --1 arc, 4 triangles--> drain (0)
+//   source (1, error 2) --20 arcs, 1 triangle each--> level-0 nodes
+//   level-k node (error 2^-k) --4 arcs, 1 triangle each--> level-(k+1) nodes
+//   level-(depth-1) node --1 arc, 4 triangles--> drain (0, error 0)
 //
 // With depth 0 one arc carries the 20 faces from the source into the drain.
 
@@ -20,7 +20,3 @@ struct SphereHierarchyOptions {
 };
 
 void makeSphereHierarchy(VLODObject3D& object, const SphereHierarchyOptions& options);
-
-// Node error of a level-k node (the same for every key frame); the source
-// carries the largest error and the drain none.
-float sphereHierarchyLevelError(uint32_t level);

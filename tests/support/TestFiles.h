@@ -7,19 +7,15 @@
 #include <vector>
 
 std::string testDataPath(const std::string& name);
-// A path in a fresh per-process temporary directory.
-std::string tempPath(const std::string& name);
+std::string tempPath(const std::string& name); // in a fresh per-process temporary directory
 std::vector<uint8_t> readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Collects what the hierarchy code logs while it lives.
-class CapturedLog {
-  public:
+struct CapturedLog {
     CapturedLog();
     ~CapturedLog();
     std::string out() const { return mOut.str(); }
     std::string err() const { return mErr.str(); }
-
-  private:
     std::ostringstream mOut, mErr;
 };

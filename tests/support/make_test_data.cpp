@@ -12,19 +12,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string dir = argv[1];
-    struct Sample {
-        const char* name;
-        SphereHierarchyOptions options;
-    };
-    const Sample samples[] = {
-        {"icosphere2.mvh", {2, 1, true}},
-        {"icosphere1-keyframes3.mvh", {1, 3, true}},
-        {"icosahedron.mvh", {0, 1, false}},
-    };
-    for (const Sample& s : samples) {
+    const std::pair<const char*, SphereHierarchyOptions> samples[] = {
+        {"icosphere2.mvh", {2, 1, true}}, {"icosphere1-keyframes3.mvh", {1, 3, true}}, {"icosahedron.mvh", {0, 1, false}}};
+    for (const auto& [name, options] : samples) {
         VLODObject3D object;
-        makeSphereHierarchy(object, s.options);
-        if (!object.write(dir + "/" + s.name)) return 1;
+        makeSphereHierarchy(object, options);
+        if (!object.write(dir + "/" + name)) return 1;
     }
     return 0;
 }
