@@ -164,66 +164,50 @@ void expectSoundPacking(const ImpostorTree& tree, const ImpostorSettings& settin
     for (uint32_t i = 0; i < tree.inum(); ++i) EXPECT_EQ(seen[i], 1) << i;
 }
 
-TEST_F(ImpostorTreeTest, EveryVariantPacksEveryImpostorOnceAndDeterministically) {
-    for (int32_t algorithm = 0; algorithm < 4; ++algorithm)
-        for (int32_t sizeType = 0; sizeType < 2; ++sizeType)
-            for (int32_t resolution : {0, 1}) {
-                ImpostorSettings settings;
-                settings.clusterAlgorithm = algorithm;
-                settings.sizeType = sizeType;
-                settings.textureResolution = resolution;
-                settings.width = 128;
-                settings.height = 64;
-                settings.count = 4;
-                std::string error;
-                ASSERT_TRUE(mTree.cluster(settings, error)) << error;
-                ASSERT_TRUE(mTree.place(resolution, error)) << error;
-                expectSoundPacking(mTree, settings);
-                std::vector<std::vector<uint32_t>> first;
-                for (const ImpostorAtlas& atlas : mTree.atlases) first.push_back(atlas.impostors);
-                ASSERT_TRUE(mTree.cluster(settings, error));
-                for (size_t a = 0; a < first.size(); ++a) EXPECT_EQ(mTree.atlases[a].impostors, first[a]);
-                EXPECT_GT(mTree.atlases.size(), 1u) << algorithm << sizeType; // small atlases: several
-            }
-}
-
-// Post order packs children before their parent; breadth first and simple
-// parents first, the simple variant also when small atlases make impostors
-// wait for a new one. The surfels are numbered leaves first, as
-// construction numbers them, so that index order would not do.
-TEST_F(ImpostorTreeTest, PackingOrdersOfTheVariants) {
+// Every variant packs every impostor once, the same way each time. Post
+// order packs children before their parent; breadth first and simple parents
+// first, the simple variant also when small atlases make impostors wait for a
+// new one. The surfels are numbered leaves first, as construction numbers
+// them, so that index order would not do.
+TEST_F(ImpostorTreeTest, EveryVariantPacksEveryImpostorOnceInItsOrder) {
     const uint32_t pnum = mObject.pnum();
     std::reverse(mObject.parray.begin(), mObject.parray.end());
     for (MTSurfel& s : mObject.parray)
         if (s.parent < pnum) s.parent = pnum - 1 - s.parent;
-    std::string initError;
-    ASSERT_TRUE(mTree.init(mObject, initError)) << initError;
-    struct Case {
-        int32_t algorithm, sizeType;
-        bool parentsFirst;
-    } cases[] = {{0, 0, false}, {1, 0, true}, {2, 0, true}, {2, 1, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.algorithm) + " size type " + std::to_string(c.sizeType));
-        ImpostorSettings settings;
-        settings.clusterAlgorithm = c.algorithm;
-        settings.sizeType = c.sizeType;
-        settings.width = settings.height = 64;
-        settings.count = 4;
-        std::string error;
-        ASSERT_TRUE(mTree.cluster(settings, error)) << error;
-        ASSERT_TRUE(mTree.place(0, error)) << error;
-        expectSoundPacking(mTree, settings);
-        ASSERT_GT(mTree.atlases.size(), 2u);
-        std::vector<size_t> position(mTree.inum());
-        size_t k = 0;
-        for (const ImpostorAtlas& atlas : mTree.atlases)
-            for (uint32_t i : atlas.impostors) position[i] = k++;
-        EXPECT_EQ(position[mTree.root], c.parentsFirst ? 0u : pnum - 1);
-        for (uint32_t i = 0; i < pnum; ++i)
-            if (const uint32_t parent = mTree.impostors[i].parent; parent != MTImpostor::kNoParent) {
-                EXPECT_EQ(position[parent] < position[i], c.parentsFirst) << i;
-            }
-    }
+    std::string error;
+    ASSERT_TRUE(mTree.init(mObject, error)) << error;
+    enum Order { kChildrenFirst, kParentsFirst, kAny };
+    const Order orders[] = {kChildrenFirst, kParentsFirst, kParentsFirst, kAny};
+    for (int32_t algorithm = 0; algorithm < 4; ++algorithm)
+        for (int32_t sizeType : {0, 1}) {
+            SCOPED_TRACE(std::to_string(algorithm) + " size type " + std::to_string(sizeType));
+            ImpostorSettings settings;
+            settings.clusterAlgorithm = algorithm;
+            settings.sizeType = sizeType;
+            settings.textureResolution = sizeType; // x1 and x4
+            settings.width = settings.height = 64;
+            settings.count = 4;
+            ASSERT_TRUE(mTree.cluster(settings, error)) << error;
+            ASSERT_TRUE(mTree.place(settings.textureResolution, error)) << error;
+            expectSoundPacking(mTree, settings);
+            ASSERT_GT(mTree.atlases.size(), 2u);
+            std::vector<uint32_t> packed;
+            for (const ImpostorAtlas& atlas : mTree.atlases)
+                packed.insert(packed.end(), atlas.impostors.begin(), atlas.impostors.end());
+            ASSERT_TRUE(mTree.cluster(settings, error));
+            for (size_t a = 0, k = 0; a < mTree.atlases.size(); k += mTree.atlases[a++].impostors.size())
+                EXPECT_TRUE(std::equal(mTree.atlases[a].impostors.begin(), mTree.atlases[a].impostors.end(),
+                                       packed.begin() + long(k)));
+            if (orders[algorithm] == kAny) continue;
+            std::vector<size_t> position(pnum);
+            for (size_t k = 0; k < packed.size(); ++k) position[packed[k]] = k;
+            const bool parentsFirst = orders[algorithm] == kParentsFirst;
+            EXPECT_EQ(position[mTree.root], parentsFirst ? 0u : pnum - 1);
+            for (uint32_t i = 0; i < pnum; ++i)
+                if (const uint32_t parent = mTree.impostors[i].parent; parent != MTImpostor::kNoParent) {
+                    EXPECT_EQ(position[parent] < position[i], parentsFirst) << i;
+                }
+        }
 }
 
 // An impostor larger than the configured atlas gets an atlas of its size,
