@@ -135,7 +135,9 @@ TEST_F(SideFileStep, RendersAtlasesOnceAndReusesThem) {
     EXPECT_EQ(readBytes(texturesFileName(mPath)), mv2);
 }
 
-TEST_F(SideFileStep, SettingsInTheStampRebuildOthersDoNot) {
+// Remade when the settings in the stamp change, the file is damaged or it
+// belongs to another hierarchy; kept otherwise.
+TEST_F(SideFileStep, TexturesFilesAreRemadeOnlyWhenTheyNoLongerFit) {
     VLODObject3D object;
     ASSERT_TRUE(readWithSideFiles(object).created);
     const auto firstSize = std::filesystem::file_size(texturesFileName(mPath));
@@ -152,10 +154,24 @@ TEST_F(SideFileStep, SettingsInTheStampRebuildOthersDoNot) {
     EXPECT_EQ(mv2.size() - 41 - 20 * size_t(at<uint32_t>(mv2, 37)), at<uint32_t>(mv2, 33) / 4);
     VConfiguration::mTextureCompression = 1; // also quantised: fits
     EXPECT_FALSE(readWithSideFiles(object).created);
+
+    // The stamp fits, but the file is damaged, or holds the atlases of another
+    // hierarchy built earlier under the same name.
+    const std::vector<uint8_t> good = readBytes(texturesFileName(mPath));
+    writeBytes(texturesFileName(mPath), std::vector<uint8_t>(good.begin(), good.end() - 1));
+    EXPECT_TRUE(readWithSideFiles(object).created);
+    EXPECT_NE(mLog.out().find("It is damaged: "), std::string::npos);
+    EXPECT_EQ(readBytes(texturesFileName(mPath)).size(), good.size());
+    VLODObject3D finer;
+    makeSphereHierarchy(finer, {3, 1, true});
+    ASSERT_TRUE(finer.write(mPath));
+    EXPECT_TRUE(readWithSideFiles(object).created);
+    EXPECT_NE(mLog.out().find("Its atlases belong to another hierarchy..."), std::string::npos);
 }
 
 // A flat grid facing +z: every drawn texel holds that normal, and its depth
-// is the middle of the slab (the patch lies in the quad's plane).
+// is the middle of the slab (the patch lies in the quad's plane). A new
+// build under the same name removes those side files.
 TEST_F(SideFileStep, FlatPatchTexelsHoldItsNormalAndTheMiddleDepth) {
     const std::string grid = buildFlatGrid();
     ASSERT_FALSE(grid.empty());
@@ -181,37 +197,8 @@ TEST_F(SideFileStep, FlatPatchTexelsHoldItsNormalAndTheMiddleDepth) {
             }
     }
     EXPECT_GT(drawn, 0u);
-}
-
-// A textures file whose stamp fits is still remade when it is damaged or
-// holds another hierarchy's atlases (one built earlier under the same name).
-TEST_F(SideFileStep, StaleOrDamagedTexturesFilesAreRemade) {
-    VLODObject3D object;
-    ASSERT_TRUE(readWithSideFiles(object).created);
-    const std::string mv2 = texturesFileName(mPath);
-    const std::vector<uint8_t> good = readBytes(mv2);
-    writeBytes(mv2, std::vector<uint8_t>(good.begin(), good.end() - 1));
-    EXPECT_TRUE(readWithSideFiles(object).created);
-    EXPECT_NE(mLog.out().find("It is damaged: "), std::string::npos);
-    EXPECT_EQ(readBytes(mv2), good);
-
-    VLODObject3D finer;
-    makeSphereHierarchy(finer, {3, 1, true});
-    ASSERT_TRUE(finer.write(mPath));
-    const SideFileReport report = readWithSideFiles(object);
-    EXPECT_TRUE(report.created);
-    EXPECT_NE(mLog.out().find("Its atlases belong to another hierarchy..."), std::string::npos);
-    EXPECT_EQ(object.mUncompressedTextureBytes, readBytes(mv2).size() - 41 - 20 * object.mImpostorTree.atlases.size());
-}
-
-// Building a hierarchy over an existing one removes the old one's side files.
-TEST_F(SideFileStep, BuildingAnewRemovesTheOldSideFiles) {
-    const std::string grid = buildFlatGrid();
-    VLODObject3D object;
-    SideFileReport report;
-    std::string error;
-    ASSERT_TRUE(object.read(grid) && setUpImpostorsAndSideFiles(object, report, error)) << error;
-    ASSERT_TRUE(report.written);
+    // Building the hierarchy again removes the old one's side files.
+    mv2.reset();
     ASSERT_EQ(buildFlatGrid(), grid);
     EXPECT_FALSE(std::filesystem::exists(texturesFileName(grid)));
     EXPECT_FALSE(std::filesystem::exists(geometryFileName(grid)));

@@ -1,6 +1,5 @@
 // Impostor textures read from real textures files in each compression mode,
-// uploaded and bound in a headless context; and files that lie about their
-// contents refused before anything is allocated.
+// uploaded and bound in a headless context; a refused texture stays empty.
 
 #include "GLExtensions.h"
 #include "GLTestContext.h"
@@ -16,8 +15,6 @@
 #include <EGL/egl.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 
 namespace {
 class ImposterTexture : public ::testing::Test {
