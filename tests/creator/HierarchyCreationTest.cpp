@@ -9,26 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace {
-// A PLY file of a generated sphere, moved and scaled off the unit cube.
-std::string writeSpherePly(const std::string& name) {
-    VObject3D mesh;
-    makeSphereMesh(mesh, 2);
-    const std::string path = tempPath(name);
-    std::ofstream out(path);
-    out << "ply\nformat ascii 1.0\nelement vertex " << mesh.vertices.size() << "\nproperty float x\nproperty float y\n"
-        << "property float z\nelement face " << mesh.triangles.size()
-        << "\nproperty list uchar int vertex_indices\nend_header\n";
-    for (const auto& v : mesh.vertices) {
-        const Vec3f p = v->evaluate(0);
-        out << 7 + 3 * p.x << " " << -2 + 3 * p.y << " " << 40 + 1.5f * p.z << "\n";
-    }
-    for (const VTriangle& t : mesh.triangles) out << "3 " << t.v[0] << " " << t.v[1] << " " << t.v[2] << "\n";
-    return path;
-}
-
 TEST(HierarchyCreation, NormalisationCentresTheBoxWithLargestExtentOne) {
     CapturedLog log;
     VObject3D mesh;
@@ -59,15 +41,15 @@ TEST(HierarchyCreation, UnnamedOutputGoesToANewTemporaryFileAndCancelledRunsWrit
     settings.minPatchSize = 8;
     CreationSummary summary, second;
     std::string error;
-    const std::string ball = writeSpherePly("ball.ply");
-    ASSERT_TRUE(createHierarchyFile(ball, "", settings, creator, measure, summary, error)) << error;
+    const std::string cube = assimpModel("PLY/cube.ply");
+    ASSERT_TRUE(createHierarchyFile(cube, "", settings, creator, measure, summary, error)) << error;
     EXPECT_TRUE(summary.temporary);
     EXPECT_EQ(std::filesystem::path(summary.outputFile).parent_path(), std::filesystem::temp_directory_path());
     EXPECT_EQ(std::filesystem::path(summary.outputFile).extension(), ".mvh");
     VLODObject3D back;
     EXPECT_TRUE(back.read(summary.outputFile)) << back.lastError();
-    EXPECT_EQ(summary.inputTriangles, 320u);
-    ASSERT_TRUE(createHierarchyFile(ball, "", settings, creator, measure, second, error));
+    EXPECT_EQ(summary.inputTriangles, 12u);
+    ASSERT_TRUE(createHierarchyFile(cube, "", settings, creator, measure, second, error));
     EXPECT_NE(second.outputFile, summary.outputFile);
     std::filesystem::remove(summary.outputFile);
     std::filesystem::remove(second.outputFile);
@@ -77,7 +59,7 @@ TEST(HierarchyCreation, UnnamedOutputGoesToANewTemporaryFileAndCancelledRunsWrit
     };
     measure.calls = 0;
     const std::string out = tempPath("cancelled.mvh");
-    EXPECT_FALSE(createHierarchyFile(ball, out, settings, creator, measure, summary, error));
+    EXPECT_FALSE(createHierarchyFile(cube, out, settings, creator, measure, summary, error));
     EXPECT_EQ(error, "cancelled");
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(measure.calls, 0); // stopped before the surfels
