@@ -20,15 +20,11 @@ TEST(HierarchyCreation, NormalisationCentresTheBoxWithLargestExtentOne) {
     mesh.vertices.push_back(std::make_unique<VKeyFrameVertex>(
         std::vector<VKeyFrameVertex::Key>{{Vec3f(12, 20, 30), 0.0f}, {Vec3f(12, 22, 30), 1.0f}}));
     normalizeMesh(mesh);
-    Vec3f lo(1e9f, 1e9f, 1e9f), hi(-1e9f, -1e9f, -1e9f);
-    for (const auto& v : mesh.vertices)
-        for (float time : {0.0f, 1.0f}) {
-            const Vec3f p = v->evaluate(time);
-            lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-            hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-        }
-    EXPECT_LT(length(hi - lo - Vec3f(1, 0.5f, 0.125f)), 1e-6f);
-    EXPECT_LT(length(hi + lo), 1e-6f);
+    // Centre (12, 21, 30.25), scale 1/4.
+    const std::pair<uint32_t, float> atTimes[] = {{0, 0.0f}, {1, 0.0f}, {2, 0.0f}, {2, 1.0f}};
+    const Vec3f expected[] = {{-0.5f, -0.25f, -0.0625f}, {0.5f, 0, 0.0625f}, {0, -0.25f, -0.0625f}, {0, 0.25f, -0.0625f}};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_LT(length(mesh.vertices[atTimes[k].first]->evaluate(atTimes[k].second) - expected[k]), 1e-6f) << k;
 }
 
 // An unnamed output goes to a new temporary file, each run's its own; a run
