@@ -79,10 +79,6 @@ std::vector<uint32_t> makeBand(uint32_t k, uint32_t first) {
     return tris;
 }
 
-//  2---3      two triangles sharing a side
-//  | \ |
-//  0---1
-//
 //     3---2
 //    / \ / \     closed fan: six triangles around vertex 0
 //   4---0---1
