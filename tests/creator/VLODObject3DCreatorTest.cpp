@@ -399,20 +399,3 @@ TEST_F(MultiTriangulation, CancelledStepsLeaveASoundGraph) {
     finishAndReadBack(c, h);
     EXPECT_EQ(meshViolation(finestCut(h), kClosed), "");
 }
-
-// Arcs that touch the source or the drain never merge: with no other arc
-// the step ends without a merge, the graph as it was.
-TEST_F(MultiTriangulation, ArcsAtTheSourceOrDrainAloneMergeNothing) {
-    VLODObject3DCreator c;
-    c.nodes.resize(4);
-    for (CreatorNode& n : c.nodes) n.error = {1};
-    addVertices(c, 6);
-    const std::pair<uint32_t, uint32_t> links[] = {{0, 2}, {0, 3}, {2, 1}, {3, 1}, {0, 1}};
-    for (auto [source, dest] : links) {
-        const uint32_t arc = uint32_t(c.arcs.size());
-        addArc(c, source, dest, {arc % 6, (arc + 1) % 6, (arc + 2) % 6});
-    }
-    c.mergeNodes(100);
-    EXPECT_EQ(c.nodes.size(), 4u);
-    EXPECT_EQ(liveArcs(c), 5u);
-}
