@@ -29,8 +29,6 @@ TEST(MergeQueueTest, PopsByWeightThenRatioAndEqualKeysInQueueingOrder) {
          {entry(0, 5.0f), entry(1, 2.0f, 3.0f), entry(2, 2.0f, 0.5f), entry(3, 5.0f), entry(4, 0.0f),
           entry(5, 3.4028235e38f) /* no united pair */, entry(6, 5.0f)},
          {4, 2, 1, 0, 3, 6, 5}},
-        {"a replaced entry behind equal keys", 3, 0,
-         {entry(0, 1.0f), entry(1, 1.0f), entry(2, 1.0f), entry(0, 1.0f)}, {1, 2, 0}},
         {"sequence numbers running out", 6, UINT32_MAX - 3,
          {entry(3, 1.0f), entry(1, 1.0f), entry(4, 2.0f), entry(0, 2.0f), entry(5, 1.0f), entry(2, 2.0f)},
          {3, 1, 5, 4, 0, 2}},

@@ -197,10 +197,6 @@ TEST_F(PlyReader, FilesRealToolsWrote) {
     EXPECT_EQ(mesh.triangles.size(), 3732u);
     EXPECT_LT(mesh.vertices.size(), 11184u);
     EXPECT_EQ(repairViolation(mesh), "");
-    // A point cloud with colour bytes between float properties.
-    ASSERT_TRUE(mesh.readPly(assimpModel("PLY/points.ply"))) << mesh.lastError();
-    EXPECT_EQ(mesh.vertices.size(), 4u);
-    EXPECT_EQ(mesh.vertices[1]->evaluate(0), Vec3f(0, 0, 1));
 }
 
 // The scan has doubled triangles (the header counts 11102 faces) and edges

@@ -1,8 +1,8 @@
 // The surfel tree above the source nodes, built with a software coverage
 // measure: its shape (one root, parents after children, every source node
-// reached once) on the small cases, pieces that share no vertex, and a
-// scanned mesh. (The tree in the file, measured by OpenGL, is checked on
-// every dragon resolution by the hierarchy build tests.)
+// reached once) on the small cases and pieces that share no vertex. (The
+// tree of a scanned mesh, measured by OpenGL, is checked on every dragon
+// resolution by the hierarchy build tests.)
 
 #include "MeshTestSupport.h"
 #include "SoftwareCoverage.h"
@@ -40,16 +40,12 @@ void expectSoundTree(const VLODObject3DCreator& c) {
     EXPECT_EQ(reached, sources);
 }
 
-class SurfelHierarchy : public ::testing::Test {
-  protected:
-    CapturedLog mLog;
-    SoftwareCoverage mMeasure;
-};
-
 // No collapse (maximum error 0): one strip per part. One triangle is its
 // own root, measured by nobody; two triangles meeting in one vertex, or not
 // at all, merge into one root either way, whose shape spans both.
-TEST_F(SurfelHierarchy, OneOrTwoPatchesEndInOneRoot) {
+TEST(SurfelHierarchy, OneOrTwoPatchesEndInOneRoot) {
+    CapturedLog log;
+    SoftwareCoverage measure;
     const std::pair<int, bool> cases[] = {{1, true}, {2, true}, {2, false}}; // triangles, touching
     for (const auto& [triangles, touching] : cases) {
         SCOPED_TRACE(std::to_string(triangles) + (touching ? " touching" : " apart"));
@@ -66,31 +62,17 @@ TEST_F(SurfelHierarchy, OneOrTwoPatchesEndInOneRoot) {
         AnimationDomain domain;
         c.createMultiTriangulation(mesh, domain);
         c.insertSourceNodes();
-        c.createSurfelHierarchy(mMeasure);
+        c.createSurfelHierarchy(measure);
         ASSERT_EQ(c.m_source_nnum, uint32_t(triangles));
         expectSoundTree(c);
         EXPECT_GE(c.plist.back().error, 0);
         if (triangles == 1) {
             EXPECT_EQ(c.plist.size(), 1u);
-            EXPECT_EQ(mMeasure.calls, 0);
+            EXPECT_EQ(measure.calls, 0);
         }
         if (!touching) {
             EXPECT_GT(c.plist.back().shape.diameter(), 3.0);
         }
     }
-}
-
-// The dragon through the whole pipeline. Thinning only removes surfels: at
-// most one per merge was made.
-TEST_F(SurfelHierarchy, ScannedDragonGetsASoundSurfelTree) {
-    VObject3D mesh;
-    ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res4.ply"))) << mesh.lastError();
-    VLODObject3DCreator c;
-    c.mMinPatchSize = 16;
-    VLODObject3D object;
-    c.createHierarchy(mesh, object, mMeasure);
-    expectSoundTree(c);
-    EXPECT_GT(c.m_source_nnum, 10u);
-    EXPECT_LE(c.plist.size(), 2 * size_t(c.m_source_nnum) - 1);
 }
 } // namespace

@@ -60,14 +60,10 @@ std::string write3ds(const std::string& fileName, const std::vector<Chunk3ds>& m
 }
 
 const std::vector<Vec3f> kTetrahedron = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-
-class ThreeDsReader : public ::testing::Test {
-  protected:
-    CapturedLog mLog;
-};
 } // namespace
 
-TEST_F(ThreeDsReader, TetrahedronWithSwappedWinding) {
+TEST(ThreeDsReader, TetrahedronWithSwappedWinding) {
+    CapturedLog log;
     VObject3D mesh;
     ASSERT_TRUE(mesh.read3ds(write3ds("tet.3ds", {vertexList(kTetrahedron), faceList({{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {0, 3, 2}})})))
         << mesh.lastError();
@@ -81,7 +77,8 @@ TEST_F(ThreeDsReader, TetrahedronWithSwappedWinding) {
 
 // A refused file leaves the mesh empty and says what was wrong. A chunk of
 // length 0, which would stop the chunk search from moving on, reads nothing.
-TEST_F(ThreeDsReader, DamagedFilesAreRefused) {
+TEST(ThreeDsReader, DamagedFilesAreRefused) {
+    CapturedLog log;
     Chunk3ds shortList{0x4110, {}}; // claims more points than the chunk holds
     shortList.put(uint16_t(10)).put(1.0f).put(2.0f);
     writeBytes(tempPath("noeditor.3ds"), Chunk3ds{0x4D4D, {}}.child(Chunk3ds{0x0002, {3, 0, 0, 0}}).bytes());

@@ -79,16 +79,6 @@ std::vector<uint32_t> makeBand(uint32_t k, uint32_t first) {
     return tris;
 }
 
-//  2---3      two triangles sharing a side
-//  | \ |
-//  0---1
-//
-//     3---2
-//    / \ / \     closed fan: six triangles around vertex 0
-//   4---0---1
-//    \ / \ /
-//     5---6
-//
 // Tunnel: four triangles x, a, b, m around vertex 0 and s beyond side 2-3:
 //
 //          6
@@ -123,8 +113,8 @@ TEST(VTriStripLocalOptimizerTest, SmallMeshesGiveTheirStrips) {
         {"two sharing a side", {0, 1, 2, 1, 3, 2}, 1, {4}, {}},
         // The second shares only vertex 2 with the first.
         {"no shared sides", {0, 1, 2, 2, 3, 4, 10, 11, 12}, 1, {3, 3, 3}, {}},
-        // A sequential strip holds at most three triangles of a fan in a row,
-        // and the six cannot close into a ring.
+        // Six triangles around vertex 0: a sequential strip holds at most
+        // three triangles of a fan in a row, and the six cannot close into a ring.
         {"closed fan", fan, 1, {5, 5}, {}},
         // Each band becomes one open strip of all its triangles, even though
         // the search goes on while two strips are left and the two ends of

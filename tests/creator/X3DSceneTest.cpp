@@ -1,5 +1,5 @@
 // The X3D scene layer: scenes collected into triangles and placed points,
-// the walk and its USE references, refused documents and meshes beyond the
+// USE references, refused documents and meshes beyond the
 // limits, and two sample files.
 
 #include "X3DScene.h"
@@ -144,22 +144,6 @@ TEST(X3DSceneTest, ScenesBecomeTrianglesAndPlacedPointsWithinTheLimits) {
         EXPECT_EQ(report.setsWithoutCoordinates, k.setsWithoutCoordinates);
         for (const auto& [index, point] : k.at) EXPECT_LT(length(mesh.points[index] - point), 1e-5) << index;
     }
-}
-
-// A used node refers to its definition instead of copying it; the walk
-// visits children before parents in document order, the uses included.
-TEST(X3DSceneTest, UseRefersToTheDefinitionAndTheWalkIsPostOrder) {
-    std::string error;
-    auto scene = loadText(document("<Group DEF='g'><Shape><IndexedFaceSet><Coordinate DEF='tri' point='0 0 0'/>"
-                                   "</IndexedFaceSet></Shape><Transform/></Group><!-- not a node -->text<Viewpoint/>"
-                                   "<Group USE='g'/><Coordinate USE='tri'/>"),
-                          error);
-    ASSERT_TRUE(scene) << error;
-    EXPECT_EQ(scene->root->type, "Scene");
-    std::vector<std::string> types;
-    forEachX3DNode(*scene, [&](const X3DNode& n) { types.push_back(n.type + (n.use ? " used: " + n.use->def : "")); });
-    EXPECT_EQ(types, (std::vector<std::string>{"Coordinate", "IndexedFaceSet", "Shape", "Transform", "Group",
-                                               "Viewpoint", "Group used: g", "Coordinate used: tri"}));
 }
 
 // Every refusal names what was wrong; numbers name the token and the line.
