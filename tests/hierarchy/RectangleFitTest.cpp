@@ -10,15 +10,10 @@
 namespace {
 constexpr double kTol = 1e-9;
 
-void expectNear(const Vec3d& a, const Vec3d& b, double tol = kTol) {
-    EXPECT_LT(length(a - b), tol) << "(" << a.x << " " << a.y << " " << a.z << ") vs (" << b.x << " " << b.y << " " << b.z << ")";
-}
+void expectNear(const Vec3d& a, const Vec3d& b, double tol = kTol) { EXPECT_LT(length(a - b), tol); }
 
 // a and b are the same axis, either way round.
-void expectSameAxis(const Vec3d& a, const Vec3d& b, double tol = 1e-9) {
-    EXPECT_NEAR(std::abs(dot(a, b)), 1.0, tol)
-        << "(" << a.x << " " << a.y << " " << a.z << ") vs (" << b.x << " " << b.y << " " << b.z << ")";
-}
+void expectSameAxis(const Vec3d& a, const Vec3d& b, double tol = kTol) { EXPECT_NEAR(std::abs(dot(a, b)), 1.0, tol); }
 
 // u, v, normal a right-handed orthonormal frame; the sides run along +u and
 // +v from corner 0 (so that it is the corner of least u and v) and the four
@@ -65,18 +60,14 @@ const Vec3d kE1 = normalizeOrZ(Vec3d(2, 1, -2)), kE2 = normalizeOrZ(cross(Vec3d(
 Frame tilted(const Vec3d& origin) { return {origin, kE1, kE2, cross(kE1, kE2)}; }
 } // namespace
 
-// Point sets whose box is known: its long axis, normal, half thickness and
-// corners (a zero vector or no corners: free).
-//   flat: a grid in the plane x + y + z = 790, whose coordinates are exact so
-//     that the points are exactly coplanar;
-//   thin roof: a 6 x 2 floor and a ridge 0.2 above its long middle line. The
-//     hull vertices' mean lies below the middle height, so the corners must
-//     be moved up into the mid-plane at 0.1;
-//   box with interior points crowded along a diagonal, which would turn the
-//     principal axes if they entered the covariance: only the hull shapes the
-//     rectangle, but the box still holds them;
-//   degenerate sets: a repeated point, a line (unevenly spaced, with a
-//     repeat), and a square whose in-plane axes may lie anywhere.
+// Point sets whose box is known (a zero vector or no corners: free):
+//   flat: a grid, exactly coplanar, in the plane x + y + z = 790;
+//   thin roof: a 6 x 2 floor and a ridge 0.2 above its middle line; the hull
+//     vertices' mean lies below mid-height, so the corners must move up to 0.1;
+//   box with interior points along a diagonal, which would turn the principal
+//     axes if they entered the covariance: only the hull shapes the rectangle;
+//   degenerate: a repeated point, a line (uneven, with a repeat), and a square
+//     whose in-plane axes may lie anywhere.
 TEST(RectangleFit, KnownBoxes) {
     const Frame flat{{1000, -250, 40}, {1, -1, 0}, {1, 1, -2}, {}}, roof = tilted({-3, 7, 2}), box = tilted({5, 5, 5});
     const Frame line{{3, 0, -1}, normalizeOrZ(Vec3d(1, -2, 2)), {}, {}};
