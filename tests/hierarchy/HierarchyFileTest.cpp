@@ -210,8 +210,9 @@ TEST_F(HierarchyFile, WrongIdentifierIsRefusedQuietlyAndEmptiesTheObject) {
 }
 
 // A file that cannot be opened leaves the object as it was; the polygon
-// shader set-up, while installed, runs on every read, also a failed one.
-TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWas) {
+// shader set-up, while installed, runs on every read, also a failed one. An
+// unwritable path fails with a message.
+TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWasUnwritableOneIsNamed) {
     int calls = 0;
     VLODObject3D::setPolygonShaderSetup([&calls] { ++calls; });
     VLODObject3D object;
@@ -223,11 +224,8 @@ TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWas) {
     EXPECT_FALSE(object.read(tempPath(""))); // a directory
     EXPECT_EQ(object.tnum(), 20u);
     EXPECT_EQ(calls, 2);
-}
-
-TEST_F(HierarchyFile, UnwritablePathFailsWithAMessage) {
-    const VLODObject3D object;
     const std::string path = tempPath("no-such-dir/out.mvh");
+    CapturedLog log;
     EXPECT_FALSE(object.write(path));
-    EXPECT_EQ(mLog.err(), "Error open file: " + path + " writeable!\n");
+    EXPECT_EQ(log.err(), "Error open file: " + path + " writeable!\n");
 }
