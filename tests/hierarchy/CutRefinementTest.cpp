@@ -66,26 +66,27 @@ class SmallGraph : public ::testing::Test {
         tree.impostors[0].parent = tree.impostors[1].parent = 2;
         tree.root = 2;
     }
-    // The cut with impostor A accepted and B refused, whose node is reached.
-    ImpostorSelection halfUnderImpostor() const {
+    // The cut refined from the nodes reached and the impostors accepted.
+    ImpostorSelection refined(const VLODObject3D& object, std::vector<uint32_t> reached,
+                              std::vector<uint32_t> accepted = {}, double distance = 5) {
         ImpostorSelection cut;
-        cut.validImposters = {0};
-        cut.validTriangles = {2};
+        cut.validTriangles = std::move(reached);
+        cut.validImposters = std::move(accepted);
+        refinement.refine(object, viewFrom(distance, 1, 1000), cut);
         return cut;
     }
     VLODObject3D h;
     CutRefinement refinement;
 };
 
+// Impostor A accepted and B refused, whose node is reached.
 TEST_F(SmallGraph, AnAcceptedImpostorDoesNotHoldBackTheNodeBelowBoth) {
     // Near: node 3's error shows, and its other parent stands under A.
-    ImpostorSelection cut = halfUnderImpostor();
-    refinement.refine(h, viewFrom(5, 1, 1000), cut);
+    ImpostorSelection cut = refined(h, {2}, {0});
     EXPECT_EQ(cut.validTriangles, (std::vector<uint32_t>{2, 3}));
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{2});
     // Far: node 3 stays, and only the reached source's patch is drawn (A's is the impostor's).
-    cut = halfUnderImpostor();
-    refinement.refine(h, viewFrom(1e5, 1, 1000), cut);
+    cut = refined(h, {2}, {0}, 1e5);
     EXPECT_EQ(cut.validTriangles, std::vector<uint32_t>{2});
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{1});
 }
@@ -93,24 +94,18 @@ TEST_F(SmallGraph, AnAcceptedImpostorDoesNotHoldBackTheNodeBelowBoth) {
 TEST_F(SmallGraph, AParentNobodyDecidedKeepsTheNodeCoarse) {
     // No impostor accepted and only source 2 reached: refining node 3 would
     // drop source 1's patch that nothing else shows.
-    ImpostorSelection cut;
-    cut.validTriangles = {2};
-    refinement.refine(h, viewFrom(5, 1, 1000), cut);
+    ImpostorSelection cut = refined(h, {2});
     EXPECT_EQ(cut.validTriangles, std::vector<uint32_t>{2});
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{1});
     // Both reached, and listed twice: refined once, the drain's patch drawn once.
-    cut = ImpostorSelection();
-    cut.validTriangles = {1, 2, 2, 1};
-    refinement.refine(h, viewFrom(5, 1, 1000), cut);
+    cut = refined(h, {1, 2, 2, 1});
     std::sort(cut.validTriangles.begin(), cut.validTriangles.end());
     EXPECT_EQ(cut.validTriangles, (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{2});
 }
 
 TEST_F(SmallGraph, TheRefinementFollowsAChangedObject) {
-    ImpostorSelection cut = halfUnderImpostor();
-    refinement.refine(h, viewFrom(5, 1, 1000), cut);
-    ASSERT_EQ(cut.validArcs, std::vector<uint32_t>{2});
+    ASSERT_EQ(refined(h, {2}, {0}).validArcs, std::vector<uint32_t>{2});
     // Another object of another size through the same refinement: node 2
     // is now a leaf of impostor A alone, so accepting A covers all of it.
     VLODObject3D other;
@@ -118,22 +113,15 @@ TEST_F(SmallGraph, TheRefinementFollowsAChangedObject) {
     other.mImpostorTree.impostors.resize(1);
     other.mImpostorTree.impostors[0].children = {1 + 1};
     other.mImpostorTree.root = 0;
-    cut = ImpostorSelection();
-    cut.validImposters = {0};
-    refinement.refine(other, viewFrom(5, 1, 1000), cut);
+    const ImpostorSelection cut = refined(other, {}, {0});
     EXPECT_TRUE(cut.validTriangles.empty());
     EXPECT_TRUE(cut.validArcs.empty());
-    cut = ImpostorSelection();
-    cut.validTriangles = {1};
-    refinement.refine(other, viewFrom(5, 1, 1000), cut);
-    EXPECT_EQ(cut.validArcs, std::vector<uint32_t>{1});
+    EXPECT_EQ(refined(other, {1}).validArcs, std::vector<uint32_t>{1});
 }
 
 TEST_F(SmallGraph, WithoutIncomingArcsOnlyTheReachedPatchesAreDrawn) {
     h.in_arcs.clear(); // an object never set up by reading
-    ImpostorSelection cut;
-    cut.validTriangles = {1, 2};
-    refinement.refine(h, viewFrom(5, 1, 1000), cut);
+    const ImpostorSelection cut = refined(h, {1, 2});
     EXPECT_EQ(cut.validTriangles, (std::vector<uint32_t>{1, 2}));
     EXPECT_EQ(cut.validArcs, (std::vector<uint32_t>{0, 1}));
 }

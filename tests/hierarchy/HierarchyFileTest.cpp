@@ -141,20 +141,18 @@ TEST_F(HierarchyFile, RoundTripKeepsEveryStoredField) {
     EXPECT_NEAR(largeBack.mKeyFrameSpheres[0].r, 1.0, 1e-4);
     EXPECT_NEAR(largeBack.narray[1].sphere.r, largeBack.mBoundingSphere.r, 0.05); // the source bounds nearly all
 
-    // What the set-up derived is written and read back unchanged as well.
+    // What the set-up derived is written and read back unchanged as well,
+    // and reading with strips asked for keeps the arcs' lists as they are.
     VLODObject3D again;
-    ASSERT_TRUE(writeAndRead(back, again, "roundtrip2.mvh")) << again.lastError();
+    ASSERT_TRUE(writeAndRead(back, again, "roundtrip2.mvh", true)) << again.lastError();
     ASSERT_TRUE(again.write(tempPath("roundtrip3.mvh")));
     EXPECT_EQ(readBytes(tempPath("roundtrip2.mvh")), readBytes(tempPath("roundtrip3.mvh")));
 }
 
-// Reading with strips asked for keeps the arcs' lists as they are, also
-// without any triangles to strip.
-TEST_F(HierarchyFile, ReadingWithStripsAskedFor) {
-    VLODObject3D object;
-    ASSERT_TRUE(object.read(testDataPath("icosahedron.mvh"), true)) << object.lastError();
-    EXPECT_EQ(object.tnum(), 20u);
-    VLODObject3D empty; // arcs with empty patches from the source into the drain
+// Strips asked for without any triangles to strip: arcs with empty patches
+// from the source into the drain.
+TEST_F(HierarchyFile, ReadingWithStripsAskedForWithoutTriangles) {
+    VLODObject3D empty;
     empty.narray.resize(2);
     empty.narray[1].onum = 1;
     empty.aarray.resize(1);
@@ -210,8 +208,9 @@ TEST_F(HierarchyFile, WrongIdentifierIsRefusedQuietlyAndEmptiesTheObject) {
 }
 
 // A file that cannot be opened leaves the object as it was; the polygon
-// shader set-up, while installed, runs on every read, also a failed one.
-TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWas) {
+// shader set-up, while installed, runs on every read, also a failed one. An
+// unwritable path fails with a message.
+TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWasUnwritableOneIsNamed) {
     int calls = 0;
     VLODObject3D::setPolygonShaderSetup([&calls] { ++calls; });
     VLODObject3D object;
@@ -223,11 +222,8 @@ TEST_F(HierarchyFile, UnopenableFileLeavesTheObjectAsItWas) {
     EXPECT_FALSE(object.read(tempPath(""))); // a directory
     EXPECT_EQ(object.tnum(), 20u);
     EXPECT_EQ(calls, 2);
-}
-
-TEST_F(HierarchyFile, UnwritablePathFailsWithAMessage) {
-    const VLODObject3D object;
     const std::string path = tempPath("no-such-dir/out.mvh");
+    CapturedLog log;
     EXPECT_FALSE(object.write(path));
-    EXPECT_EQ(mLog.err(), "Error open file: " + path + " writeable!\n");
+    EXPECT_EQ(log.err(), "Error open file: " + path + " writeable!\n");
 }

@@ -61,17 +61,6 @@ class SelectionOnSphere : public ::testing::Test {
         ASSERT_TRUE(mTree.cluster(ImpostorSettings{0, 256, 256, 5, 0, 0}, error)) << error;
         ASSERT_TRUE(mTree.place(0, error)) << error;
     }
-    // Every node reference below the root, and the impostors above each.
-    void leaves(uint32_t i, std::vector<uint32_t>& above, std::map<uint32_t, std::vector<uint32_t>>& out) const {
-        above.push_back(i);
-        for (uint32_t child : mTree.impostors[i].children) {
-            if (child < mTree.inum())
-                leaves(child, above, out);
-            else
-                out[child - mTree.inum()] = above;
-        }
-        above.pop_back();
-    }
     CapturedLog mLog;
     VLODObject3D mObject;
     ImpostorTree mTree;
@@ -80,9 +69,12 @@ class SelectionOnSphere : public ::testing::Test {
 // At every error each leaf is shown exactly once: by itself, or by one
 // accepted impostor above it; at error 0 the cut descends to every leaf.
 TEST_F(SelectionOnSphere, EveryCutCoversEveryLeafOnce) {
-    std::map<uint32_t, std::vector<uint32_t>> ancestors;
-    std::vector<uint32_t> above;
-    leaves(mTree.root, above, ancestors);
+    std::map<uint32_t, std::vector<uint32_t>> ancestors; // of every node reference
+    for (uint32_t i = 0; i < mTree.inum(); ++i)
+        for (uint32_t child : mTree.impostors[i].children)
+            if (child >= mTree.inum())
+                for (uint32_t a = i; a != MTImpostor::kNoParent; a = mTree.impostors[a].parent)
+                    ancestors[child - mTree.inum()].push_back(a);
     size_t cutsWithBoth = 0;
     for (double distance : {2.0, 3.0, 5.0, 20.0, 200.0})
         for (double e : {0.0, 0.5, 2.0, 8.0}) {

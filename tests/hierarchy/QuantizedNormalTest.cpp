@@ -8,11 +8,6 @@
 #include <set>
 
 namespace {
-class QuantizedNormal : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { initTetrahederLookupTableRec(); }
-};
-
 double angleBetween(const Vec3f& a, const Vec3f& b) {
     return angleOfCosine(dot(normalizeOrZ(Vec3d(a)), normalizeOrZ(Vec3d(b))));
 }
@@ -23,7 +18,8 @@ double angleBetween(const Vec3f& a, const Vec3f& b) {
 // worst, but never far off), with its opposite and its spherical angles,
 // in the octant of its block of 4096; the first entry of each block is the
 // centre of the octant's middle triangle, close to its diagonal.
-TEST_F(QuantizedNormal, EveryEntryIsADistinctUnitVectorWithItsOppositeAndAngles) {
+TEST(QuantizedNormal, EveryEntryIsADistinctUnitVectorWithItsOppositeAndAngles) {
+    initTetrahederLookupTableRec();
     const Vec3f diagonals[8] = {{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1},
                                 {-1, -1, -1}, {-1, 1, -1}, {1, 1, -1}, {1, -1, -1}};
     std::set<Vec3f> distinct;
@@ -50,7 +46,8 @@ TEST_F(QuantizedNormal, EveryEntryIsADistinctUnitVectorWithItsOppositeAndAngles)
     EXPECT_LT(worst, 0.1);
 }
 
-TEST_F(QuantizedNormal, RandomDirectionsLandOnCloseEntries) {
+TEST(QuantizedNormal, RandomDirectionsLandOnCloseEntries) {
+    initTetrahederLookupTableRec();
     std::mt19937 rng(1);
     std::normal_distribution<float> g;
     double sum = 0, worst = 0;

@@ -10,15 +10,10 @@
 namespace {
 constexpr double kTol = 1e-9;
 
-void expectNear(const Vec3d& a, const Vec3d& b, double tol = kTol) {
-    EXPECT_LT(length(a - b), tol) << "(" << a.x << " " << a.y << " " << a.z << ") vs (" << b.x << " " << b.y << " " << b.z << ")";
-}
+void expectNear(const Vec3d& a, const Vec3d& b, double tol = kTol) { EXPECT_LT(length(a - b), tol); }
 
 // a and b are the same axis, either way round.
-void expectSameAxis(const Vec3d& a, const Vec3d& b, double tol = 1e-9) {
-    EXPECT_NEAR(std::abs(dot(a, b)), 1.0, tol)
-        << "(" << a.x << " " << a.y << " " << a.z << ") vs (" << b.x << " " << b.y << " " << b.z << ")";
-}
+void expectSameAxis(const Vec3d& a, const Vec3d& b, double tol = kTol) { EXPECT_NEAR(std::abs(dot(a, b)), 1.0, tol); }
 
 // u, v, normal a right-handed orthonormal frame; the sides run along +u and
 // +v from corner 0 (so that it is the corner of least u and v) and the four
@@ -57,26 +52,19 @@ void expectTightBox(const FittedRectangle& r, const std::vector<Vec3d>& points) 
 struct Frame {
     Vec3d origin, e1, e2, n;
     Vec3d at(double a, double b, double c) const { return origin + e1 * a + e2 * b + n * c; }
-    std::vector<Vec3d> rectangle(double a, double b, double c) const {
-        return {at(0, 0, c), at(a, 0, c), at(a, b, c), at(0, b, c)};
-    }
 };
 const Vec3d kE1 = normalizeOrZ(Vec3d(2, 1, -2)), kE2 = normalizeOrZ(cross(Vec3d(0.3, -1, 0.4), kE1));
 Frame tilted(const Vec3d& origin) { return {origin, kE1, kE2, cross(kE1, kE2)}; }
 } // namespace
 
-// Point sets whose box is known: its long axis, normal, half thickness and
-// corners (a zero vector or no corners: free).
-//   flat: a grid in the plane x + y + z = 790, whose coordinates are exact so
-//     that the points are exactly coplanar;
-//   thin roof: a 6 x 2 floor and a ridge 0.2 above its long middle line. The
-//     hull vertices' mean lies below the middle height, so the corners must
-//     be moved up into the mid-plane at 0.1;
-//   box with interior points crowded along a diagonal, which would turn the
-//     principal axes if they entered the covariance: only the hull shapes the
-//     rectangle, but the box still holds them;
-//   degenerate sets: a repeated point, a line (unevenly spaced, with a
-//     repeat), and a square whose in-plane axes may lie anywhere.
+// Point sets whose box is known (a zero axis: free); the tight box fixes the corners.
+//   flat: a grid, exactly coplanar, in the plane x + y + z = 790;
+//   thin roof: a 6 x 2 floor and a ridge 0.2 above its middle line; the hull
+//     vertices' mean lies below mid-height, so the corners must move up to 0.1;
+//   box with interior points along a diagonal, which would turn the principal
+//     axes if they entered the covariance: only the hull shapes the rectangle;
+//   degenerate: a repeated point, a line (uneven, with a repeat), and a square
+//     whose in-plane axes may lie anywhere.
 TEST(RectangleFit, KnownBoxes) {
     const Frame flat{{1000, -250, 40}, {1, -1, 0}, {1, 1, -2}, {}}, roof = tilted({-3, 7, 2}), box = tilted({5, 5, 5});
     const Frame line{{3, 0, -1}, normalizeOrZ(Vec3d(1, -2, 2)), {}, {}};
@@ -93,18 +81,17 @@ TEST(RectangleFit, KnownBoxes) {
         std::vector<Vec3d> points;
         Vec3d u, normal;
         double halfThickness;
-        std::vector<Vec3d> corners;
         double tolerance = kTol;
     };
     const Case cases[] = {
-        {"flat", grid, normalizeOrZ(flat.e1), normalizeOrZ(Vec3d(1, 1, 1)), 0, flat.rectangle(2, 0.5, 0)},
+        {"flat", grid, normalizeOrZ(flat.e1), normalizeOrZ(Vec3d(1, 1, 1)), 0},
         {"thin roof",
          {roof.at(0, 0, 0), roof.at(6, 0, 0), roof.at(6, 2, 0), roof.at(0, 2, 0), roof.at(0, 1, 0.2), roof.at(6, 1, 0.2)},
-         roof.e1, roof.n, 0.1, roof.rectangle(6, 2, 0.1), 1e-6},
-        {"box with interior points", boxPoints, box.e1, box.n, 0.25, box.rectangle(4, 3, 0.25)},
-        {"one point repeated", std::vector<Vec3d>(5, {1, -2, 3}), {}, {}, 0, std::vector<Vec3d>(4, {1, -2, 3})},
-        {"line", linePoints, line.e1, {}, 0, line.rectangle(6, 0, 0)},
-        {"square with its centre", {{0, 0, 2}, {1, 0, 2}, {1, 1, 2}, {0, 1, 2}, {0.5, 0.5, 2}}, {}, {0, 0, 1}, 0, {}},
+         roof.e1, roof.n, 0.1, 1e-6},
+        {"box with interior points", boxPoints, box.e1, box.n, 0.25},
+        {"one point repeated", std::vector<Vec3d>(5, {1, -2, 3}), {}, {}, 0},
+        {"line", linePoints, line.e1, {}, 0},
+        {"square with its centre", {{0, 0, 2}, {1, 0, 2}, {1, 1, 2}, {0, 1, 2}, {0.5, 0.5, 2}}, {}, {0, 0, 1}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -113,11 +100,6 @@ TEST(RectangleFit, KnownBoxes) {
         if (length(c.u) > 0) expectSameAxis(r.u, c.u, c.tolerance);
         if (length(c.normal) > 0) expectSameAxis(r.normal, c.normal, c.tolerance);
         EXPECT_NEAR(r.halfThickness, c.halfThickness, c.tolerance);
-        for (const Vec3d& corner : c.corners) { // each is one of the fitted ones
-            double nearest = 1e300;
-            for (const Vec3d& fitted : r.corners) nearest = std::min(nearest, length(corner - fitted));
-            EXPECT_LT(nearest, c.tolerance);
-        }
         expectTightBox(r, c.points);
     }
 }

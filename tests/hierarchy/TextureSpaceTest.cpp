@@ -13,18 +13,15 @@
 namespace {
 // The first (row, column) whose block is free, by looking at every texel.
 bool firstFitByHand(const std::vector<std::vector<bool>>& taken, uint32_t w, uint32_t h, uint32_t& x, uint32_t& y) {
-    const uint32_t height = uint32_t(taken.size()), width = height ? uint32_t(taken[0].size()) : 0;
-    for (uint32_t row = 0; row + h <= height; ++row)
-        for (uint32_t column = 0; column + w <= width; ++column) {
-            bool free = true;
-            for (uint32_t r = row; r < row + h && free; ++r)
-                for (uint32_t c = column; c < column + w && free; ++c) free = !taken[r][c];
-            if (free) {
-                x = column;
-                y = row;
-                return true;
-            }
-        }
+    auto isFree = [&] {
+        for (uint32_t r = y; r < y + h; ++r)
+            for (uint32_t c = x; c < x + w; ++c)
+                if (taken[r][c]) return false;
+        return true;
+    };
+    for (y = 0; y + h <= taken.size(); ++y)
+        for (x = 0; x + w <= taken[0].size(); ++x)
+            if (isFree()) return true;
     return false;
 }
 

@@ -2,14 +2,11 @@
 // pixel of error the cut must look like the full mesh; at a large error it
 // draws impostors and fewer triangles.
 //
-// The comparison counts, among the pixels the dragon covers in either
-// picture, those that find no pixel within one pixel in the other picture
-// whose green is within a sixth of the range. One pixel of allowed error
-// moves outlines and shading features by up to a pixel, which this
-// forgives, and nothing more; the tolerance absorbs the shading of slightly
-// different normals. Green, because the view colours impostors yellow and
-// triangles cyan so that one sees which is which, and both carry the same
-// green: the shading they share.
+// Compared are the pixels the dragon covers in either picture: one differs
+// when no pixel within one pixel in the other has a green within a sixth of
+// the range. That forgives the pixel an outline may move at one pixel of
+// error and the shading of slightly different normals, nothing more. Green,
+// because impostors (yellow) and triangles (cyan) share it.
 
 #include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
@@ -40,11 +37,11 @@ bool unmatched(const QImage& a, const QImage& b, int x, int y) {
 double differingShare(const QImage& a, const QImage& b) {
     size_t object = 0, differing = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            if (a.pixel(x, y) == kBackground && b.pixel(x, y) == kBackground) continue;
-            ++object;
-            differing += unmatched(a, b, x, y) || unmatched(b, a, x, y);
-        }
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != kBackground || b.pixel(x, y) != kBackground) {
+                ++object;
+                differing += unmatched(a, b, x, y) || unmatched(b, a, x, y);
+            }
     return object ? double(differing) / double(object) : 1.0;
 }
 
