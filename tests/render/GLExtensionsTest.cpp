@@ -3,7 +3,6 @@
 
 #include "GLExtensions.h"
 #include "GLTestContext.h"
-#include "LoadFile.h"
 #include "TestFiles.h"
 #include "VShader.h"
 
@@ -45,16 +44,6 @@ TEST(GLExtensions, ListIsPrintedOnceGroupedByVendor) {
     EXPECT_NE(out.find("GL_EXT_texture_rectangle is supported: "), std::string::npos);
 }
 
-TEST(GLExtensions, EntryPointsAreLoaded) {
-    EXPECT_TRUE(vboSupported);
-    EXPECT_NE(ext::glGenFramebuffersEXT, nullptr);
-    EXPECT_NE(ext::glCreateShader, nullptr);
-    EXPECT_NE(ext::glGetActiveUniform, nullptr);
-    EXPECT_NE(ext::glBindBufferARB, nullptr);
-    EXPECT_NE(ext::glActiveTextureARB, nullptr);
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_RECTANGLE_ARB));
-}
-
 // Mesa's lookup answers every gl name with a dispatch stub, so a driver
 // that lacks one is played by a lookup of our own.
 TEST(GLExtensions, MissingEntryPointIsReportedAndLeftNull) {
@@ -69,17 +58,6 @@ TEST(GLExtensions, MissingEntryPointIsReportedAndLeftNull) {
     setGLProcAddressLookup(nullptr);
     EXPECT_EQ(log.err(), "OpenGL function glGenerateMipmapEXT is not supported by your OpenGL driver!\n");
     EXPECT_EQ(loadGLFunction(&slot, "glCreateShader"), reinterpret_cast<void*>(ext::glCreateShader)); // EGL's again
-}
-
-TEST(GLExtensions, FilesLoadWholeOrNotAtAll) {
-    const std::string path = tempPath("source.txt");
-    std::ofstream(path) << "line one\nline two";
-    const auto text = loadFileIntoCString(path);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text.get(), "line one\nline two");
-    CapturedLog log;
-    EXPECT_EQ(loadFileIntoCString(tempPath("missing.txt")), nullptr);
-    EXPECT_NE(log.out().find("Fehler in loadFileIntoCString !!!!!!!\n"), std::string::npos);
 }
 
 // Driver failures come back as false with the message; the program goes on.

@@ -14,8 +14,6 @@
 #include "VLODObject3D.h"
 
 #include <GL/glu.h>
-#include <chrono>
-#include <thread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -105,24 +103,6 @@ TEST_F(DrawingFrames, OutOfCoreTheDepotFollowsTheCut) {
     for (uint32_t a = 0; a < mObject.mImpostorTree.atlases.size(); ++a) EXPECT_FALSE(mDrawing.depot().delivered(a)) << a;
 }
 
-// "k parents & children": the loader thread brings the children's textures
-// of the far cut without the drawing thread reading them.
-TEST_F(DrawingFrames, OutOfCorePrefetchingLoadsOnTheLoaderThread) {
-    VConfiguration::mUseOutOfCore = true;
-    VConfiguration::mPrefetchStrategy = 1;
-    ASSERT_GT(frameAt(40, 4).impostors, 0u);
-    // What the drawing thread read itself (the loader may have been first).
-    const uint64_t readHere = mDrawing.depot().loadedSize();
-    const auto start = std::chrono::steady_clock::now();
-    while (mDrawing.depot().queued() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // Wait for the last load in flight: it is delivered once the queue is empty.
-    const auto settled = std::chrono::steady_clock::now();
-    while (mDrawing.depot().totalSize() <= readHere && std::chrono::steady_clock::now() - settled < std::chrono::seconds(5))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GT(mDrawing.depot().totalSize(), readHere) << "prefetched textures arrived";
-    EXPECT_EQ(mDrawing.depot().loadedSize(), readHere) << "the drawing thread read nothing more";
-}
 // With the object's request flag a frame only selects: the cache is handed
 // the textures the cut needs, and the frame draws nothing of its own.
 TEST_F(DrawingFrames, TheRequestFlagHandsTheCutToTheCacheAndDrawsNothing) {
