@@ -34,6 +34,15 @@ size_t sourceCutTriangles(const VLODObject3DCreator& c) {
     return triangles;
 }
 
+double averagePatchSize(const VLODObject3DCreator& c) {
+    size_t triangles = 0, arcs = 0;
+    for (const CreatorArc& a : c.arcs) {
+        triangles += a.patch.size();
+        arcs += !a.patch.empty();
+    }
+    return arcs ? double(triangles) / double(arcs) : 0.0;
+}
+
 // What our builder leaves in the source cut, per resolution, for the reference.
 std::map<int, size_t>& sourceCuts() {
     static std::map<int, size_t> cuts;
@@ -102,6 +111,7 @@ void BM_MergeNodesAndInsertSourceNodes(benchmark::State& state) {
     }
     SilencedLog silenced;
     size_t arcs = 0, nodes = 0;
+    double averagePatch = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto creator = std::make_unique<VLODObject3DCreator>();
@@ -109,6 +119,9 @@ void BM_MergeNodesAndInsertSourceNodes(benchmark::State& state) {
         creator->createMultiTriangulation(mesh, domain);
         state.ResumeTiming();
         creator->mergeNodes(64);
+        state.PauseTiming();
+        averagePatch = averagePatchSize(*creator);
+        state.ResumeTiming();
         creator->insertSourceNodes();
         arcs = creator->arcs.size();
         nodes = creator->nodes.size();
@@ -118,6 +131,8 @@ void BM_MergeNodesAndInsertSourceNodes(benchmark::State& state) {
     }
     state.counters["arcs"] = double(arcs);
     state.counters["nodes"] = double(nodes);
+    // The merge's goal is patches near 64 that keep cuts view-dependent.
+    state.counters["average patch"] = averagePatch;
 }
 
 BENCHMARK(BM_CreateMultiTriangulation)->ArgName("resolution")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)
