@@ -30,6 +30,7 @@ bool makeTemporaryFile(std::string& path) {
     path = pattern;
     return true;
 }
+
 // Side files made for an earlier hierarchy under this name would be reused
 // by the viewer whenever their settings still match: a new hierarchy starts
 // without them.

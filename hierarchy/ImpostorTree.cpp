@@ -203,19 +203,11 @@ struct ImpostorTree::Packer {
 
     // Atlases of the configured size, or of the impostor's when it is larger.
     bool packFixed(uint32_t i, const char* variant) {
-        uint32_t w = 0, h = 0;
-        tree.pixelSize(i, settings.textureResolution, w, h);
-        if (!allocate(w, h)) {
-            const uint32_t width = std::max(uint32_t(settings.width), w), height = std::max(uint32_t(settings.height), h);
-            if (justStarted) { // still empty: it grows instead of leaving an empty atlas behind
-                tree.atlases.pop_back();
-            }
-            startAtlas(width, height);
-            if (!allocate(w, h)) return fail(variant, i, w, h);
-        }
-        take(i);
-        justStarted = false;
-        return true;
+        bool placed = false;
+        if (!placeFixed(i, variant, placed)) return false;
+        if (placed) return true;
+        startNext(false); // an empty atlas, which placing grows when it must
+        return placeFixed(i, variant, placed);
     }
 
     // A fixed number of impostors per atlas, each atlas as large as its use.

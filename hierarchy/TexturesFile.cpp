@@ -8,7 +8,6 @@
 #include <bit>
 #include <cassert>
 #include <cmath>
-#include <memory>
 
 // Texel data is read straight into arrays of the host's integers and floats.
 static_assert(std::endian::native == std::endian::little, "textures files are little-endian");
@@ -155,23 +154,12 @@ bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t 
 
 bool readTexturesDirectory(std::FILE* file, TexturesFileDirectory& directory, std::string& error) {
     directory = TexturesFileDirectory();
-    if (!readTexturesHeader(file, directory.header, error)) return false;
-    directory.atlases.resize(directory.header.atlasCount);
-    for (uint32_t a = 0; a < directory.header.atlasCount; ++a)
-        if (!readAtlasEntry(file, directory.header, a, directory.atlases[a], error)) {
-            directory.atlases.clear();
-            return false;
-        }
-    return true;
-}
-
-bool readTexturesDirectory(const std::string& path, TexturesFileDirectory& directory, std::string& error) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
-        error = "cannot open " + path;
-        return false;
-    }
-    return readTexturesDirectory(file.get(), directory, error);
+    bool read = readTexturesHeader(file, directory.header, error);
+    directory.atlases.resize(read ? directory.header.atlasCount : 0);
+    for (uint32_t a = 0; read && a < directory.atlases.size(); ++a)
+        read = readAtlasEntry(file, directory.header, a, directory.atlases[a], error);
+    if (!read) directory = TexturesFileDirectory(); // nothing half-read is left
+    return read;
 }
 
 bool readAtlasSides(std::FILE* file, const TexturesFileHeader& header, const AtlasEntry& entry,

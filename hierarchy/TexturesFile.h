@@ -76,7 +76,6 @@ bool readTexturesHeader(std::FILE* file, TexturesFileHeader& header, std::string
 bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t index, AtlasEntry& entry,
                     std::string& error);
 bool readTexturesDirectory(std::FILE* file, TexturesFileDirectory& directory, std::string& error);
-bool readTexturesDirectory(const std::string& path, TexturesFileDirectory& directory, std::string& error);
 
 // Both sides of an atlas as stored: floats of an uncompressed file (4 a
 // texel), or codes of a compressed one (2 a texel); the other pair is left empty.

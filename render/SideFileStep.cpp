@@ -77,10 +77,13 @@ std::string reasonToRemake(const std::string& mv2, const ImpostorTree& tree) {
     return "";
 }
 
-uint32_t uncompressedTextureBytes(const std::string& mv2) {
-    TexturesFileDirectory directory;
-    std::string ignored;
-    return readTexturesDirectory(mv2, directory, ignored) ? directory.header.uncompressedBytes : 0;
+// What the textures file of the tree records: four floats a texel on both
+// sides, summed over the atlases (its directory matched the tree, or was
+// just written from it).
+uint32_t uncompressedTextureBytes(const ImpostorTree& tree) {
+    uint64_t bytes = 0;
+    for (const ImpostorAtlas& atlas : tree.atlases) bytes += uint64_t(atlas.width) * atlas.height * 32;
+    return uint32_t(bytes);
 }
 } // namespace
 
@@ -122,7 +125,7 @@ bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, st
     object.mTexturesFileName = mv2;
     // The atlases are loaded by the texture classes (the texture depot and
     // cache), which start from mTexturesFileName.
-    object.mUncompressedTextureBytes = uncompressedTextureBytes(mv2);
+    object.mUncompressedTextureBytes = uncompressedTextureBytes(tree);
     return true;
 }
 

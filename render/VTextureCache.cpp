@@ -126,7 +126,7 @@ VTextureFileRegistry::~VTextureFileRegistry() {
 }
 
 bool VTextureFileRegistry::registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile) {
-    if (knows(object)) return true;
+    assert(!knows(object) && "an object is unregistered before it registers again");
     std::FILE* file = std::fopen(texturesFile.c_str(), "rb");
     if (!file) return false;
     mObjects[object] = {mNextKey, textureCount, file, texturesFile};

@@ -67,7 +67,7 @@ class VTextureFileRegistry {
     ~VTextureFileRegistry();
     // Hands out the next free run of keys. False when the file cannot be
     // opened. An object registered again (read anew, or another file in the
-    // same object) must be unregistered first.
+    // same object) is unregistered first: the cache does that.
     bool registerObject(const void* object, uint32_t textureCount, const std::string& texturesFile);
     // Closes the object's file and forgets it; its key run is returned
     // through first and count so that the cache can evict it.
