@@ -3,6 +3,7 @@
 #include "ImpostorAtlasRenderer.h"
 #include "LogStream.h"
 #include "SideFiles.h"
+#include "VTexture.h"
 #include "VTextureCache.h"
 #include "VConfiguration.h"
 #include "VLODObject3D.h"
@@ -61,19 +62,20 @@ namespace {
 // file built for an earlier hierarchy under the same name may match the
 // settings and still hold other atlases).
 std::string reasonToRemake(const std::string& mv2, const ImpostorTree& tree) {
+    const std::string update = "The textures file (.mv2) needs to be updated. ";
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(mv2.c_str(), "rb"), &std::fclose);
     if (!file) return mv2 + " does not exist!";
     if (!VConfiguration::compareConfiguration(file.get()))
-        return "The textures file (.mv2) needs to be updated. It was built for a different configuration...";
+        return update + "It was built for a different configuration...";
     TexturesFileDirectory directory;
     std::string error;
     if (!readTexturesDirectory(file.get(), directory, error))
-        return "The textures file (.mv2) needs to be updated. It is damaged: " + error;
+        return update + "It is damaged: " + error;
     bool same = directory.atlases.size() == tree.atlases.size();
     for (size_t a = 0; same && a < tree.atlases.size(); ++a)
         same = directory.atlases[a].width == tree.atlases[a].width &&
                directory.atlases[a].height == tree.atlases[a].height;
-    if (!same) return "The textures file (.mv2) needs to be updated. Its atlases belong to another hierarchy...";
+    if (!same) return update + "Its atlases belong to another hierarchy...";
     return "";
 }
 
@@ -82,7 +84,7 @@ std::string reasonToRemake(const std::string& mv2, const ImpostorTree& tree) {
 // just written from it).
 uint32_t uncompressedTextureBytes(const ImpostorTree& tree) {
     uint64_t bytes = 0;
-    for (const ImpostorAtlas& atlas : tree.atlases) bytes += uint64_t(atlas.width) * atlas.height * 32;
+    for (const ImpostorAtlas& atlas : tree.atlases) bytes += impostorAtlasBytes(atlas.width, atlas.height, false);
     return uint32_t(bytes);
 }
 } // namespace
