@@ -95,6 +95,8 @@ bool VTextureDepot::use(uint32_t index) {
 
 uint32_t VTextureDepot::loadAll(uint32_t count) {
     std::lock_guard lock(mMutex);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(mFile.c_str(), "rb"), &std::fclose);
+    if (!file) return 0;
     uint32_t loaded = 0;
     for (uint32_t index = 0; index < count; ++index) {
         if (mDelivered.count(index)) {
@@ -102,7 +104,10 @@ uint32_t VTextureDepot::loadAll(uint32_t count) {
             continue;
         }
         auto texture = std::make_unique<VImposterTexture>(int32_t(index));
-        if (mFile.empty() || !texture->load(mFile)) continue;
+        if (!texture->load(file.get())) {
+            logErr() << "ERROR loading file from " << mFile << "!!!\n";
+            continue;
+        }
         mQueue.erase(index);
         mDelivered.emplace(index, std::move(texture));
         ++loaded;
