@@ -12,8 +12,6 @@
 #include <numbers>
 
 namespace {
-// A 400-texel view with a 20 degree opening: texels per unit at distance 1.
-const double kTexelsPerUnit = 400.0 / (2.0 * std::tan(0.17453293));
 constexpr uint32_t kCountedAtlasSize = 2048; // the working space of the fixed-count variants
 
 // The narrowest cone that holds a cone and one more unit direction: the
@@ -150,19 +148,76 @@ void ImpostorTree::adoptRoots(const std::vector<uint32_t>& roots) {
 }
 
 void ImpostorTree::pixelSize(uint32_t i, int32_t textureResolution, uint32_t& width, uint32_t& height) const {
+    TexelScale scale;
+    scale.factor = textureResolution == 2 ? 4 : textureResolution == 1 ? 2 : 1;
+    pixelSize(i, scale, width, height);
+}
+
+void ImpostorTree::pixelSize(uint32_t i, const TexelScale& scale, uint32_t& width, uint32_t& height) const {
     const MTImpostor& impostor = impostors[i];
-    const uint32_t factor = textureResolution == 2 ? 4 : textureResolution == 1 ? 2 : 1;
-    const double distance = std::max(1.5, std::sqrt(0.4375) * kTexelsPerUnit * impostor.depth);
-    const double scale = kTexelsPerUnit / distance;
+    const double K = scale.projectionConstant;
+    const double distance = std::max(scale.minDistance, std::sqrt(0.4375) * K * impostor.depth);
+    const double texelsPerUnit = K / distance;
     auto texels = [&](int a, int b) {
         const MTImpostor::Corner &p = impostor.corners[a], &q = impostor.corners[b];
         const double length = std::sqrt(double(q.x - p.x) * (q.x - p.x) + double(q.y - p.y) * (q.y - p.y) +
                                         double(q.z - p.z) * (q.z - p.z));
-        const uint32_t product = uint32_t(std::ceil(scale * length)) * factor;
+        // Rounded up before the factor, so that a factor of 2 doubles a side exactly.
+        const uint32_t product = uint32_t(std::ceil(std::ceil(texelsPerUnit * length) * scale.factor));
         return product < 3 ? 2u : product;
     };
     width = texels(0, 1);
     height = texels(0, 3);
+}
+
+uint64_t ImpostorTree::area(const TexelScale& scale) const {
+    uint64_t texels = 0;
+    for (uint32_t i = 0; i < inum(); ++i) {
+        uint32_t w = 0, h = 0;
+        pixelSize(i, scale, w, h);
+        texels += uint64_t(w) * h;
+    }
+    return texels;
+}
+
+bool ImpostorTree::pack(TextureSpace& front, TextureSpace& back, const TexelScale& scale,
+                        ImpostorTree& placed) const {
+    std::vector<uint32_t> widths(inum()), heights(inum()), order(inum());
+    for (uint32_t i = 0; i < inum(); ++i) {
+        pixelSize(i, scale, widths[i], heights[i]);
+        order[i] = i;
+    }
+    // Tall ones first: first fit then fills the rows beside them with the
+    // shorter ones instead of leaving gaps under them.
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return heights[a] != heights[b] ? heights[a] > heights[b] : widths[a] > widths[b];
+    });
+    // Packed into copies, so that a refusal leaves the atlas as it was.
+    TextureSpace frontTaken = front, backTaken = back;
+    std::vector<uint32_t> xs(inum()), ys(inum());
+    for (uint32_t i : order) {
+        uint32_t bx = 0, by = 0;
+        const bool inFront = frontTaken.allocate(widths[i], heights[i], xs[i], ys[i]);
+        if (!inFront || !backTaken.allocate(widths[i], heights[i], bx, by)) return false;
+    }
+    front = std::move(frontTaken);
+    back = std::move(backTaken);
+
+    placed = *this;
+    placed.atlases.assign(1, ImpostorAtlas{front.width(), front.height(), order});
+    placed.maxWidth = placed.maxHeight = 0;
+    for (uint32_t i = 0; i < inum(); ++i) {
+        const uint32_t x = xs[i], y = ys[i], w = widths[i], h = heights[i];
+        MTImpostor::Corner* c = placed.impostors[i].corners;
+        c[0].s = float(x), c[0].t = float(y);
+        c[1].s = float(x + w), c[1].t = float(y);
+        c[2].s = float(x + w), c[2].t = float(y + h);
+        c[3].s = float(x), c[3].t = float(y + h);
+        placed.impostors[i].atlas = 0;
+        placed.maxWidth = std::max(placed.maxWidth, w);
+        placed.maxHeight = std::max(placed.maxHeight, h);
+    }
+    return true;
 }
 
 struct ImpostorTree::Packer {

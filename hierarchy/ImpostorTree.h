@@ -11,6 +11,7 @@
 #include "TextureSpace.h"
 #include "Vec3.h"
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +44,19 @@ struct ImpostorSettings {
     int32_t textureResolution = 0; // 0 x1, 1 x4, 2 x16
 };
 
+// How many texels an impostor gets: as many as a view whose projection
+// constant is projectionConstant (pixels per unit at distance 1) shows of it
+// from where its depth would be seen at one pixel, but never from nearer
+// than minDistance; each side then times factor.
+struct TexelScale {
+    // A 400-texel view with a 20 degree opening: the side files' atlases.
+    static inline const double kSideFileConstant = 400.0 / (2.0 * std::tan(0.17453293));
+
+    double projectionConstant = kSideFileConstant;
+    double minDistance = 1.5;
+    double factor = 1;
+};
+
 struct ImpostorAtlas {
     uint32_t width = 0, height = 0;
     std::vector<uint32_t> impostors; // in packing order
@@ -62,8 +76,19 @@ class ImpostorTree {
     // below it. Of several roots the one with the highest index is taken and
     // the others hang below it. False when the surfels have no root.
     bool init(const VLODObject3D& object, std::string& error);
-    // Texel size of impostor i at the given resolution setting.
+    // Texel size of impostor i at the given resolution setting, for the
+    // side files' atlases.
     void pixelSize(uint32_t i, int32_t textureResolution, uint32_t& width, uint32_t& height) const;
+    void pixelSize(uint32_t i, const TexelScale& scale, uint32_t& width, uint32_t& height) const;
+    // Texels all impostors take at that scale.
+    uint64_t area(const TexelScale& scale) const;
+    // Places every impostor, at that scale, into a shared atlas whose front
+    // and back spaces are given (both stay identical). On success the spaces
+    // hold the impostors and placed is this tree with every impostor in atlas
+    // 0 at its texel position (one atlas of the spaces' size, listing the
+    // impostors in packing order). When one does not fit, the spaces are
+    // left as they were and placed untouched.
+    bool pack(TextureSpace& front, TextureSpace& back, const TexelScale& scale, ImpostorTree& placed) const;
     // Chooses every impostor's atlas and the atlases' sizes and packing order.
     bool cluster(const ImpostorSettings& settings, std::string& error);
     // Finds the texel positions again, atlas by atlas in packing order, and

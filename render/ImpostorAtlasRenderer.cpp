@@ -127,8 +127,61 @@ bool ImpostorAtlasRenderer::createTextures(const VLODObject3D& object, const Imp
     return true;
 }
 
-// Both sides of an atlas into two new rectangle textures; read back into
-// readBack and deleted when it is given, kept in textures otherwise.
+bool ImpostorAtlasRenderer::renderInto(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlasIndex,
+                                       GLuint front, GLuint back, std::string& error) {
+    GLuint textures[2] = {front, back};
+    return renderSides(object, tree, atlasIndex, false, textures, nullptr, error);
+}
+
+namespace {
+GLuint makeSideTexture(const ImpostorAtlas& atlas, bool useATI) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // Mesa has only the ARB float formats; other drivers take NVIDIA's
+    // when not on the ATI path.
+    const GLint format = useATI ? GL_RGBA_FLOAT32_ATI : GL_FLOAT_RGBA32_NV;
+    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, format, GLsizei(atlas.width), GLsizei(atlas.height), 0, GL_RGBA,
+                 GL_FLOAT, nullptr);
+    return texture;
+}
+} // namespace
+
+// One side of every impostor of the atlas into texture, attached to the
+// framebuffer; a new texture is cleared first, a shared one only inside the
+// impostors' rectangles (drawSide's scissored clear).
+bool ImpostorAtlasRenderer::renderSide(const VLODObject3D& object, const ImpostorAtlas& atlas,
+                                       const ImpostorTree& tree, bool front, bool clearFirst, GLuint texture,
+                                       RenderedAtlas* readBack, std::string& error) {
+    ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB, texture, 0);
+    const bool complete = ext::glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) == GL_FRAMEBUFFER_COMPLETE_EXT;
+    if (!complete) {
+        error = "the impostor framebuffer is incomplete";
+    } else {
+        if (clearFirst) {
+            glDisable(GL_SCISSOR_TEST);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glEnable(GL_SCISSOR_TEST);
+        }
+        mProgram->enable();
+        for (uint32_t i : atlas.impostors) drawSide(object, tree, i, front);
+        mProgram->disable();
+        if (readBack) {
+            std::vector<float>& texels = front ? readBack->front : readBack->back;
+            texels.assign(size_t(atlas.width) * atlas.height * 4, 0.0f);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glReadPixels(0, 0, GLsizei(atlas.width), GLsizei(atlas.height), GL_RGBA, GL_FLOAT, texels.data());
+        }
+    }
+    ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB, 0, 0);
+    return complete;
+}
+
+// Both sides of an atlas into two rectangle textures: the given ones, or
+// new ones that are read back into readBack and deleted when it is given,
+// kept in textures otherwise.
 bool ImpostorAtlasRenderer::renderSides(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlasIndex,
                                         bool useATI, GLuint textures[2], RenderedAtlas* readBack,
                                         std::string& error) {
@@ -140,7 +193,7 @@ bool ImpostorAtlasRenderer::renderSides(const VLODObject3D& object, const Impost
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &previousFramebuffer);
     glGetIntegerv(GL_VIEWPORT, viewport);
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
-    glPushAttrib(GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT | GL_SCISSOR_BIT | GL_COLOR_BUFFER_BIT);
+    glPushAttrib(GL_ENABLE_BIT | GL_DEPTH_BUFFER_BIT | GL_SCISSOR_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glMatrixMode(GL_MODELVIEW);
@@ -160,45 +213,18 @@ bool ImpostorAtlasRenderer::renderSides(const VLODObject3D& object, const Impost
     glDisable(GL_CULL_FACE);
     glDisable(GL_LIGHTING);
 
+    const bool given = textures[0] != 0;
     bool complete = true;
-    for (bool front : {true, false}) {
-        GLuint& texture = textures[front ? 0 : 1];
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
-        glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        // Mesa has only the ARB float formats; other drivers take NVIDIA's
-        // when not on the ATI path.
-        const GLint format = useATI ? GL_RGBA_FLOAT32_ATI : GL_FLOAT_RGBA32_NV;
-        glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, format, GLsizei(atlas.width), GLsizei(atlas.height), 0, GL_RGBA,
-                     GL_FLOAT, nullptr);
-        ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB,
-                                       texture, 0);
-        if (ext::glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) != GL_FRAMEBUFFER_COMPLETE_EXT) {
-            error = "the impostor framebuffer is incomplete";
-            complete = false;
-        } else {
-            glDisable(GL_SCISSOR_TEST);
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-            glEnable(GL_SCISSOR_TEST);
-            mProgram->enable();
-            for (uint32_t i : atlas.impostors) drawSide(object, tree, i, front);
-            mProgram->disable();
-            if (readBack) {
-                std::vector<float>& texels = front ? readBack->front : readBack->back;
-                texels.assign(size_t(atlas.width) * atlas.height * 4, 0.0f);
-                glPixelStorei(GL_PACK_ALIGNMENT, 1);
-                glReadPixels(0, 0, GLsizei(atlas.width), GLsizei(atlas.height), GL_RGBA, GL_FLOAT, texels.data());
-            }
+    for (int side = 0; side < 2 && complete; ++side) {
+        const bool front = side == 0;
+        if (!given) textures[side] = makeSideTexture(atlas, useATI);
+        complete = renderSide(object, atlas, tree, front, !given, textures[side], readBack, error);
+        if (!given && (readBack || !complete)) {
+            glDeleteTextures(1, &textures[side]);
+            textures[side] = 0;
         }
-        ext::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_ARB, 0, 0);
-        if (readBack || !complete) {
-            glDeleteTextures(1, &texture);
-            texture = 0;
-        }
-        if (!complete) break;
     }
-    if (!complete && textures[0]) {
+    if (!complete && !given && textures[0]) {
         glDeleteTextures(1, &textures[0]);
         textures[0] = 0;
     }

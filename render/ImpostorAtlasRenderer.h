@@ -28,13 +28,21 @@ class ImpostorAtlasRenderer {
     // atlases of the instance manager); the caller owns and deletes them.
     bool createTextures(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, bool useATI,
                         GLuint& front, GLuint& back, std::string& error);
+    // Both sides of the atlas's impostors into existing rectangle textures
+    // (a shared atlas of the atlas's size), each only inside its own
+    // rectangle: the texels of everything else in them are kept.
+    bool renderInto(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, GLuint front, GLuint back,
+                    std::string& error);
     // Deletes the OpenGL objects; needs the context they were made in.
     void release();
 
   private:
     bool prepare(std::string& error);
+    // textures[k] == 0: a new texture is made (and cleared) for that side.
     bool renderSides(const VLODObject3D& object, const ImpostorTree& tree, uint32_t atlas, bool useATI,
                      GLuint textures[2], RenderedAtlas* readBack, std::string& error);
+    bool renderSide(const VLODObject3D& object, const ImpostorAtlas& atlas, const ImpostorTree& tree, bool front,
+                    bool clearFirst, GLuint texture, RenderedAtlas* readBack, std::string& error);
     void drawSide(const VLODObject3D& object, const ImpostorTree& tree, uint32_t impostor, bool front);
 
     std::unique_ptr<VVertexShaderFile> mVertex;
