@@ -43,6 +43,9 @@ PFNGLFRAMEBUFFERRENDERBUFFEREXTPROC glFramebufferRenderbufferEXT = nullptr;
 PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC glGetFramebufferAttachmentParameterivEXT = nullptr;
 PFNGLGENERATEMIPMAPEXTPROC glGenerateMipmapEXT = nullptr;
 PFNGLACTIVETEXTUREARBPROC glActiveTextureARB = nullptr;
+PFNGLCLIENTACTIVETEXTUREARBPROC glClientActiveTextureARB = nullptr;
+PFNGLGETBUFFERSUBDATAARBPROC glGetBufferSubDataARB = nullptr;
+PFNGLMULTIDRAWARRAYSPROC glMultiDrawArrays = nullptr;
 PFNGLCREATESHADERPROC glCreateShader = nullptr;
 PFNGLCREATEPROGRAMPROC glCreateProgram = nullptr;
 PFNGLCOMPILESHADERPROC glCompileShader = nullptr;
@@ -182,7 +185,9 @@ bool initExtensions() {
         LOAD(glGenBuffersARB);
         LOAD(glBufferDataARB);
         LOAD(glDeleteBuffersARB);
+        LOAD(glGetBufferSubDataARB);
     }
+    LOAD(glMultiDrawArrays);
 
     if (!isExtensionSupported("GL_EXT_framebuffer_object"))
         return failWith("EXT_framebuffer_object extension was not found!\n");
@@ -213,6 +218,7 @@ bool initExtensions() {
     }
 
     LOAD(glActiveTextureARB);
+    LOAD(glClientActiveTextureARB);
 
     if (!isExtensionSupported("GL_ARB_shader_objects"))
         return failWith("Shader objects are not supported by this graphical hardwaree (GL_ARB_shader_objects)!\n");

@@ -63,6 +63,9 @@ extern PFNGLBINDBUFFERARBPROC glBindBufferARB;
 extern PFNGLGENBUFFERSARBPROC glGenBuffersARB;
 extern PFNGLBUFFERDATAARBPROC glBufferDataARB;
 extern PFNGLDELETEBUFFERSARBPROC glDeleteBuffersARB;
+extern PFNGLGETBUFFERSUBDATAARBPROC glGetBufferSubDataARB;
+// Several array ranges in one call (OpenGL 1.4).
+extern PFNGLMULTIDRAWARRAYSPROC glMultiDrawArrays;
 // Framebuffer objects (required).
 extern PFNGLISRENDERBUFFEREXTPROC glIsRenderbufferEXT;
 extern PFNGLBINDRENDERBUFFEREXTPROC glBindRenderbufferEXT;
@@ -83,6 +86,7 @@ extern PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC glGetFramebufferAttachmen
 extern PFNGLGENERATEMIPMAPEXTPROC glGenerateMipmapEXT;
 // Multitexture.
 extern PFNGLACTIVETEXTUREARBPROC glActiveTextureARB;
+extern PFNGLCLIENTACTIVETEXTUREARBPROC glClientActiveTextureARB;
 // Shader objects (required).
 extern PFNGLCREATESHADERPROC glCreateShader;
 extern PFNGLCREATEPROGRAMPROC glCreateProgram;

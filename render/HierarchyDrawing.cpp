@@ -52,7 +52,15 @@ void HierarchyDrawing::loadAllTextures() {
     logOut() << "Time needed to use all textures: " << millisecondsSince(used) / 1000 << " Seconds\n";
 }
 
+bool HierarchyDrawing::makeBuffers(const VLODObject3D& object, std::string& error) {
+    mBuffers = std::make_unique<VLODObject3DOOCViewer>();
+    if (mBuffers->setUp(object, object.mImpostorTree, error)) return true;
+    mBuffers.reset();
+    return false;
+}
+
 void HierarchyDrawing::release() {
+    mBuffers.reset();
     if (mRegistered && VTextureCache::instance) VTextureCache::instance->unregisterObject(mRegistered);
     mRegistered = nullptr;
     mDepot.stop();
@@ -87,7 +95,15 @@ bool HierarchyDrawing::bindTexture(const VLODObject3D& object, uint32_t atlas) {
     return mDepot.use(atlas);
 }
 
-uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors) {
+uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors,
+                                         bool fromBuffers) {
+    if (fromBuffers && mBuffers) {
+        mBuffers->bindBillboardBuffers(false);
+        const uint64_t drawn = mBuffers->drawBillboards(
+            impostors, [&](uint32_t atlas) { return atlas < mAtlasCount && bindTexture(object, atlas); });
+        mBuffers->unbindBillboardBuffers(false);
+        return drawn;
+    }
     uint64_t drawn = 0;
     for (uint32_t i : impostors) {
         const MTImpostor& q = object.mImpostorTree.impostors[i];
@@ -105,7 +121,14 @@ uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::
     return drawn;
 }
 
-uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs) {
+uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, bool fromBuffers,
+                                       bool patchColours) {
+    if (fromBuffers && mBuffers) {
+        mBuffers->bindTriangleBuffers(patchColours);
+        const uint64_t drawn = mBuffers->drawArcs(arcs);
+        mBuffers->unbindTriangleBuffers();
+        return drawn;
+    }
     uint64_t drawn = 0;
     glBegin(GL_TRIANGLES);
     for (uint32_t a : arcs) {
@@ -148,6 +171,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     if (drawing.requestFlag()) return counts;
 
     start = std::chrono::steady_clock::now();
+    const bool fromBuffers = !settings.immediate;
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_DEPTH_TEST);
     // Billboards, blended over what is behind them.
@@ -161,20 +185,21 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "back_tex"), 1);
     if (quantised) ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "quant_tex"), 2);
     glColor4f(0.9f, 0.9f, 0.2f, 1.0f);
-    counts.impostors = drawing.drawImpostors(object, cut.validImposters);
+    counts.impostors = drawing.drawImpostors(object, cut.validImposters, fromBuffers);
     billboard->disable();
     glDisable(GL_BLEND);
     // Patches, Gouraud-lit.
     VViewShaders::gouraud->enable();
-    glColor4f(0.2f, 0.9f, 0.9f, 1.0f);
-    counts.triangles = drawing.drawPatches(object, cut.validArcs);
+    const float* patchColour = VLODObject3DOOCViewer::kPatchColour;
+    glColor4f(patchColour[0], patchColour[1], patchColour[2], patchColour[3]);
+    counts.triangles = drawing.drawPatches(object, cut.validArcs, fromBuffers, true);
     VViewShaders::gouraud->disable();
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
         VViewShaders::wireframe->enable();
         glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
-        drawing.drawPatches(object, cut.validArcs);
+        drawing.drawPatches(object, cut.validArcs, fromBuffers, false);
         VViewShaders::wireframe->disable();
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     }

@@ -13,6 +13,7 @@
 
 #include "CutRefinement.h"
 #include "ImpostorSelection.h"
+#include "VLODObject3DOOCViewer.h"
 #include "VTextureDepot.h"
 
 #include <cstdint>
@@ -33,7 +34,12 @@ class HierarchyDrawing {
     // object with the texture cache when there is one); in core, reads and
     // uploads every atlas at once. False with the reason.
     bool loadTextures(const VLODObject3D& object, std::string& error);
-    // Stops the depot and unregisters the object from the texture cache.
+    // Prepares the object for drawing from buffer objects; false with the
+    // reason (the frames are then drawn in immediate mode).
+    bool makeBuffers(const VLODObject3D& object, std::string& error);
+    const VLODObject3DOOCViewer* buffers() const { return mBuffers.get(); }
+    // Stops the depot, unregisters the object from the texture cache and
+    // drops the buffers.
     void release();
     // Out of core: hands the cut's texture sets to the cache or the depot.
     void requestTextures(const VLODObject3D& object, const ImpostorSelection& cut);
@@ -47,15 +53,20 @@ class HierarchyDrawing {
     // impostors, their size loaded in megabytes and how much of it the depot holds.
     void logTextureStatus(const VLODObject3D& object) const;
 
-    // Returns how many impostors / triangles were drawn.
-    uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors);
-    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs);
+    // Returns how many impostors / triangles were drawn: from the buffers
+    // when there are any and fromBuffers asks for them, else in immediate
+    // mode. Patches from buffers take their colour from the colour buffer
+    // with patchColours, from glColor otherwise.
+    uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors, bool fromBuffers);
+    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, bool fromBuffers,
+                         bool patchColours);
     CutRefinement& refinement() { return mRefinement; }
 
   private:
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
     void loadAllTextures();
 
+    std::unique_ptr<VLODObject3DOOCViewer> mBuffers;
     VTextureDepot mDepot;
     CutRefinement mRefinement; // per-object state kept between frames
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
@@ -72,6 +83,7 @@ struct FrameSettings {
     float fovDegrees = 20;
     bool full = false;      // the finest cut instead of the selection
     bool wireframe = false; // a line pass over the filled one
+    bool immediate = false; // immediate mode even when there are buffers
 };
 
 struct FrameCounts {

@@ -39,7 +39,7 @@ void OffscreenView::release() {
     mFramebuffer = 0;
 }
 
-bool OffscreenView::open(const std::string& path, int width, int height, std::string& error) {
+bool OffscreenView::open(const std::string& path, int width, int height, std::string& error, bool buffers) {
     release();
     if (width <= 0 || height <= 0) {
         error = "the picture needs a positive size";
@@ -51,6 +51,8 @@ bool OffscreenView::open(const std::string& path, int width, int height, std::st
         SideFileReport report;
         ready = mObject.read(path) && setUpImpostorsAndSideFiles(mObject, report, error) &&
                 mDrawing.loadTextures(mObject, error);
+        mBufferProblem.clear();
+        if (ready && buffers) mDrawing.makeBuffers(mObject, mBufferProblem);
     }
     if (!ready) {
         if (error.empty()) error = mObject.lastError();

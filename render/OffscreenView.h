@@ -18,8 +18,13 @@ class OffscreenView {
     ~OffscreenView();
 
     // Reads the hierarchy with its impostors and side files (making them
-    // when missing) and a width x height framebuffer; false with the reason.
-    bool open(const std::string& path, int width, int height, std::string& error);
+    // when missing), prepares its buffers unless told not to, and a width x
+    // height framebuffer; false with the reason. Buffers that cannot be made
+    // are no failure: frames are drawn in immediate mode and
+    // bufferProblem() says why.
+    bool open(const std::string& path, int width, int height, std::string& error, bool buffers = true);
+    const std::string& bufferProblem() const { return mBufferProblem; }
+    const HierarchyDrawing& drawing() const { return mDrawing; }
 
     // One frame from eye towards centre on the view's background; the
     // near and far planes hug the object's bounding sphere.
@@ -37,4 +42,5 @@ class OffscreenView {
     HierarchyDrawing mDrawing;
     unsigned mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
     int mWidth = 0, mHeight = 0;
+    std::string mBufferProblem;
 };

@@ -74,8 +74,9 @@ class DragonPictures : public ::testing::Test {
     }
     void TearDown() override { VConfiguration::mUseOutOfCore = mOutOfCore; }
     // The dragon from the front at `radii` times its bounding radius.
-    QImage picture(double radii, float errorPixels, bool full, FrameCounts& counts) {
+    QImage picture(double radii, float errorPixels, bool full, FrameCounts& counts, bool immediate = false) {
         FrameSettings settings;
+        settings.immediate = immediate;
         settings.errorPixels = errorPixels;
         settings.full = full;
         const BoundingSphere& s = mView.object().mBoundingSphere;
@@ -108,5 +109,27 @@ TEST_F(DragonPictures, OnePixelOfErrorLooksLikeTheFullMeshLargeErrorsDrawImposto
     EXPECT_GT(far.impostors, 0u);
     EXPECT_LT(far.triangles, cut.triangles);
     EXPECT_GT(objectPixels(farPicture), 0u) << "something stands where the dragon is";
+}
+
+// The buffers draw what immediate mode draws: the same cut, the same pixels
+// (up to the rasteriser's rounding on a few edges).
+TEST_F(DragonPictures, BuffersDrawThePicturesOfImmediateMode) {
+    ASSERT_NE(mView.drawing().buffers(), nullptr) << mView.bufferProblem();
+    struct View {
+        double radii;
+        float error;
+        bool full;
+    };
+    for (const View& v : {View{4.5, 1, false}, View{4.5, 16, false}, View{40, 20, false}, View{3, 1, true}}) {
+        FrameCounts fromBuffers, immediate;
+        const QImage a = picture(v.radii, v.error, v.full, fromBuffers);
+        const QImage b = picture(v.radii, v.error, v.full, immediate, true);
+        EXPECT_EQ(fromBuffers.triangles, immediate.triangles) << v.radii << " " << v.error;
+        EXPECT_EQ(fromBuffers.impostors, immediate.impostors) << v.radii << " " << v.error;
+        size_t differing = 0;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) differing += a.pixel(x, y) != b.pixel(x, y);
+        EXPECT_LE(differing, objectPixels(b) / 1000) << v.radii << " " << v.error;
+    }
 }
 } // namespace
