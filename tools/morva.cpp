@@ -10,6 +10,7 @@
 #include "ShaderSets.h"
 #include "FileBytes.h"
 #include "HierarchyDrawing.h"
+#include "InstanceScene.h"
 #include "OffscreenView.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
@@ -47,12 +48,17 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  every atlas side and its depth as PNG files into DIR\n"
                      "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
                      "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
-                     "                  [--immediate]\n"
+                     "                  [--immediate] [--instances N]\n"
                      "                  draw one frame of a hierarchy headless and save it (from\n"
-                     "                  buffer objects; --immediate draws vertex by vertex)\n"
+                     "                  buffer objects; --immediate draws vertex by vertex);\n"
+                     "                  --instances draws N copies through the instance manager,\n"
+                     "                  on a grid whose rows recede from distance 2 to 30\n"
                      "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH] [--immediate]\n"
+                     "                  [--instances N]\n"
                      "                  100 headless frames with the camera from distance 1 to 30\n"
-                     "                  along the eye's direction: a line per frame, then medians\n"
+                     "                  along the eye's direction: a line per frame, then medians;\n"
+                     "                  --instances: the median frame of the N-copy grid against\n"
+                     "                  that of its one copy nearest the camera\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -313,6 +319,7 @@ struct ViewOptions {
     int width = 800, height = 800;
     FrameSettings settings;
     Vec3f eye{0, 0, 4}, centre{0, 0, 0}, up{0, 1, 0};
+    int instances = 0; // copies drawn through the instance manager; 0: the hierarchy itself
 };
 
 // Parses argv into options; an empty string when they were good, else the complaint.
@@ -345,6 +352,11 @@ std::string parseViewOptions(const char* command, int argc, char** argv, ViewOpt
             o.settings.wireframe = true;
         } else if (arg == "--immediate") {
             o.settings.immediate = true;
+        } else if (arg == "--instances" && hasValue) {
+            double n = 0;
+            if (!parseNumber(argv[++k], n) || n < 1 || n > 10000 || n != std::floor(n))
+                return prefix + "--instances takes a count from 1 to 10000";
+            o.instances = int(n);
         } else if (arg.rfind("-", 0) == 0) {
             return prefix + "unknown option '" + arg + "'";
         } else {
@@ -407,11 +419,72 @@ class HeadlessView {
     bool mShaders = false;
 };
 
+// The headless context and a grid of copies drawn through the instance
+// manager. False after printing why.
+bool openInstanceScene(GLHeadlessContext& context, const ViewOptions& o, InstanceScene& scene) {
+    if (!createDrawingContext(context)) return false;
+    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+    InstanceSceneOptions options;
+    options.count = o.instances;
+    options.width = o.width;
+    options.height = o.height;
+    options.fovDegrees = o.settings.fovDegrees;
+    options.errorPixels = o.settings.errorPixels;
+    options.wireframe = o.settings.wireframe;
+    std::string error;
+    if (scene.open(o.input, options, error)) return true;
+    std::cerr << "morva: cannot draw instances of " << o.input << ": " << error << "\n";
+    return false;
+}
+
+int renderInstances(const ViewOptions& o) {
+    GLHeadlessContext context;
+    InstanceScene scene; // released before the context
+    if (!openInstanceScene(context, o, scene)) return 1;
+    std::vector<double> frameMs;
+    InstanceFrame frame;
+    for (int k = 0; k < 10; ++k) {
+        frame = scene.draw();
+        frameMs.push_back(frame.milliseconds);
+    }
+    if (!scene.picture().save(QString::fromStdString(o.output))) {
+        std::cerr << "morva: cannot write " << o.output << "\n";
+        return 1;
+    }
+    std::cout << "instances: " << frame.counts.instances << "\n"
+              << "impostors: " << frame.counts.billboards << "\n"
+              << "triangles: " << frame.counts.triangles << "\n"
+              << "draw ms: " << median(frameMs) << "\n";
+    return 0;
+}
+
+// The grid against its one copy nearest the camera: medians of 20 frames
+// each, after two that warm the driver up.
+int benchInstances(const ViewOptions& o) {
+    GLHeadlessContext context;
+    InstanceScene scene;
+    if (!openInstanceScene(context, o, scene)) return 1;
+    std::cout << "instances\timpostors\ttriangles\tmedian frame ms\n";
+    for (bool nearestOnly : {true, false}) {
+        scene.showNearestOnly(nearestOnly);
+        std::vector<double> frameMs;
+        InstanceFrame frame;
+        for (int k = 0; k < 22; ++k) {
+            frame = scene.draw();
+            if (k >= 2) frameMs.push_back(frame.milliseconds);
+        }
+        std::cout << frame.counts.instances << "\t" << frame.counts.billboards << "\t" << frame.counts.triangles
+                  << "\t" << median(frameMs) << "\n";
+    }
+    return 0;
+}
+
 int runRender(int argc, char** argv) {
     ViewOptions o;
     const std::string problem = parseViewOptions("render", argc, argv, o);
     if (!problem.empty()) return usageError(problem);
     if (o.input.empty() || o.output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
+    if (o.instances > 0) return renderInstances(o);
     HeadlessView view;
     if (!view.open(o)) return 1;
     std::vector<double> selectMs, drawMs;
@@ -436,6 +509,7 @@ int runBench(int argc, char** argv) {
     const std::string problem = parseViewOptions("bench", argc, argv, o);
     if (!problem.empty()) return usageError(problem);
     if (o.input.empty() || !o.output.empty()) return usageError("bench takes FILE.mvh and no -o");
+    if (o.instances > 0) return benchInstances(o);
     const Vec3d toEye = Vec3d(o.eye) - Vec3d(o.centre);
     if (length(toEye) <= 0) return usageError("bench: --eye must differ from --center");
     const Vec3d direction = toEye / length(toEye);

@@ -196,6 +196,28 @@ TEST(MorvaTool, BenchSweepsTheDistanceFrom1To30) {
     EXPECT_LT(rows.back()[1] + rows.back()[2], rows.front()[1] + rows.front()[2]);
 }
 
+// Copies through the instance manager: the picture of the grid, and the
+// bench's two medians, its copy nearest the camera first.
+TEST(MorvaTool, InstancesAreDrawnThroughTheInstanceManager) {
+    const std::string mvh = sampleCopy("instances.mvh");
+    const std::string png = tempPath("instances.png");
+    const ToolRun render = runMorva("render '" + mvh + "' -o '" + png + "' --instances 9 --size 64x48");
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_EQ(summaryValue("\n" + render.out, "instances"), "9");
+    EXPECT_TRUE(isPng(png));
+    const ToolRun bench = runMorva("bench '" + mvh + "' --instances 9 --size 64x48");
+    ASSERT_EQ(bench.status, 0) << bench.err;
+    std::istringstream lines(bench.out);
+    std::string header;
+    std::getline(lines, header);
+    double one[4] = {}, all[4] = {}; // instances, impostors, triangles, milliseconds
+    for (double& v : one) lines >> v;
+    for (double& v : all) lines >> v;
+    EXPECT_EQ(one[0], 1);
+    EXPECT_EQ(all[0], 9);
+    EXPECT_GT(all[1] + all[2], one[1] + one[2]) << bench.out;
+}
+
 // Whatever is refused exits with status 1, says why on standard error and
 // prints no summary.
 TEST(MorvaTool, RefusalsExitWithOneAndSayWhy) {
@@ -222,6 +244,7 @@ TEST(MorvaTool, RefusalsExitWithOneAndSayWhy) {
         {"build a.ply", usage}, {"build a.ply b.mvh --patch-size 0", usage},
         {"build a.ply b.mvh --max-error x", usage}, {"build a.ply b.mvh --frobnicate", usage},
         {"render " + sample, ""}, // no output named
+        {"render " + sample + " -o x.png --instances 0", usage},
         {"bench " + sample + " -o x.png", ""}, {"bench " + sample + " --eye 0,0,0", ""},
     };
     for (const auto& [args, expected] : cases) {
