@@ -6,6 +6,7 @@
 
 #include <GL/glu.h>
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -52,7 +53,9 @@ bool OffscreenView::open(const std::string& path, int width, int height, std::st
         ready = mObject.read(path) && setUpImpostorsAndSideFiles(mObject, report, error) &&
                 mDrawing.loadTextures(mObject, error);
         mBufferProblem.clear();
+        const auto start = std::chrono::steady_clock::now();
         if (ready && buffers) mDrawing.makeBuffers(mObject, mBufferProblem);
+        mBufferSetUpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     if (!ready) {
         if (error.empty()) error = mObject.lastError();

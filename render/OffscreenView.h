@@ -24,6 +24,7 @@ class OffscreenView {
     // bufferProblem() says why.
     bool open(const std::string& path, int width, int height, std::string& error, bool buffers = true);
     const std::string& bufferProblem() const { return mBufferProblem; }
+    double bufferSetUpMs() const { return mBufferSetUpMs; }
     const HierarchyDrawing& drawing() const { return mDrawing; }
 
     // One frame from eye towards centre on the view's background; the
@@ -43,4 +44,5 @@ class OffscreenView {
     unsigned mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
     int mWidth = 0, mHeight = 0;
     std::string mBufferProblem;
+    double mBufferSetUpMs = 0;
 };

@@ -429,6 +429,19 @@ int runRender(int argc, char** argv) {
     return 0;
 }
 
+// What the buffers cost: time to prepare them, bytes on the card and per
+// triangle of the full-resolution mesh.
+void reportBuffers(const OffscreenView& view) {
+    const VLODObject3DOOCViewer* buffers = view.drawing().buffers();
+    if (!buffers) return;
+    uint64_t inputTriangles = 0;
+    for (uint32_t a : finestArcs(view.object())) inputTriangles += view.object().aarray[a].tnum;
+    std::cout << "buffer set-up ms: " << view.bufferSetUpMs() << "\n"
+              << "buffer bytes: " << buffers->bufferBytes() << "\n"
+              << "buffer bytes per input triangle: " << double(buffers->bufferBytes()) / double(std::max<uint64_t>(1, inputTriangles)) << "\n"
+              << "prepared memory bytes: " << buffers->memoryBytes() << "\n";
+}
+
 // The view's distance sweep: 100 frames with the camera from distance 1 to
 // 30 along the eye's direction, one line per frame, then the medians.
 int runBench(int argc, char** argv) {
@@ -456,6 +469,7 @@ int runBench(int argc, char** argv) {
     std::cout << "median impostors: " << median(impostors) << "\n"
               << "median triangles: " << median(triangles) << "\n"
               << "median frame ms: " << median(frameMs) << "\n";
+    reportBuffers(*view.view);
     return 0;
 }
 
