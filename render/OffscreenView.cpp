@@ -40,7 +40,7 @@ void OffscreenView::release() {
     mFramebuffer = 0;
 }
 
-bool OffscreenView::open(const std::string& path, int width, int height, std::string& error, bool buffers) {
+bool OffscreenView::open(const std::string& path, int width, int height, std::string& error, GeometrySource geometry) {
     release();
     if (width <= 0 || height <= 0) {
         error = "the picture needs a positive size";
@@ -54,7 +54,7 @@ bool OffscreenView::open(const std::string& path, int width, int height, std::st
                 mDrawing.loadTextures(mObject, error);
         mBufferProblem.clear();
         const auto start = std::chrono::steady_clock::now();
-        if (ready && buffers) mDrawing.makeBuffers(mObject, mBufferProblem);
+        if (ready) mDrawing.prepareGeometry(mObject, geometry, mBufferProblem);
         mBufferSetUpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     if (!ready) {

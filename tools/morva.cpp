@@ -47,10 +47,12 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  every atlas side and its depth as PNG files into DIR\n"
                      "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
                      "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
-                     "                  [--immediate]\n"
+                     "                  [--immediate | --out-of-core]\n"
                      "                  draw one frame of a hierarchy headless and save it (from\n"
-                     "                  buffer objects; --immediate draws vertex by vertex)\n"
-                     "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH] [--immediate]\n"
+                     "                  buffer objects; --immediate draws vertex by vertex,\n"
+                     "                  --out-of-core loads patches from a temporary file as needed)\n"
+                     "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH]\n"
+                     "                 [--immediate | --out-of-core]\n"
                      "                  100 headless frames with the camera from distance 1 to 30\n"
                      "                  along the eye's direction: a line per frame, then medians\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
@@ -344,7 +346,9 @@ std::string parseViewOptions(const char* command, int argc, char** argv, ViewOpt
         } else if (arg == "--wireframe") {
             o.settings.wireframe = true;
         } else if (arg == "--immediate") {
-            o.settings.immediate = true;
+            o.settings.geometry = GeometrySource::Immediate;
+        } else if (arg == "--out-of-core") {
+            o.settings.geometry = GeometrySource::OutOfCore;
         } else if (arg.rfind("-", 0) == 0) {
             return prefix + "unknown option '" + arg + "'";
         } else {
@@ -383,9 +387,9 @@ class HeadlessView {
         mShaders = true;
         view = std::make_unique<OffscreenView>();
         std::string error;
-        if (view->open(o.input, o.width, o.height, error, !o.settings.immediate)) {
+        if (view->open(o.input, o.width, o.height, error, o.settings.geometry)) {
             if (!view->bufferProblem().empty())
-                std::cerr << "morva: drawing in immediate mode: " << view->bufferProblem() << "\n";
+                std::cerr << "morva: drawing vertex by vertex: " << view->bufferProblem() << "\n";
             return true;
         }
         std::cerr << "morva: cannot draw " << o.input << ": " << error << "\n";
