@@ -8,6 +8,7 @@
 #include "VTextureCache.h"
 #include "VLODObject3D.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <set>
@@ -52,11 +53,51 @@ void HierarchyDrawing::loadAllTextures() {
     logOut() << "Time needed to use all textures: " << millisecondsSince(used) / 1000 << " Seconds\n";
 }
 
-bool HierarchyDrawing::makeBuffers(const VLODObject3D& object, std::string& error) {
-    mBuffers = std::make_unique<VLODObject3DOOCViewer>();
-    if (mBuffers->setUp(object, object.mImpostorTree, error)) return true;
+bool HierarchyDrawing::prepareGeometry(const VLODObject3D& object, GeometrySource source, std::string& error) {
     mBuffers.reset();
-    return false;
+    mFileManager.reset();
+    if (source == GeometrySource::Buffers) {
+        mBuffers = std::make_unique<VLODObject3DOOCViewer>();
+        if (mBuffers->setUp(object, object.mImpostorTree, error)) return true;
+        mBuffers.reset();
+        return false;
+    }
+    if (source == GeometrySource::OutOfCore) {
+        mFileManager = std::make_unique<VLODObject3DOOCFileManager>();
+        if (mFileManager->start(object, error)) return true;
+        mFileManager.reset();
+        return false;
+    }
+    return true;
+}
+
+void HierarchyDrawing::advanceOutOfCoreFrame(const std::vector<uint32_t>& cutNodes, const SelectionView* predicted) {
+    if (!mFileManager) return;
+    // Nodes nobody drew for about a second at the frame rates the view aims at.
+    constexpr uint32_t kUnusedFrames = 30;
+    mFileManager->prefetch(mFileManager->prefetchNodes(VConfiguration::mPrefetchStrategy, cutNodes, predicted));
+    const uint32_t frame = mFileManager->currentFrame();
+    if (frame > kUnusedFrames) mFileManager->deleteNodesOlderThan(frame - kUnusedFrames);
+    mFileManager->nextFrame();
+}
+
+uint64_t HierarchyDrawing::drawLoadedPatches(const std::vector<uint32_t>& arcs) {
+    constexpr GLsizei kStride = VLODObject3DOOCFileManager::kFloatsPerCorner * sizeof(float);
+    uint64_t drawn = 0;
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    for (uint32_t a : arcs) {
+        uint32_t corners = 0;
+        const float* data = mFileManager->arcCorners(a, corners);
+        if (!data || corners == 0) continue;
+        glVertexPointer(3, GL_FLOAT, kStride, data);
+        glNormalPointer(GL_FLOAT, kStride, data + 3);
+        glDrawArrays(GL_TRIANGLES, 0, GLsizei(corners));
+        drawn += corners / 3;
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    return drawn;
 }
 
 void HierarchyDrawing::release() {
@@ -96,8 +137,8 @@ bool HierarchyDrawing::bindTexture(const VLODObject3D& object, uint32_t atlas) {
 }
 
 uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors,
-                                         bool fromBuffers) {
-    if (fromBuffers && mBuffers) {
+                                         GeometrySource source) {
+    if (source == GeometrySource::Buffers && mBuffers) {
         mBuffers->bindBillboardBuffers(false);
         const uint64_t drawn = mBuffers->drawBillboards(
             impostors, [&](uint32_t atlas) { return atlas < mAtlasCount && bindTexture(object, atlas); });
@@ -121,9 +162,10 @@ uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::
     return drawn;
 }
 
-uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, bool fromBuffers,
-                                       bool patchColours) {
-    if (fromBuffers && mBuffers) {
+uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs,
+                                       GeometrySource source, bool patchColours) {
+    if (source == GeometrySource::OutOfCore && mFileManager) return drawLoadedPatches(arcs);
+    if (source == GeometrySource::Buffers && mBuffers) {
         mBuffers->bindTriangleBuffers(patchColours);
         const uint64_t drawn = mBuffers->drawArcs(arcs);
         mBuffers->unbindTriangleBuffers();
@@ -154,12 +196,12 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     ImpostorSelection cut;
     if (settings.full) cut.validArcs = finestArcs(object);
     auto start = std::chrono::steady_clock::now();
+    SelectionView view;
+    view.e2 = double(settings.errorPixels) * settings.errorPixels;
+    view.Q = settings.errorPixels;
+    view.P = p * p;
     if (!settings.full) {
-        SelectionView view;
         glGetFloatv(GL_MODELVIEW_MATRIX, view.modelView);
-        view.e2 = double(settings.errorPixels) * settings.errorPixels;
-        view.Q = settings.errorPixels;
-        view.P = p * p;
         const bool outOfCore = VConfiguration::mUseOutOfCore;
         selectCut(object.mImpostorTree, view, outOfCore, VConfiguration::mPrefetchStrategy, cut);
         drawing.refinement().refine(object, view, cut);
@@ -171,7 +213,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     if (drawing.requestFlag()) return counts;
 
     start = std::chrono::steady_clock::now();
-    const bool fromBuffers = !settings.immediate;
+    const GeometrySource source = settings.geometry;
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_DEPTH_TEST);
     // Billboards, blended over what is behind them.
@@ -185,25 +227,30 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "back_tex"), 1);
     if (quantised) ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "quant_tex"), 2);
     glColor4f(0.9f, 0.9f, 0.2f, 1.0f);
-    counts.impostors = drawing.drawImpostors(object, cut.validImposters, fromBuffers);
+    counts.impostors = drawing.drawImpostors(object, cut.validImposters, source);
     billboard->disable();
     glDisable(GL_BLEND);
     // Patches, Gouraud-lit.
     VViewShaders::gouraud->enable();
     const float* patchColour = VLODObject3DOOCViewer::kPatchColour;
     glColor4f(patchColour[0], patchColour[1], patchColour[2], patchColour[3]);
-    counts.triangles = drawing.drawPatches(object, cut.validArcs, fromBuffers, true);
+    counts.triangles = drawing.drawPatches(object, cut.validArcs, source, true);
     VViewShaders::gouraud->disable();
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
         VViewShaders::wireframe->enable();
         glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
-        drawing.drawPatches(object, cut.validArcs, fromBuffers, false);
+        drawing.drawPatches(object, cut.validArcs, source, false);
         VViewShaders::wireframe->disable();
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     }
     glFinish(); // the frame's time includes the drawing itself
     counts.drawMs = millisecondsSince(start);
+    if (source == GeometrySource::OutOfCore) {
+        SelectionView predicted = view;
+        if (settings.predictedModelView) std::copy_n(settings.predictedModelView, 16, predicted.modelView);
+        drawing.advanceOutOfCoreFrame(cut.validTriangles, settings.predictedModelView ? &predicted : nullptr);
+    }
     return counts;
 }

@@ -13,6 +13,7 @@
 
 #include "CutRefinement.h"
 #include "ImpostorSelection.h"
+#include "VLODObject3DOOCFileManager.h"
 #include "VLODObject3DOOCViewer.h"
 #include "VTextureDepot.h"
 
@@ -22,6 +23,11 @@
 #include <vector>
 
 class VLODObject3D;
+
+// Where a frame's triangle patches come from: the prepared buffer objects,
+// vertex by vertex from the object, or from the nodes the out-of-core file
+// manager has loaded.
+enum class GeometrySource { Buffers, Immediate, OutOfCore };
 
 class HierarchyDrawing {
   public:
@@ -34,10 +40,16 @@ class HierarchyDrawing {
     // object with the texture cache when there is one); in core, reads and
     // uploads every atlas at once. False with the reason.
     bool loadTextures(const VLODObject3D& object, std::string& error);
-    // Prepares the object for drawing from buffer objects; false with the
-    // reason (the frames are then drawn in immediate mode).
-    bool makeBuffers(const VLODObject3D& object, std::string& error);
+    // Prepares what the source needs: the buffer objects, or the file
+    // manager's temporary file. False with the reason; frames are then
+    // drawn in immediate mode.
+    bool prepareGeometry(const VLODObject3D& object, GeometrySource source, std::string& error);
     const VLODObject3DOOCViewer* buffers() const { return mBuffers.get(); }
+    const VLODObject3DOOCFileManager* fileManager() const { return mFileManager.get(); }
+    // After a frame drawn out of core: loads what the prefetch strategy
+    // chooses around the cut's nodes, drops the nodes unused for a while and
+    // starts the next frame.
+    void advanceOutOfCoreFrame(const std::vector<uint32_t>& cutNodes, const SelectionView* predicted);
     // Stops the depot, unregisters the object from the texture cache and
     // drops the buffers.
     void release();
@@ -53,12 +65,12 @@ class HierarchyDrawing {
     // impostors, their size loaded in megabytes and how much of it the depot holds.
     void logTextureStatus(const VLODObject3D& object) const;
 
-    // Returns how many impostors / triangles were drawn: from the buffers
-    // when there are any and fromBuffers asks for them, else in immediate
-    // mode. Patches from buffers take their colour from the colour buffer
-    // with patchColours, from glColor otherwise.
-    uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors, bool fromBuffers);
-    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, bool fromBuffers,
+    // Returns how many impostors / triangles were drawn, from the source
+    // when it was prepared, else in immediate mode (billboards come from
+    // buffers or are drawn immediately). Patches from buffers take their
+    // colour from the colour buffer with patchColours, from glColor otherwise.
+    uint64_t drawImpostors(const VLODObject3D& object, const std::vector<uint32_t>& impostors, GeometrySource source);
+    uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, GeometrySource source,
                          bool patchColours);
     CutRefinement& refinement() { return mRefinement; }
 
@@ -66,7 +78,10 @@ class HierarchyDrawing {
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
     void loadAllTextures();
 
+    uint64_t drawLoadedPatches(const std::vector<uint32_t>& arcs);
+
     std::unique_ptr<VLODObject3DOOCViewer> mBuffers;
+    std::unique_ptr<VLODObject3DOOCFileManager> mFileManager;
     VTextureDepot mDepot;
     CutRefinement mRefinement; // per-object state kept between frames
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
@@ -83,7 +98,8 @@ struct FrameSettings {
     float fovDegrees = 20;
     bool full = false;      // the finest cut instead of the selection
     bool wireframe = false; // a line pass over the filled one
-    bool immediate = false; // immediate mode even when there are buffers
+    GeometrySource geometry = GeometrySource::Buffers;
+    const float* predictedModelView = nullptr; // the camera expected next (out of core, prefetch strategy 2)
 };
 
 struct FrameCounts {

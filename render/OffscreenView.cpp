@@ -6,6 +6,7 @@
 
 #include <GL/glu.h>
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -39,7 +40,7 @@ void OffscreenView::release() {
     mFramebuffer = 0;
 }
 
-bool OffscreenView::open(const std::string& path, int width, int height, std::string& error, bool buffers) {
+bool OffscreenView::open(const std::string& path, int width, int height, std::string& error, GeometrySource geometry) {
     release();
     if (width <= 0 || height <= 0) {
         error = "the picture needs a positive size";
@@ -52,7 +53,9 @@ bool OffscreenView::open(const std::string& path, int width, int height, std::st
         ready = mObject.read(path) && setUpImpostorsAndSideFiles(mObject, report, error) &&
                 mDrawing.loadTextures(mObject, error);
         mBufferProblem.clear();
-        if (ready && buffers) mDrawing.makeBuffers(mObject, mBufferProblem);
+        const auto start = std::chrono::steady_clock::now();
+        if (ready) mDrawing.prepareGeometry(mObject, geometry, mBufferProblem);
+        mBufferSetUpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     if (!ready) {
         if (error.empty()) error = mObject.lastError();

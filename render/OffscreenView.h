@@ -18,12 +18,14 @@ class OffscreenView {
     ~OffscreenView();
 
     // Reads the hierarchy with its impostors and side files (making them
-    // when missing), prepares its buffers unless told not to, and a width x
-    // height framebuffer; false with the reason. Buffers that cannot be made
-    // are no failure: frames are drawn in immediate mode and
+    // when missing), prepares what the geometry source needs, and a width x
+    // height framebuffer; false with the reason. A source that cannot be
+    // prepared is no failure: frames are drawn in immediate mode and
     // bufferProblem() says why.
-    bool open(const std::string& path, int width, int height, std::string& error, bool buffers = true);
+    bool open(const std::string& path, int width, int height, std::string& error,
+              GeometrySource geometry = GeometrySource::Buffers);
     const std::string& bufferProblem() const { return mBufferProblem; }
+    double bufferSetUpMs() const { return mBufferSetUpMs; }
     const HierarchyDrawing& drawing() const { return mDrawing; }
 
     // One frame from eye towards centre on the view's background; the
@@ -43,4 +45,5 @@ class OffscreenView {
     unsigned mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
     int mWidth = 0, mHeight = 0;
     std::string mBufferProblem;
+    double mBufferSetUpMs = 0;
 };

@@ -48,13 +48,14 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  every atlas side and its depth as PNG files into DIR\n"
                      "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
                      "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
-                     "                  [--immediate] [--instances N]\n"
+                     "                  [--immediate | --out-of-core] [--instances N]\n"
                      "                  draw one frame of a hierarchy headless and save it (from\n"
-                     "                  buffer objects; --immediate draws vertex by vertex);\n"
+                     "                  buffer objects; --immediate draws vertex by vertex,\n"
+                     "                  --out-of-core loads patches from a temporary file as needed);\n"
                      "                  --instances draws N copies through the instance manager,\n"
                      "                  on a grid whose rows recede from distance 2 to 30\n"
-                     "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH] [--immediate]\n"
-                     "                  [--instances N]\n"
+                     "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH]\n"
+                     "                 [--immediate | --out-of-core] [--instances N]\n"
                      "                  100 headless frames with the camera from distance 1 to 30\n"
                      "                  along the eye's direction: a line per frame, then medians;\n"
                      "                  --instances: the median frame of the N-copy grid against\n"
@@ -351,7 +352,9 @@ std::string parseViewOptions(const char* command, int argc, char** argv, ViewOpt
         } else if (arg == "--wireframe") {
             o.settings.wireframe = true;
         } else if (arg == "--immediate") {
-            o.settings.immediate = true;
+            o.settings.geometry = GeometrySource::Immediate;
+        } else if (arg == "--out-of-core") {
+            o.settings.geometry = GeometrySource::OutOfCore;
         } else if (arg == "--instances" && hasValue) {
             double n = 0;
             if (!parseNumber(argv[++k], n) || n < 1 || n > 10000 || n != std::floor(n))
@@ -395,9 +398,9 @@ class HeadlessView {
         mShaders = true;
         view = std::make_unique<OffscreenView>();
         std::string error;
-        if (view->open(o.input, o.width, o.height, error, !o.settings.immediate)) {
+        if (view->open(o.input, o.width, o.height, error, o.settings.geometry)) {
             if (!view->bufferProblem().empty())
-                std::cerr << "morva: drawing in immediate mode: " << view->bufferProblem() << "\n";
+                std::cerr << "morva: drawing vertex by vertex: " << view->bufferProblem() << "\n";
             return true;
         }
         std::cerr << "morva: cannot draw " << o.input << ": " << error << "\n";
@@ -502,6 +505,19 @@ int runRender(int argc, char** argv) {
     return 0;
 }
 
+// What the buffers cost: time to prepare them, bytes on the card and per
+// triangle of the full-resolution mesh.
+void reportBuffers(const OffscreenView& view) {
+    const VLODObject3DOOCViewer* buffers = view.drawing().buffers();
+    if (!buffers) return;
+    uint64_t inputTriangles = 0;
+    for (uint32_t a : finestArcs(view.object())) inputTriangles += view.object().aarray[a].tnum;
+    std::cout << "buffer set-up ms: " << view.bufferSetUpMs() << "\n"
+              << "buffer bytes: " << buffers->bufferBytes() << "\n"
+              << "buffer bytes per input triangle: " << double(buffers->bufferBytes()) / double(std::max<uint64_t>(1, inputTriangles)) << "\n"
+              << "prepared memory bytes: " << buffers->memoryBytes() << "\n";
+}
+
 // The view's distance sweep: 100 frames with the camera from distance 1 to
 // 30 along the eye's direction, one line per frame, then the medians.
 int runBench(int argc, char** argv) {
@@ -530,6 +546,7 @@ int runBench(int argc, char** argv) {
     std::cout << "median impostors: " << median(impostors) << "\n"
               << "median triangles: " << median(triangles) << "\n"
               << "median frame ms: " << median(frameMs) << "\n";
+    reportBuffers(*view.view);
     return 0;
 }
 

@@ -74,9 +74,8 @@ class DragonPictures : public ::testing::Test {
     }
     void TearDown() override { VConfiguration::mUseOutOfCore = mOutOfCore; }
     // The dragon from the front at `radii` times its bounding radius.
-    QImage picture(double radii, float errorPixels, bool full, FrameCounts& counts, bool immediate = false) {
+    QImage picture(double radii, float errorPixels, bool full, FrameCounts& counts) {
         FrameSettings settings;
-        settings.immediate = immediate;
         settings.errorPixels = errorPixels;
         settings.full = full;
         const BoundingSphere& s = mView.object().mBoundingSphere;
@@ -111,25 +110,41 @@ TEST_F(DragonPictures, OnePixelOfErrorLooksLikeTheFullMeshLargeErrorsDrawImposto
     EXPECT_GT(objectPixels(farPicture), 0u) << "something stands where the dragon is";
 }
 
-// The buffers draw what immediate mode draws: the same cut, the same pixels
-// (up to the rasteriser's rounding on a few edges).
-TEST_F(DragonPictures, BuffersDrawThePicturesOfImmediateMode) {
+// The buffers and the out-of-core file draw what immediate mode draws: the
+// same cut, the same pixels (up to the rasteriser's rounding on a few edges).
+TEST_F(DragonPictures, BuffersAndTheOutOfCoreFileDrawThePicturesOfImmediateMode) {
     ASSERT_NE(mView.drawing().buffers(), nullptr) << mView.bufferProblem();
+    OffscreenView outOfCore;
+    std::string error;
+    ASSERT_TRUE(outOfCore.open(mView.object().fileName(), kSize, kSize, error, GeometrySource::OutOfCore)) << error;
+    ASSERT_NE(outOfCore.drawing().fileManager(), nullptr) << outOfCore.bufferProblem();
     struct View {
         double radii;
         float error;
         bool full;
     };
     for (const View& v : {View{4.5, 1, false}, View{4.5, 16, false}, View{40, 20, false}, View{3, 1, true}}) {
-        FrameCounts fromBuffers, immediate;
-        const QImage a = picture(v.radii, v.error, v.full, fromBuffers);
-        const QImage b = picture(v.radii, v.error, v.full, immediate, true);
-        EXPECT_EQ(fromBuffers.triangles, immediate.triangles) << v.radii << " " << v.error;
-        EXPECT_EQ(fromBuffers.impostors, immediate.impostors) << v.radii << " " << v.error;
-        size_t differing = 0;
-        for (int y = 0; y < kSize; ++y)
-            for (int x = 0; x < kSize; ++x) differing += a.pixel(x, y) != b.pixel(x, y);
-        EXPECT_LE(differing, objectPixels(b) / 1000) << v.radii << " " << v.error;
+        FrameSettings settings;
+        settings.errorPixels = v.error;
+        settings.full = v.full;
+        const BoundingSphere& s = mView.object().mBoundingSphere;
+        const Vec3f eye(s.x, s.y, s.z + float(v.radii * s.r));
+        std::vector<QImage> pictures;
+        std::vector<FrameCounts> counts;
+        for (GeometrySource source : {GeometrySource::Immediate, GeometrySource::Buffers, GeometrySource::OutOfCore}) {
+            settings.geometry = source;
+            OffscreenView& view = source == GeometrySource::OutOfCore ? outOfCore : mView;
+            counts.push_back(view.draw(eye, s.centre(), Vec3f(0, 1, 0), settings));
+            pictures.push_back(view.picture());
+        }
+        for (size_t k = 1; k < pictures.size(); ++k) {
+            EXPECT_EQ(counts[k].triangles, counts[0].triangles) << v.radii << " " << v.error << " source " << k;
+            EXPECT_EQ(counts[k].impostors, counts[0].impostors) << v.radii << " " << v.error << " source " << k;
+            size_t differing = 0;
+            for (int y = 0; y < kSize; ++y)
+                for (int x = 0; x < kSize; ++x) differing += pictures[k].pixel(x, y) != pictures[0].pixel(x, y);
+            EXPECT_LE(differing, objectPixels(pictures[0]) / 1000) << v.radii << " " << v.error << " source " << k;
+        }
     }
 }
 } // namespace

@@ -3,6 +3,9 @@
 #include "GLExtensions.h"
 #include "GLHeadlessContext.h"
 #include "LogStream.h"
+#include "SideFileStep.h"
+#include "SphereHierarchy.h"
+#include "TestFiles.h"
 #include "VShader.h"
 
 #include <gtest/gtest.h>
@@ -42,3 +45,15 @@ const bool gRegistered = [] {
 } // namespace
 
 const std::string& loaderOutput() { return gLoaderOutput; }
+
+::testing::AssertionResult readSphereWithImpostors(VLODObject3D& object, const std::string& name) {
+    const std::string path = tempPath(name);
+    VLODObject3D sphere;
+    makeSphereHierarchy(sphere, {2, 1, true});
+    if (!sphere.write(path)) return ::testing::AssertionFailure() << "cannot write " << path;
+    if (!object.read(path)) return ::testing::AssertionFailure() << object.lastError();
+    SideFileReport report;
+    std::string error;
+    if (!setUpImpostorsAndSideFiles(object, report, error)) return ::testing::AssertionFailure() << error;
+    return ::testing::AssertionSuccess();
+}

@@ -24,14 +24,8 @@ class DrawingFrames : public ::testing::Test {
         mOutOfCore = VConfiguration::mUseOutOfCore;
         mPrefetch = VConfiguration::mPrefetchStrategy;
         VViewShaders::setupShaders();
-        const std::string path = tempPath("frames.mvh");
-        VLODObject3D sphere;
-        makeSphereHierarchy(sphere, {2, 1, true});
-        ASSERT_TRUE(sphere.write(path));
-        ASSERT_TRUE(mObject.read(path)) << mObject.lastError();
-        SideFileReport report;
+        ASSERT_TRUE(readSphereWithImpostors(mObject, "frames.mvh"));
         std::string error;
-        ASSERT_TRUE(setUpImpostorsAndSideFiles(mObject, report, error)) << error;
         ASSERT_TRUE(mDrawing.loadTextures(mObject, error)) << error;
         // A small framebuffer of our own: the surfaceless context has none.
         ext::glGenFramebuffersEXT(1, &mFramebuffer);

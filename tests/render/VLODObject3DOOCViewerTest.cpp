@@ -6,8 +6,6 @@
 #include "GLExtensions.h"
 #include "GLTestContext.h"
 #include "QuantizedNormal.h"
-#include "SideFileStep.h"
-#include "SphereHierarchy.h"
 #include "TestFiles.h"
 #include "VLODObject3DOOCViewer.h"
 
@@ -28,14 +26,7 @@ class PreparedSphere : public ::testing::Test {
   protected:
     void SetUp() override {
         loaderOutput();
-        const std::string path = tempPath("prepared.mvh");
-        VLODObject3D sphere;
-        makeSphereHierarchy(sphere, {2, 1, true});
-        ASSERT_TRUE(sphere.write(path));
-        ASSERT_TRUE(mObject.read(path)) << mObject.lastError();
-        SideFileReport report;
-        std::string error;
-        ASSERT_TRUE(setUpImpostorsAndSideFiles(mObject, report, error)) << error;
+        ASSERT_TRUE(readSphereWithImpostors(mObject, "prepared.mvh"));
         ASSERT_GT(mObject.mImpostorTree.inum(), 1u);
     }
     CapturedLog mLog;
