@@ -7,6 +7,7 @@
 #include "GLExtensions.h"
 #include "GLTestContext.h"
 #include "HierarchyCreation.h"
+#include "OffscreenView.h"
 #include "ShaderSets.h"
 #include "SphereHierarchy.h"
 #include "TestFiles.h"
@@ -53,6 +54,27 @@ size_t coveredTexels(const std::vector<float>& texels) {
     size_t covered = 0;
     for (size_t k = 3; k < texels.size(); k += 4) covered += texels[k] > 0;
     return covered;
+}
+
+// The dragon with small patches, for many impostors; built once (the
+// caller captures the log).
+const std::string& dragonFile() {
+    static const std::string path = [] {
+        GLCoverageMeasure measure;
+        VLODObject3DCreator creator;
+        CreationSettings settings;
+        settings.minPatchSize = 4;
+        settings.replaceExisting = true;
+        CreationSummary summary;
+        std::string error;
+        const std::string out = tempPath("dragon4.mvh");
+        const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", out, settings,
+                                               creator, measure, summary, error);
+        measure.release();
+        EXPECT_TRUE(built) << error;
+        return built ? out : std::string();
+    }();
+    return path;
 }
 
 class InstanceManagerTest : public ::testing::Test {
@@ -242,19 +264,8 @@ int cpuInCut(const ImpostorTree& tree, uint32_t i, const SelectionView& view, fl
 }
 
 TEST_F(InstanceManagerTest, TheGpuBillboardCutIsTheCpuCut) {
-    // The dragon with small patches, for many impostors.
-    GLCoverageMeasure measure;
-    VLODObject3DCreator creator;
-    CreationSettings settings;
-    settings.minPatchSize = 4;
-    settings.replaceExisting = true;
-    CreationSummary summary;
+    const std::string path = dragonFile();
     std::string error;
-    const std::string path = tempPath("dragon4.mvh");
-    ASSERT_TRUE(createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", path, settings, creator,
-                                    measure, summary, error))
-        << error;
-    measure.release();
     VLODObject3DInstanceManager manager;
     ASSERT_TRUE(manager.loadObject(path, "dragon")) << mLog.err();
     const VLODObject3DOOCViewer& dragon = *manager.repository["dragon"];
@@ -303,6 +314,60 @@ TEST_F(InstanceManagerTest, TheGpuBillboardCutIsTheCpuCut) {
     // The views cover both answers, not just one.
     EXPECT_GT(inCut, compared / 50);
     EXPECT_LT(inCut, compared - compared / 50);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+// Pixels that are not the background, and how many of them either picture has.
+double silhouetteOverlap(const QImage& a, const QImage& b, size_t& covered) {
+    const QRgb background = qRgba(170, 170, 255, 255);
+    size_t both = 0, either = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const bool inA = a.pixel(x, y) != background, inB = b.pixel(x, y) != background;
+            both += inA && inB;
+            either += inA || inB;
+        }
+    covered = either;
+    return either ? double(both) / double(either) : 1.0;
+}
+
+// An instance covers the pixels the object itself covers when drawn from its
+// buffers, near and farther (where a few percent of the picture are
+// billboards: without their texels in the shared atlas, or with
+// them elsewhere, those pixels would be missing).
+TEST_F(InstanceManagerTest, AnInstanceCoversWhatItsObjectCovers) {
+    VViewShaders::setupShaders();
+    OffscreenView view;
+    std::string error;
+    ASSERT_TRUE(view.open(dragonFile(), 256, 256, error)) << error;
+    VLODObject3DInstanceManager manager;
+    ASSERT_TRUE(manager.loadObject(dragonFile(), "dragon"));
+    VLODObject3DInstance* instance = manager.createInstance("dragon");
+    const BoundingSphere& s = view.object().mBoundingSphere;
+    const Vec3f centre(s.x, s.y, s.z), up(0, 1, 0);
+    for (const auto& [distance, errorPixels] : {std::pair{2.0f, 1.0f}, std::pair{10.0f, 4.0f}, std::pair{10.0f, 8.0f}}) {
+        const Vec3f eye = centre + Vec3f(0.3f, 0.4f, 1.0f) * (distance / length(Vec3f(0.3f, 0.4f, 1.0f)));
+        FrameSettings settings;
+        settings.errorPixels = errorPixels;
+        const FrameCounts object = view.draw(eye, centre, up, settings);
+        const QImage expected = view.picture();
+        // The same camera and projection, the light where the view put it.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        InstanceView camera;
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        gluLookAt(eye.x, eye.y, eye.z, centre.x, centre.y, centre.z, up.x, up.y, up.z);
+        glGetFloatv(GL_MODELVIEW_MATRIX, camera.viewMatrix);
+        camera.projectionConstant = 256 / (2 * std::tan(M_PI / 18));
+        instance->error = errorPixels;
+        const InstanceDrawCounts drawn = manager.drawInstances(camera);
+        size_t covered = 0;
+        const double overlap = silhouetteOverlap(expected, view.picture(), covered);
+        EXPECT_GT(covered, 1000u) << distance;
+        EXPECT_GT(drawn.billboards, 0u) << distance;
+        EXPECT_GT(overlap, 0.99) << "distance " << distance << ": " << object.impostors << " impostors, "
+                                << object.triangles << " triangles drawn by the object; " << drawn.billboards
+                                << " and " << drawn.triangles << " by the instance";
+    }
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 } // namespace
