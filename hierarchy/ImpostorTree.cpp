@@ -190,7 +190,8 @@ bool ImpostorTree::pack(TextureSpace& front, TextureSpace& back, const TexelScal
     // Tall ones first: first fit then fills the rows beside them with the
     // shorter ones instead of leaving gaps under them.
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return heights[a] != heights[b] ? heights[a] > heights[b] : widths[a] > widths[b];
+        if (heights[a] != heights[b]) return heights[a] > heights[b];
+        return widths[a] != widths[b] ? widths[a] > widths[b] : a < b;
     });
     // Packed into copies, so that a refusal leaves the atlas as it was.
     TextureSpace frontTaken = front, backTaken = back;

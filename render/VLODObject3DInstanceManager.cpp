@@ -56,8 +56,8 @@ bool VLODObject3DInstanceManager::addObject(const VLODObject3D& object, const st
     }
     const ImpostorTree& tree = object.mImpostorTree;
     Placement placement;
-    placement.placed = tree;
     const bool textured = tree.inum() > 0; // without impostors no atlas is needed
+    if (!textured) placement.placed = tree;
     if (textured && !placeImpostors(tree, placement)) {
         logErr() << "object with id \"" << id << "\" not added: its impostors fit into no texture atlas\n";
         return false;

@@ -93,6 +93,11 @@ TEST_F(InstanceManagerTest, ObjectsShareAtlasesUntilFullAndRefusalsLeaveNothingB
     VLODObject3DInstanceManager manager;
     manager.setAtlasSize(350, 350);
     ASSERT_TRUE(manager.loadObject(small, "a"));
+    GLint format = 0;
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, manager.atlases[0]->back);
+    glGetTexLevelParameteriv(GL_TEXTURE_RECTANGLE_ARB, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, 0);
+    EXPECT_EQ(format, GL_RGBA_FLOAT16_ATI) << "half floats on the ATI path";
     const std::vector<float> before = atlasTexels(manager.atlases[0]->front, 350, 350);
     const std::vector<float> aTexels = impostorTexels(*manager.repository["a"], before, 350);
     EXPECT_GT(coveredTexels(aTexels), aTexels.size() / 16) << "the impostors were drawn into the atlas";
@@ -108,13 +113,18 @@ TEST_F(InstanceManagerTest, ObjectsShareAtlasesUntilFullAndRefusalsLeaveNothingB
     EXPECT_EQ(manager.repository["c"]->atlas, manager.atlases[1].get());
     EXPECT_EQ(manager.atlases[0]->freeTexels, freeBesideSmalls) << "the refused try took texels";
 
-    // Fits no atlas, and a new one is too small: nothing stays.
-    manager.setAtlasSize(64, 64);
-    EXPECT_FALSE(manager.loadObject(large, "d"));
-    EXPECT_NE(mLog.err().find("object with id \"d\" not added"), std::string::npos) << mLog.err();
-    EXPECT_EQ(manager.repository.count("d"), 0u);
-    EXPECT_EQ(manager.atlases.size(), 2u);
-    EXPECT_EQ(manager.atlases[0]->freeTexels, freeBesideSmalls);
+    // Fits no atlas, and a new one is too small or more than the driver
+    // takes: nothing stays.
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE_ARB, &largest);
+    for (uint32_t side : {64u, uint32_t(largest) + 1}) {
+        manager.setAtlasSize(side, side);
+        EXPECT_FALSE(manager.loadObject(large, "d"));
+        EXPECT_NE(mLog.err().find("object with id \"d\" not added"), std::string::npos) << mLog.err();
+        EXPECT_EQ(manager.repository.count("d"), 0u);
+        EXPECT_EQ(manager.atlases.size(), 2u);
+        EXPECT_EQ(manager.atlases[0]->freeTexels, freeBesideSmalls);
+    }
 
     // Buffers that cannot be made: texels given back, a new atlas dropped.
     vboSupported = false;
