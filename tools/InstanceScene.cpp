@@ -98,7 +98,7 @@ void InstanceScene::place() {
     const size_t count = mInstances.size();
     const size_t rows = size_t(std::ceil(std::sqrt(double(count))));
     const size_t columns = rows ? (count + rows - 1) / rows : 0;
-    const double spacing = 2.2 * s.r, ground = -0.3;
+    const double spacing = 2.2 * s.r, ground = -0.5;
     mNearest = (columns - 1) / 2; // on the view axis
     for (size_t k = 0; k < count; ++k) {
         const size_t row = k / columns, column = k % columns;
@@ -116,7 +116,7 @@ void InstanceScene::place() {
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    gluLookAt(0, 0, 0, 0, -std::tan(4 * M_PI / 180), -1, 0, 1, 0);
+    gluLookAt(0, 0, 0, 0, -std::tan(7.5 * M_PI / 180), -1, 0, 1, 0);
     glGetFloatv(GL_MODELVIEW_MATRIX, mCamera);
     glPopMatrix();
 }
