@@ -66,7 +66,9 @@ bool VLODObject3DInstanceManager::addObject(const VLODObject3D& object, const st
     if (textured) {
         logOut() << "init texture\n";
         const VTextureAtlas& atlas = *atlases[placement.atlas];
-        logOut() << "texture ids: " << atlas.front << " " << atlas.back << "\n";
+        logOut() << " free pixels left: " << atlas.freeTexels << "\nMax. Width: " << placement.placed.maxWidth
+                 << "\nMax. Height: " << placement.placed.maxHeight << "\n"
+                 << "texture ids: " << atlas.front << " " << atlas.back << "\n";
         ImpostorAtlasRenderer renderer;
         const bool copied = renderer.renderInto(object, placement.placed, 0, atlas.front, atlas.back, error);
         renderer.release();
@@ -119,8 +121,6 @@ bool VLODObject3DInstanceManager::placeImpostors(const ImpostorTree& tree, Place
         return false;
     }
     atlas.freeTexels = atlas.backSpace.freeTexels();
-    logOut() << " free pixels left: " << atlas.freeTexels << "\nMax. Width: " << placement.placed.maxWidth
-             << "\nMax. Height: " << placement.placed.maxHeight << "\n";
     return true;
 }
 
