@@ -73,11 +73,16 @@ TEST_F(PreparedSphere, BillboardsAreSortedByTheirParentsDepthWithTheirParentsDat
     const std::vector<float> lod2 = bufferContents(viewer, VLODObject3DOOCViewer::kLodInfo2, 16 * size_t(B));
     for (uint32_t k = 0; k < B; ++k) {
         const Billboard& b = billboards[k];
-        if (k > 0) EXPECT_LE(billboards[k - 1].parentDepth, b.parentDepth) << k;
+        if (k > 0) {
+            EXPECT_LE(billboards[k - 1].parentDepth, b.parentDepth) << k;
+        }
         EXPECT_EQ(viewer.sortedPosition()[b.original], k);
         // Children renumbered into the sorted order point back at this billboard.
-        for (uint32_t child : b.impostor.children)
-            if (child < B) EXPECT_EQ(billboards[child].impostor.parent, k);
+        for (uint32_t child : b.impostor.children) {
+            if (child < B) {
+                EXPECT_EQ(billboards[child].impostor.parent, k);
+            }
+        }
         const float expectedParentDepth = b.impostor.parent < B ? billboards[b.impostor.parent].impostor.depth : FLT_MAX;
         EXPECT_EQ(b.parentDepth, expectedParentDepth);
         for (int corner = 0; corner < 4; ++corner) EXPECT_EQ(lod2[16 * k + 4 * size_t(corner) + 3], expectedParentDepth);
