@@ -239,6 +239,12 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
 
     if (settings.wireframe) {
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+        // The wireframe program has no fragment stage: the fixed one would
+        // modulate the line colour with the billboards' atlases.
+        for (GLenum unit : {GL_TEXTURE1_ARB, GL_TEXTURE0_ARB}) {
+            ext::glActiveTextureARB(unit);
+            glDisable(GL_TEXTURE_RECTANGLE_ARB);
+        }
         VViewShaders::wireframe->enable();
         glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
         drawing.drawPatches(object, cut.validArcs, source, false);
