@@ -396,6 +396,9 @@ class HeadlessView {
             setLogErr(nullptr);
         }
         mShaders = true;
+        // Every atlas read when the hierarchy opens: each frame shows all
+        // its impostors, and no loader thread competes with the timings.
+        VConfiguration::mUseOutOfCore = false;
         view = std::make_unique<OffscreenView>();
         std::string error;
         if (view->open(o.input, o.width, o.height, error, o.settings.geometry)) {
