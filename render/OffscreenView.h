@@ -4,6 +4,7 @@
 // Needs a current context with the view's shaders set up.
 
 #include "HierarchyDrawing.h"
+#include "OffscreenFramebuffer.h"
 #include "VLODObject3D.h"
 #include "Vec3.h"
 
@@ -42,8 +43,7 @@ class OffscreenView {
 
     VLODObject3D mObject;
     HierarchyDrawing mDrawing;
-    unsigned mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
-    int mWidth = 0, mHeight = 0;
+    OffscreenFramebuffer mFramebuffer;
     std::string mBufferProblem;
     double mBufferSetUpMs = 0;
 };

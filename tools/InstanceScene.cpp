@@ -7,33 +7,8 @@
 
 #include <chrono>
 #include <cmath>
-#include <sstream>
 
 namespace {
-// The manager's progress lines are not the tool's output.
-class QuietLog {
-  public:
-    QuietLog() : mOut(&logOut()), mErr(&logErr()) {
-        setLogOut(&mSink);
-        setLogErr(&mSink);
-    }
-    ~QuietLog() {
-        setLogOut(mOut);
-        setLogErr(mErr);
-    }
-    std::string text() const { return mSink.str(); }
-
-  private:
-    std::ostream *mOut, *mErr;
-    std::ostringstream mSink;
-};
-
-// The last non-empty line: the reason a step gave up.
-std::string lastLine(std::string text) {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text.substr(text.rfind('\n') + 1);
-}
-
 // Colours apart from each other, so that neighbouring copies can be told apart.
 void paletteColour(size_t k, float colour[3]) {
     const double hue = std::fmod(double(k) * 0.618033988749895, 1.0) * 6.0;
@@ -48,45 +23,26 @@ InstanceScene::~InstanceScene() { release(); }
 void InstanceScene::release() {
     mInstances.clear();
     mManager.reset();
-    if (mFramebuffer == 0) return;
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    ext::glDeleteRenderbuffersEXT(2, mRenderbuffers);
-    ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
-    mFramebuffer = 0;
+    mFramebuffer.release();
 }
 
 bool InstanceScene::open(const std::string& path, const InstanceSceneOptions& options, std::string& error) {
     release();
     mOptions = options;
     {
-        const QuietLog quiet;
+        const LogCapture quiet; // the manager's progress lines are not the tool's output
         mManager = std::make_unique<VLODObject3DInstanceManager>();
         if (!mManager->loadObject(path, "object")) {
-            error = lastLine(quiet.text());
+            error = lastLineOf(quiet.text());
             return false;
         }
     }
     for (int k = 0; k < options.count; ++k) mInstances.push_back(mManager->createInstance("object"));
     place();
 
-    ext::glGenFramebuffersEXT(1, &mFramebuffer);
-    ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
-    ext::glGenRenderbuffersEXT(2, mRenderbuffers);
-    const GLenum formats[2] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
-    const GLenum attachments[2] = {GL_COLOR_ATTACHMENT0_EXT, GL_DEPTH_ATTACHMENT_EXT};
-    for (int k = 0; k < 2; ++k) {
-        ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mRenderbuffers[k]);
-        ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, formats[k], options.width, options.height);
-        ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, attachments[k], GL_RENDERBUFFER_EXT, mRenderbuffers[k]);
-    }
-    if (ext::glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) != GL_FRAMEBUFFER_COMPLETE_EXT) {
-        error = "the driver refuses a " + std::to_string(options.width) + "x" + std::to_string(options.height) +
-                " framebuffer";
-        release();
-        return false;
-    }
-    glViewport(0, 0, options.width, options.height);
-    return true;
+    if (mFramebuffer.create(options.width, options.height, error)) return true;
+    release();
+    return false;
 }
 
 // Rows on the ground below the eye, from the nearest distance to the
@@ -150,9 +106,4 @@ InstanceFrame InstanceScene::draw() {
     return frame;
 }
 
-QImage InstanceScene::picture() const {
-    QImage image(mOptions.width, mOptions.height, QImage::Format_RGBA8888);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, mOptions.width, mOptions.height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-    return image.mirrored();
-}
+QImage InstanceScene::picture() const { return mFramebuffer.picture(); }

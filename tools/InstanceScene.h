@@ -6,6 +6,7 @@
 //
 // Needs a current context with the extension entry points loaded.
 
+#include "OffscreenFramebuffer.h"
 #include "VLODObject3DInstanceManager.h"
 
 #include <QImage>
@@ -53,5 +54,5 @@ class InstanceScene {
     std::vector<VLODObject3DInstance*> mInstances; // row by row
     size_t mNearest = 0;
     float mCamera[16] = {};
-    unsigned mFramebuffer = 0, mRenderbuffers[2] = {0, 0};
+    OffscreenFramebuffer mFramebuffer;
 };

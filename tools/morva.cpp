@@ -106,11 +106,6 @@ int runInfo(int argc, char** argv) {
               << "bounding sphere: " << s.x << " " << s.y << " " << s.z << " " << s.r << "\n";
     return 0;
 }
-// The driver's reason for a failure: the last line the loader printed.
-std::string lastLine(std::string text) {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text.substr(text.rfind('\n') + 1) + "\n"; // npos + 1 is 0: the whole text
-}
 
 // A context for the steps that draw (the surfel merge measures coverage in
 // a depth image); the loader's listing stays out of the output.
@@ -125,7 +120,7 @@ bool createDrawingContext(GLHeadlessContext& context) {
     const bool usable = initExtensions() && VConfiguration::init();
     setLogOut(nullptr);
     setLogErr(nullptr);
-    if (!usable) std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLine(loaderOutput.str());
+    if (!usable) std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLineOf(loaderOutput.str()) << "\n";
     return usable;
 }
 
@@ -619,7 +614,7 @@ int runGLInfo(int argc, char** argv) {
     if (!initExtensions() || !VConfiguration::init()) {
         setLogOut(nullptr);
         setLogErr(nullptr);
-        std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLine(loaderOutput.str());
+        std::cerr << "morva: the OpenGL driver is not usable:\n" << lastLineOf(loaderOutput.str()) << "\n";
         return 1;
     }
     std::cout << "mUseATI: " << (VConfiguration::mUseATI ? "true" : "false") << "\n";

@@ -5,6 +5,7 @@
 #include "GLExtensions.h"
 #include "GLTestContext.h"
 #include "HierarchyDrawing.h"
+#include "OffscreenFramebuffer.h"
 #include "ShaderSets.h"
 #include "SideFileStep.h"
 #include "SphereHierarchy.h"
@@ -28,19 +29,11 @@ class DrawingFrames : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(mDrawing.loadTextures(mObject, error)) << error;
         // A small framebuffer of our own: the surfaceless context has none.
-        ext::glGenFramebuffersEXT(1, &mFramebuffer);
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
-        ext::glGenRenderbuffersEXT(1, &mColour);
-        ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mColour);
-        ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, 64, 64);
-        ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, mColour);
-        glViewport(0, 0, 64, 64);
+        ASSERT_TRUE(mTarget.create(64, 64, error)) << error;
     }
     void TearDown() override {
         mDrawing.release();
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-        ext::glDeleteRenderbuffersEXT(1, &mColour);
-        ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
+        mTarget.release();
         VConfiguration::mUseOutOfCore = mOutOfCore;
         VConfiguration::mPrefetchStrategy = mPrefetch;
     }
@@ -59,7 +52,7 @@ class DrawingFrames : public ::testing::Test {
     CapturedLog mLog;
     VLODObject3D mObject;
     HierarchyDrawing mDrawing;
-    GLuint mFramebuffer = 0, mColour = 0;
+    OffscreenFramebuffer mTarget;
     bool mOutOfCore = true;
     int32_t mPrefetch = 1;
 };

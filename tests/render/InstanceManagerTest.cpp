@@ -7,6 +7,7 @@
 #include "GLExtensions.h"
 #include "GLTestContext.h"
 #include "HierarchyCreation.h"
+#include "OffscreenFramebuffer.h"
 #include "OffscreenView.h"
 #include "ShaderSets.h"
 #include "SphereHierarchy.h"
@@ -191,20 +192,12 @@ class BillboardCapture {
         ext::glGenBuffersARB(1, &mBuffer);
         // The surfaceless context has no framebuffer to draw into, even
         // with rasterising switched off.
-        ext::glGenFramebuffersEXT(1, &mFramebuffer);
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, mFramebuffer);
-        ext::glGenRenderbuffersEXT(1, &mColour);
-        ext::glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, mColour);
-        ext::glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, 1, 1);
-        ext::glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, mColour);
+        if (!mTarget.create(1, 1, error)) return false;
         return linked;
     }
     ~BillboardCapture() {
         if (mProgram) ext::glDeleteProgram(mProgram);
         if (mBuffer) ext::glDeleteBuffersARB(1, &mBuffer);
-        ext::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-        if (mColour) ext::glDeleteRenderbuffersEXT(1, &mColour);
-        if (mFramebuffer) ext::glDeleteFramebuffersEXT(1, &mFramebuffer);
     }
 
     // Per sorted billboard whether the program kept it (-1: its corners disagree).
@@ -247,7 +240,8 @@ class BillboardCapture {
     PFNGLBEGINTRANSFORMFEEDBACKPROC mBegin = nullptr;
     PFNGLENDTRANSFORMFEEDBACKPROC mEnd = nullptr;
     PFNGLBINDBUFFERBASEPROC mBindBase = nullptr;
-    GLuint mProgram = 0, mBuffer = 0, mFramebuffer = 0, mColour = 0;
+    GLuint mProgram = 0, mBuffer = 0;
+    OffscreenFramebuffer mTarget;
 };
 
 // The quad as an instance of that scale shows it in its own frame.
