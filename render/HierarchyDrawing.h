@@ -2,6 +2,8 @@
 // Drawing a hierarchy's cut: the accepted impostors as textured quads, the
 // patches of the selected nodes as triangles. The programs and state are
 // the caller's (the view's frame sets them up, see drawHierarchyFrame).
+// Patches come from buffer objects prepared once, from nodes loaded on
+// demand out of core, or vertex by vertex from the object.
 //
 // Impostor textures come from the object's depot: in core every atlas is read
 // and uploaded when the textures are loaded, so that frames never wait for
