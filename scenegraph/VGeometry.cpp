@@ -10,7 +10,7 @@ VGeometry::VGeometry(const std::string& name, bool useVBO) : mName(name), mId(ne
 void VGeometry::draw(const VTraversalContext& context, VDrawStatistics& statistics) {
     if (context.skipGeometry) return;
     if (!mInitialised) init(context);
-    if (VViewShaders::line) VViewShaders::line->enable();
+    if (usesDefaultProgram() && VViewShaders::line) VViewShaders::line->enable();
     if (mUseVBO && vboSupported) {
         updateVBO();
         drawVBO(context, statistics);

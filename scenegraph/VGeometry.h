@@ -37,6 +37,9 @@ class VGeometry : public VSerializable {
     virtual void computeBoundingSphere() { mSphere = BoundingSphere(); }
     bool initialised() const { return mInitialised; }
     bool usesVBO() const { return mUseVBO; }
+    // Whether drawing enables the scene geometries' default program first;
+    // a geometry drawn with its owner's program keeps that one.
+    virtual bool usesDefaultProgram() const { return true; }
     // Frees both arrays; the next draw builds them again.
     virtual void freeArrays();
 
