@@ -31,9 +31,11 @@ class VFrustum {
     bool mSet = false; // an unset frustum culls nothing
 };
 
-// Counters of what a frame drew; geometries add to them.
+// Counters of what a frame drew; geometries add to them, nodes count
+// themselves as drawn or culled.
 struct VDrawStatistics {
     uint64_t points = 0, lines = 0, triangles = 0, billboards = 0;
+    uint64_t nodesDrawn = 0, nodesCulled = 0;
 };
 
 struct VTraversalContext {
