@@ -59,6 +59,15 @@ BoundingSphere transformSphere(const double m[16], const BoundingSphere& sphere)
     return moved;
 }
 
+bool isFinite(const double m[16]) {
+    return std::all_of(m, m + 16, [](double v) { return std::isfinite(v); });
+}
+
+bool isUsable(const BoundingSphere& sphere) {
+    return std::isfinite(sphere.x) && std::isfinite(sphere.y) && std::isfinite(sphere.z) && std::isfinite(sphere.r) &&
+           sphere.r >= 0;
+}
+
 void writeRows(std::ostream& out, const double m[16]) {
     for (int r = 0; r < 4; ++r) {
         const double row[4] = {m[r], m[r + 4], m[r + 8], m[r + 12]};

@@ -22,6 +22,10 @@ double largestAxisScale(const double m[16]);
 // The sphere moved by m, its radius grown by m's largest axis scale.
 BoundingSphere transformSphere(const double m[16], const BoundingSphere& sphere);
 
+bool isFinite(const double m[16]);
+// Finite centre and a finite radius of at least 0.
+bool isUsable(const BoundingSphere& sphere);
+
 // Four lines, one matrix row each, elements separated by single spaces.
 void writeRows(std::ostream& out, const double m[16]);
 void readRows(std::istream& in, double m[16], bool& ok);

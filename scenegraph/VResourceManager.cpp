@@ -2,6 +2,7 @@
 
 #include "LogStream.h"
 #include "SceneFileText.h"
+#include "SceneMatrix.h"
 #include "SceneReadLimits.h"
 #include "VGeometryInstance.h"
 #include "VLinePyramid.h"
@@ -230,6 +231,11 @@ bool VResourceManager::readGeometries(std::istream& in, bool& ok) {
         scenefile::readLine(in, className, ok);
         std::unique_ptr<VGeometry> geometry = ok ? makeGeometry(className) : nullptr;
         if (geometry) geometry->read(in, ok);
+        const BoundingSphere* sphere = geometry ? geometry->boundingSphere() : nullptr;
+        if (ok && sphere && !scenematrix::isUsable(*sphere)) {
+            logErr() << "geometry \"" << geometry->name() << "\": its sphere must be finite, its radius at least 0\n";
+            ok = false;
+        }
         if (!ok || !geometry || idTaken(mGeometriesById, geometry->id(), "geometry")) {
             logErr() << "ERROR - reading geometry nr. " << g << "!\n";
             mFailedAt = entry;

@@ -193,12 +193,18 @@ bool VSceneGraph::load(const std::string& fileName) {
         logErr() << "ERROR - cannot open the scene file \"" << fileName << "\"!\n";
         return false;
     }
+    if (load(in)) return true;
+    logErr() << "ERROR - could not load the scene file \"" << fileName << "\"!\n";
+    return false;
+}
+
+bool VSceneGraph::load(std::istream& in) {
     bool ok = true;
     float version = 0;
     scenefile::expectLine(in, kFileHeader, ok);
     scenefile::readValue(in, version, ok);
     if (!ok || version != 1) {
-        logErr() << "ERROR - \"" << fileName << "\" is no scene file of version 1!\n";
+        logErr() << "ERROR - this is no scene file of version 1!\n";
         return false;
     }
     read(in, ok);
@@ -323,7 +329,9 @@ bool VSceneGraph::readRootAndBackground(std::istream& in, const std::vector<VSce
         logErr() << "ERROR - reading ID numbers!\n";
         return false;
     }
-    if (rootId == 0 || !mRoot) {
+    // The written root ID is the root's own; a file that disagrees with
+    // itself would not read back.
+    if (rootId == 0 || !mRoot || rootId != mRoot->id()) {
         logErr() << "ERROR - invalid root ID!\n";
         return false;
     }
@@ -339,6 +347,17 @@ bool VSceneGraph::readRootAndBackground(std::istream& in, const std::vector<VSce
         logErr() << "ERROR - could not get correct references!\n";
         return false;
     }
+    // An overflow spreads up to the root: name the lowest node it reaches.
+    auto childrenUsable = [](const VSceneNode& node) {
+        return std::all_of(node.children().begin(), node.children().end(),
+                           [](const auto& child) { return child.second->hasUsablePlacement(); });
+    };
+    for (const VSceneNodeRecord& record : records)
+        if (!record.node->hasUsablePlacement() && childrenUsable(*record.node)) {
+            logErr() << "ERROR - node " << record.node->id() << " is placed beyond the number range!\n";
+            failAt(record.entryOffset);
+            return false;
+        }
     logErr() << " -> setting background node\n";
     if (backgroundId != 0) {
         VSceneNode* background = getNode(backgroundId);

@@ -36,6 +36,8 @@ class VSceneGraph : public VSerializable {
     void writeClassName(std::ostream& out) const override { out << "VSceneGraph\n"; }
     void read(std::istream& in, bool& ok) override;
     bool load(const std::string& fileName);
+    // A whole scene file, header and version included, from a stream.
+    bool load(std::istream& in);
     bool save(const std::string& fileName) const;
     void setReadOptions(const VSceneReadOptions& options) { mReadOptions = options; }
 

@@ -1,5 +1,6 @@
 #include "VSceneNode.h"
 
+#include "LogStream.h"
 #include "SceneFileText.h"
 #include "SceneMatrix.h"
 #include "SceneObjectId.h"
@@ -10,6 +11,8 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <limits>
 #include <sstream>
 
 VSceneNode::VSceneNode(const std::string& name) : mName(name), mId(nextSceneObjectId()) {
@@ -121,8 +124,12 @@ void VSceneNode::getRotation(double rotation[9]) const {
 
 void VSceneNode::update(bool matrixChanged, bool contentChanged, bool force) {
     const double scale = scenematrix::largestAxisScale(mGlobal);
-    if (matrixChanged) mGlobalSphere = scenematrix::transformSphere(mGlobal, mLocalSphere);
-    if (!contentChanged && !force) return;
+    // A node with content encloses it again rather than moving its local
+    // sphere: going through the inverse and back would add rounding at
+    // every move, and a saved scene would not read back the same.
+    const bool hasContent = !mChildren.empty() || !mGeometries.empty() || !mInstances.empty();
+    if (matrixChanged && !hasContent) mGlobalSphere = scenematrix::transformSphere(mGlobal, mLocalSphere);
+    if (!contentChanged && !force && !(matrixChanged && hasContent)) return;
     std::vector<BoundingSphere> spheres;
     for (const auto& [name, child] : mChildren) spheres.push_back(child->mGlobalSphere);
     for (const auto& [name, geometry] : mGeometries)
@@ -131,7 +138,14 @@ void VSceneNode::update(bool matrixChanged, bool contentChanged, bool force) {
     for (const auto& [name, instance] : mInstances)
         if (const BoundingSphere* sphere = instance->boundingSphere())
             spheres.push_back(scenematrix::transformSphere(mGlobal, *sphere));
-    mGlobalSphere.setToSmallestEnclosing(spheres);
+    // The solver needs finite spheres; a node placed beyond the float range
+    // gets an infinite sphere, which culls nothing and which a reader refuses.
+    if (std::all_of(spheres.begin(), spheres.end(), scenematrix::isUsable)) {
+        mGlobalSphere.setToSmallestEnclosing(spheres);
+    } else {
+        mGlobalSphere = BoundingSphere();
+        mGlobalSphere.r = std::numeric_limits<float>::infinity();
+    }
     double inverse[16];
     mLocalSphere = mGlobalSphere;
     if (scenematrix::invertAffine(mGlobal, inverse) && scale > 0) {
@@ -305,4 +319,13 @@ void VSceneNode::read(std::istream& in, bool& ok, VSceneNodeRecord& record) {
     readIdList(in, record.childIds, ok);
     readIdList(in, record.geometryIds, ok);
     readIdList(in, record.instanceIds, ok);
+    if (ok && !hasUsablePlacement()) {
+        logErr() << "node \"" << mName << "\": matrices and spheres must be finite, radii at least 0\n";
+        ok = false;
+    }
+}
+
+bool VSceneNode::hasUsablePlacement() const {
+    return scenematrix::isFinite(mLocal) && scenematrix::isFinite(mGlobal) && scenematrix::isUsable(mLocalSphere) &&
+           scenematrix::isUsable(mGlobalSphere);
 }

@@ -87,6 +87,10 @@ class VSceneNode : public VSerializable {
     const BoundingSphere& globalSphere() const { return mGlobalSphere; }
     const BoundingSphere& localSphere() const { return mLocalSphere; }
 
+    // Finite matrices, finite spheres with radii of at least 0: what a
+    // scene file can hold and a bounding-sphere solver can take.
+    bool hasUsablePlacement() const;
+
     // Empties the node: identity matrices, no parent, children, geometries
     // or instances, zero spheres, visible.
     void reset();
