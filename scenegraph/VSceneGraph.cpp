@@ -12,10 +12,6 @@
 #include <fstream>
 
 namespace {
-VTerrainMaker& terrainMaker() {
-    static VTerrainMaker maker;
-    return maker;
-}
 
 // 1 + the newlines before offset, counted from the stream's start.
 uint64_t lineAt(std::istream& in, std::streamoff offset) {
@@ -59,7 +55,13 @@ VSceneGraph::~VSceneGraph() {
     mOwnedManager.reset();
 }
 
-void VSceneGraph::registerTerrainKind(VTerrainMaker maker) { terrainMaker() = std::move(maker); }
+VTerrain* VSceneGraph::createTerrain(const std::string& kindName, const std::string& name, uint32_t seed,
+                                     float edge, uint32_t patchSize, int32_t beginX, int32_t beginZ,
+                                     uint32_t countX, uint32_t countZ, bool useVBO) {
+    mTerrain = std::make_unique<VTerrain>(*this, name, kindName, seed, edge, patchSize, beginX, beginZ, countX,
+                                          countZ, useVBO);
+    return mTerrain.get();
+}
 
 void VSceneGraph::resetTraversal() {
     mStartNodes.clear();
@@ -385,13 +387,9 @@ bool VSceneGraph::readTerrain(std::istream& in) {
         failAt(-1);
         return true;
     }
-    if (!terrainMaker()) {
-        logErr() << "ERROR - could not read in terrain! (no terrain kind is available)\n";
-        return false;
-    }
-    mTerrain = terrainMaker()(*this);
-    if (mTerrain) mTerrain->read(in, ok);
-    if (!mTerrain || !ok) {
+    mTerrain = std::make_unique<VTerrain>(*this);
+    mTerrain->read(in, ok);
+    if (!ok) {
         logErr() << "ERROR - could not read in terrain!\n";
         return false;
     }

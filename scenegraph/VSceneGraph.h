@@ -28,10 +28,6 @@ class VSceneGraph : public VSerializable {
     VSceneGraph(const VSceneGraph&) = delete;
     VSceneGraph& operator=(const VSceneGraph&) = delete;
 
-    // Terrain entries are read into what maker returns; none registered,
-    // they are refused.
-    static void registerTerrainKind(VTerrainMaker maker);
-
     void write(std::ostream& out) const override;
     void writeClassName(std::ostream& out) const override { out << "VSceneGraph\n"; }
     void read(std::istream& in, bool& ok) override;
@@ -59,6 +55,11 @@ class VSceneGraph : public VSerializable {
     void setBackground(VSceneNode* node);
     VTerrain* getTerrain() const { return mTerrain.get(); }
     void setTerrain(std::unique_ptr<VTerrain> terrain);
+    // Replaces the terrain with a new one of the kind ("Sinus", "Fractal",
+    // anything else plain).
+    VTerrain* createTerrain(const std::string& kindName, const std::string& name, uint32_t seed, float edge,
+                            uint32_t patchSize, int32_t beginX, int32_t beginZ, uint32_t countX, uint32_t countZ,
+                            bool useVBO);
     VResourceManager* resourceManager() const { return mManager; }
     // Named nodes plus the root.
     size_t nodeCount() const { return mNodesById.size() + 1; }

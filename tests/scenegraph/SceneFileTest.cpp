@@ -9,11 +9,16 @@
 #include "VSceneGraph.h"
 #include "VSceneTexture.h"
 #include "VSkyBox.h"
+#include "VTerrain.h"
+#include "VTerrainPatch.h"
 
 #include <QImage>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -59,6 +64,7 @@ void buildSampleScene(VSceneGraph& graph) {
     hand->addInstance(copy);
     hand->setVisible(false);
     graph.createNode("loose");
+    graph.createTerrain("Sinus", "ground", 7, 1, 8, 0, 0, 2, 1, false);
 }
 
 TEST(SceneFile, EveryKindSurvivesSaveLoadSave) {
@@ -88,6 +94,20 @@ TEST(SceneFile, EveryKindSurvivesSaveLoadSave) {
     ASSERT_NE(resources.getTexture("terrain"), nullptr);
     EXPECT_TRUE(resources.getTexture("terrain")->isLoaded());
 
+    // The terrain comes back from its parameters: two patches of 8 x 8
+    // cells, centred at (4, 0, 4) and (12, 0, 4), heights sampled from the
+    // world position of each grid point.
+    const VTerrain* terrain = loaded.getTerrain();
+    ASSERT_NE(terrain, nullptr);
+    ASSERT_TRUE(terrain->valid());
+    ASSERT_EQ(terrain->patchNodes().size(), 2u);
+    for (size_t k = 0; k < 2; ++k) {
+        const double* m = terrain->patchNodes()[k]->globalMatrix();
+        EXPECT_EQ((std::array<double, 3>{m[12], m[13], m[14]}), (std::array<double, 3>{4 + 8.0 * k, 0, 4}));
+    }
+    const VTerrainPatch& patch = *terrain->patches()[0];
+    EXPECT_FLOAT_EQ(patch.height(3, 5), VTerrain::heightAt(3, 5));
+    EXPECT_FLOAT_EQ(VTerrain::heightAt(M_PI / 2, M_PI / 2), 0.5f);
 }
 
 // A node entry with the given lists; identity matrices.
@@ -212,7 +232,7 @@ TEST(SceneFile, DamagedFilesAreRefusedWholeWithTheirLine) {
          "ERROR - node 3 is listed as a child of node 1 and of node 2!", arm},
         {"background", {{"background node:\n0", "background node:\n9"}}, "ERROR - ID of background node is faulty!",
          "ID of background node:"},
-        {"terrain", {{"terrain:\nNULL", "terrain:\nVTerrain"}}, "no terrain kind is available", "terrain:"},
+        {"terrain", {{"terrain:\nNULL", "terrain:\nVTerrain"}}, "ERROR - could not read in terrain!", "terrain:"},
     };
     CapturedLog log;
     VSceneGraph graph(nullptr);
