@@ -191,7 +191,11 @@ void VSceneNode::drawGeometryInWorldSpace(VGeometry& geometry, BoundingSphere* s
 
 void VSceneNode::draw(const VTraversalContext& context, VDrawStatistics& statistics) {
     if (!mVisible) return;
-    if (context.cullFrustum && context.frustum.outside(mGlobalSphere)) return;
+    if (context.cullFrustum && context.frustum.outside(mGlobalSphere)) {
+        ++statistics.nodesCulled;
+        return;
+    }
+    ++statistics.nodesDrawn;
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glMultMatrixd(mLocal);

@@ -11,6 +11,8 @@
 #include "FileBytes.h"
 #include "HierarchyDrawing.h"
 #include "InstanceScene.h"
+#include "SceneView.h"
+#include "VTextureCache.h"
 #include "OffscreenView.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
@@ -54,6 +56,10 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  --out-of-core loads patches from a temporary file as needed);\n"
                      "                  --instances draws N copies through the instance manager,\n"
                      "                  on a grid whose rows recede from distance 2 to 30\n"
+                     "  render --scene FILE.scn -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
+                     "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--wireframe]\n"
+                     "                  draw one frame of a scene headless: background, node tree\n"
+                     "                  with frustum culling, terrain\n"
                      "  bench FILE.mvh [--error PIXELS] [--eye x,y,z] [--full] [--size WxH]\n"
                      "                 [--immediate | --out-of-core] [--instances N]\n"
                      "                  100 headless frames with the camera from distance 1 to 30\n"
@@ -316,6 +322,7 @@ struct ViewOptions {
     FrameSettings settings;
     Vec3f eye{0, 0, 4}, centre{0, 0, 0}, up{0, 1, 0};
     int instances = 0; // copies drawn through the instance manager; 0: the hierarchy itself
+    std::string scene;  // a scene file instead of a hierarchy
 };
 
 // Parses argv into options; an empty string when they were good, else the complaint.
@@ -350,6 +357,8 @@ std::string parseViewOptions(const char* command, int argc, char** argv, ViewOpt
             o.settings.geometry = GeometrySource::Immediate;
         } else if (arg == "--out-of-core") {
             o.settings.geometry = GeometrySource::OutOfCore;
+        } else if (arg == "--scene" && hasValue) {
+            o.scene = argv[++k];
         } else if (arg == "--instances" && hasValue) {
             double n = 0;
             if (!parseNumber(argv[++k], n) || n < 1 || n > 10000 || n != std::floor(n))
@@ -480,11 +489,64 @@ int benchInstances(const ViewOptions& o) {
     return 0;
 }
 
+// A scene file drawn as the view draws it: the medians of 10 frames, the
+// walk through the tree (with culling, drawing suppressed) apart.
+int renderScene(const ViewOptions& o) {
+    GLHeadlessContext context;
+    if (!createDrawingContext(context)) return 1;
+    {
+        const LogCapture quiet;
+        setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+        VViewShaders::setupShaders();
+    }
+    VConfiguration::mUseOutOfCore = true; // hierarchies of a scene share the texture cache
+    VTextureCache cache(512u << 20);
+    int status = 1;
+    {
+        SceneView view;
+        SceneViewOptions options;
+        options.width = o.width;
+        options.height = o.height;
+        options.fovDegrees = o.settings.fovDegrees;
+        options.errorPixels = o.settings.errorPixels;
+        options.wireframe = o.settings.wireframe;
+        std::string error;
+        if (!view.open(o.scene, options, error)) {
+            std::cerr << "morva: cannot draw the scene " << o.scene << ": " << error << "\n";
+        } else {
+            std::vector<double> walkMs, drawMs;
+            SceneFrame frame;
+            for (int k = 0; k < 10; ++k) {
+                frame = view.draw(o.eye, o.centre, o.up);
+                walkMs.push_back(frame.traversalMs);
+                drawMs.push_back(frame.drawMs);
+            }
+            if (view.picture().save(QString::fromStdString(o.output))) {
+                std::cout << "nodes: " << view.graph().nodeCount() << "\n"
+                          << "nodes drawn: " << frame.statistics.nodesDrawn << "\n"
+                          << "nodes culled: " << frame.statistics.nodesCulled << "\n"
+                          << "impostors: " << frame.statistics.billboards << "\n"
+                          << "triangles: " << frame.statistics.triangles << "\n"
+                          << "lines: " << frame.statistics.lines << "\n"
+                          << "traversal ms: " << median(walkMs) << "\n"
+                          << "draw ms: " << median(drawMs) << "\n";
+                status = 0;
+            } else {
+                std::cerr << "morva: cannot write " << o.output << "\n";
+            }
+        }
+    }
+    VViewShaders::destroy();
+    return status;
+}
+
 int runRender(int argc, char** argv) {
     ViewOptions o;
     const std::string problem = parseViewOptions("render", argc, argv, o);
     if (!problem.empty()) return usageError(problem);
-    if (o.input.empty() || o.output.empty()) return usageError("render takes FILE.mvh and -o OUT.png");
+    if (!o.scene.empty() && !o.output.empty() && o.input.empty()) return renderScene(o);
+    if (o.input.empty() || o.output.empty())
+        return usageError("render takes FILE.mvh (or --scene FILE.scn) and -o OUT.png");
     if (o.instances > 0) return renderInstances(o);
     HeadlessView view;
     if (!view.open(o)) return 1;
