@@ -49,10 +49,10 @@ bool readVerticesAndTriangles(ByteReader& in, GeometryFileContents& c, std::stri
     uint32_t count = 0;
     if (!readCount(in, kVertexBytes, "vertices", count, error)) return false;
     c.vertices.resize(size_t(count) * GeometryFileContents::kFloatsPerVertex);
-    in.bytes(c.vertices.data(), count * kVertexBytes);
+    if (count) in.bytes(c.vertices.data(), count * kVertexBytes); // an empty array has no address to copy to
     if (!readCount(in, kTriangleBytes, "triangles", count, error)) return false;
     c.triangles.resize(size_t(count) * 3);
-    in.bytes(c.triangles.data(), count * kTriangleBytes);
+    if (count) in.bytes(c.triangles.data(), count * kTriangleBytes);
     return true;
 }
 

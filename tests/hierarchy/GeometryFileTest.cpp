@@ -111,6 +111,24 @@ TEST(GeometryFile, ReadsBackWhatTheWriterStores) {
     }
 }
 
+// The smallest file: no geometry and no impostors, byte for byte.
+TEST(GeometryFile, EmptyFileGoldenBytes) {
+    const std::vector<uint8_t> bytes = {
+        0x01, 0x00, 0x00, 0x00,                                                 // compression 1
+        0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x40, // centre (1, 2, 3)
+        0x00, 0x00, 0x80, 0x40,                                                 // radius 4
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,    0,    0, // no vertices ... impostors
+        0xFF, 0xFF, 0xFF, 0xFF};                     // no root
+    GeometryFileContents read;
+    std::string error;
+    ASSERT_TRUE(readGeometryBytes(bytes.data(), bytes.size(), 0, read, error)) << error;
+    EXPECT_TRUE(read.empty());
+    EXPECT_EQ(read.compression, 1u);
+    EXPECT_TRUE(read.sphere.x == 1 && read.sphere.y == 2 && read.sphere.z == 3 && read.sphere.r == 4);
+    EXPECT_EQ(read.tree.root, MTImpostor::kNoParent);
+}
+
 TEST(GeometryFile, TexturesFileNameReplacesTheEnding) {
     EXPECT_EQ(texturesFileForGeometry("models/a.mv3"), "models/a.mv2");
     EXPECT_EQ(texturesFileForGeometry("a.mv3.mv3"), "a.mv3.mv2");
