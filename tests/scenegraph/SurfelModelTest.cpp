@@ -5,7 +5,9 @@
 // file, and a file that cannot be read gives the loader's message and an
 // empty picture.
 
+#include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
+#include "HierarchyCreation.h"
 #include "OffscreenFramebuffer.h"
 #include "OffscreenView.h"
 #include "ShaderSets.h"
@@ -201,6 +203,44 @@ TEST_F(SurfelModel, SideFilesModelRefusingEveryImpostorDrawsEveryLeafNodeAndNoTe
     EXPECT_EQ(cache.used, std::set<int32_t>{int32_t(tree.impostors[tree.root].atlas)});
     EXPECT_EQ(model.drawnBillboards(), 1u);
     VConfiguration::mPrefetchStrategy = strategy;
+}
+
+// A small scanned dragon: the side-file model reads back the geometry file
+// that the whole-object model's side-file step wrote.
+TEST_F(SurfelModel, SideFilesModelReadsWhatTheViewerWroteForADragon) {
+    CapturedLog quiet;
+    GLCoverageMeasure measure;
+    VLODObject3DCreator creator;
+    CreationSettings settings;
+    settings.replaceExisting = true;
+    CreationSummary summary;
+    std::string error;
+    const std::string path = tempPath("surfel-dragon.mvh");
+    const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", path,
+                                           settings, creator, measure, summary, error);
+    measure.release();
+    ASSERT_TRUE(built) << error;
+    VSurfelModel whole("dragon", path, false);
+    ASSERT_TRUE(whole.loaded());
+    VSurfelModel2 sides("dragon", geometryFileName(path), false);
+    ASSERT_TRUE(sides.loaded());
+    const VLODObject3D& o = whole.object();
+    const GeometryFileContents& c = sides.contents();
+    ASSERT_TRUE(c.vnum() == o.vnum() && c.tnum() == o.tnum() && c.nnum() == o.nnum() && c.anum() == o.anum());
+    for (uint32_t t = 0; t < o.tnum(); ++t)
+        ASSERT_TRUE(std::equal(o.tarray[t].v, o.tarray[t].v + 3, &c.triangles[3 * t])) << t;
+    for (uint32_t a = 0; a < o.anum(); ++a)
+        ASSERT_TRUE(c.arcs[a].tstart == o.aarray[a].tstart && c.arcs[a].tnum == o.aarray[a].tnum) << a;
+    const ImpostorTree& tree = o.mImpostorTree;
+    ASSERT_EQ(c.tree.inum(), tree.inum());
+    EXPECT_EQ(c.tree.root, tree.root);
+    for (uint32_t i = 0; i < tree.inum(); ++i) {
+        const MTImpostor &x = c.tree.impostors[i], &y = tree.impostors[i];
+        ASSERT_TRUE(x.children == y.children && x.parent == y.parent && x.atlas == y.atlas &&
+                    x.depth == y.depth)
+            << i;
+        ASSERT_TRUE(x.corners[2].x == y.corners[2].x && x.corners[2].s == y.corners[2].s) << i;
+    }
 }
 
 // Each kind's entry: the class-name line, the common part, the file name and
