@@ -8,8 +8,10 @@
 #include "VSurfelModel.h"
 #include "VTextureCache.h"
 
+#include <climits>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 void reportLoadFailure(const std::string& file, const std::string& reason) {
@@ -55,6 +57,7 @@ VSurfelModel2::~VSurfelModel2() {
 }
 
 void VSurfelModel2::release() {
+    releasePatchBuffer();
     if (mRegistered && VTextureCache::instance) VTextureCache::instance->unregisterObject(this);
     mRegistered = false;
     mLoaded = false;
@@ -65,6 +68,7 @@ void VSurfelModel2::release() {
 
 void VSurfelModel2::load() {
     release();
+    VGeometry::freeArrays(); // the patch buffer is made again on the next draw
     mTexturesFile = texturesFileForGeometry(mGeometryFile);
     if (mTexturesFile.empty()) {
         reportLoadFailure(mGeometryFile, "the geometry file name does not end in .mv3");
@@ -125,17 +129,53 @@ void VSurfelModel2::select(const VTraversalContext& context) {
         VTextureCache::instance->prefetchTextures(this, mSelection.prefetch);
 }
 
+void VSurfelModel2::initVBO() {
+    if (!mLoaded || !mUseVBO || mPatchBuffer || !vboSupported) return;
+    const GeometryFileContents& c = mContents;
+    if (uint64_t(c.tnum()) * 3 > uint64_t(INT_MAX)) return; // more corners than one draw call can name
+    // Each corner as its file record: normal, then position.
+    constexpr size_t kFloats = GeometryFileContents::kFloatsPerVertex;
+    std::vector<float> corners(size_t(c.tnum()) * 3 * kFloats);
+    for (size_t k = 0; k < c.triangles.size(); ++k)
+        std::copy_n(&c.vertices[c.triangles[k] * kFloats], kFloats, &corners[k * kFloats]);
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    GLuint buffer = 0;
+    ext::glGenBuffersARB(1, &buffer);
+    ext::glBindBufferARB(GL_ARRAY_BUFFER_ARB, buffer);
+    ext::glBufferDataARB(GL_ARRAY_BUFFER_ARB, GLsizeiptrARB(corners.size() * sizeof(float)), corners.data(),
+                         GL_STATIC_DRAW_ARB);
+    ext::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+    if (glGetError() == GL_NO_ERROR) {
+        mPatchBuffer = buffer;
+        return;
+    }
+    ext::glDeleteBuffersARB(1, &buffer); // out of memory on the card, most likely
+    logErr() << mName << " draws its patches in immediate mode: the driver refused "
+             << corners.size() * sizeof(float) << " bytes\n";
+}
+
+void VSurfelModel2::releasePatchBuffer() {
+    if (mPatchBuffer) ext::glDeleteBuffersARB(1, &mPatchBuffer);
+    mPatchBuffer = 0;
+}
+
 void VSurfelModel2::drawVBO(const VTraversalContext& context, VDrawStatistics& statistics) {
-    drawImmediate(context, statistics);
+    drawFrame(context, statistics, mPatchBuffer != 0);
 }
 
 void VSurfelModel2::drawImmediate(const VTraversalContext& context, VDrawStatistics& statistics) {
+    drawFrame(context, statistics, false);
+}
+
+void VSurfelModel2::drawFrame(const VTraversalContext& context, VDrawStatistics& statistics,
+                              bool fromBuffer) {
     resetCounters();
     mDrawnTriangles = mDrawnBillboards = 0;
     if (!mLoaded) return;
     select(context);
-    if (!context.wireframeOnly) drawFilledPass(context);
-    if (context.wireframe || context.wireframeOnly) drawWireframePass(context);
+    if (!context.wireframeOnly) drawFilledPass(fromBuffer);
+    if (context.wireframe || context.wireframeOnly) drawWireframePass(context, fromBuffer);
     glFlush();
     // A billboard counts as the two triangles of its quad.
     setCounters(0, 0, uint32_t(mDrawnTriangles + 2 * mDrawnBillboards));
@@ -143,7 +183,7 @@ void VSurfelModel2::drawImmediate(const VTraversalContext& context, VDrawStatist
     statistics.billboards += mDrawnBillboards;
 }
 
-void VSurfelModel2::drawFilledPass(const VTraversalContext&) {
+void VSurfelModel2::drawFilledPass(bool fromBuffer) {
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -163,11 +203,11 @@ void VSurfelModel2::drawFilledPass(const VTraversalContext&) {
     if (VViewShaders::gouraud) VViewShaders::gouraud->enable();
     glColor4f(0.2f, 0.9f, 0.9f, 1.0f);
     glDisable(GL_BLEND);
-    mDrawnTriangles = drawPatches();
+    mDrawnTriangles = drawPatches(fromBuffer);
     if (VViewShaders::gouraud) VViewShaders::gouraud->disable();
 }
 
-void VSurfelModel2::drawWireframePass(const VTraversalContext& context) {
+void VSurfelModel2::drawWireframePass(const VTraversalContext& context, bool fromBuffer) {
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
     glDisable(GL_BLEND);
     // The wireframe program has no fragment stage: the fixed one would
@@ -181,7 +221,7 @@ void VSurfelModel2::drawWireframePass(const VTraversalContext& context) {
     // Outlines of the accepted quads, without their textures.
     for (uint32_t i : mSelection.validImposters)
         drawQuad(mContents.tree.impostors[i]);
-    const uint64_t triangles = drawPatches();
+    const uint64_t triangles = drawPatches(fromBuffer);
     if (VViewShaders::wireframe) VViewShaders::wireframe->disable();
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     if (context.wireframeOnly) {
@@ -202,7 +242,37 @@ uint64_t VSurfelModel2::drawImpostors() const {
     return drawn;
 }
 
-uint64_t VSurfelModel2::drawPatches() const {
+uint64_t VSurfelModel2::drawPatchesFromBuffer() const {
+    const GeometryFileContents& c = mContents;
+    constexpr GLsizei kStride = GeometryFileContents::kFloatsPerVertex * sizeof(float);
+    std::vector<GLint> firsts;
+    std::vector<GLsizei> counts;
+    uint64_t drawn = 0;
+    for (uint32_t n : mSelection.validTriangles)
+        for (uint32_t a = c.nodes[n].out; a < c.nodes[n].out + c.nodes[n].onum; ++a) {
+            if (c.arcs[a].tnum == 0) continue;
+            firsts.push_back(GLint(3 * c.arcs[a].tstart));
+            counts.push_back(GLsizei(3 * c.arcs[a].tnum));
+            drawn += c.arcs[a].tnum;
+        }
+    ext::glBindBufferARB(GL_ARRAY_BUFFER_ARB, mPatchBuffer);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glNormalPointer(GL_FLOAT, kStride, nullptr);
+    glVertexPointer(3, GL_FLOAT, kStride, reinterpret_cast<const void*>(3 * sizeof(float)));
+    if (ext::glMultiDrawArrays && !firsts.empty())
+        ext::glMultiDrawArrays(GL_TRIANGLES, firsts.data(), counts.data(), GLsizei(firsts.size()));
+    else
+        for (size_t k = 0; k < firsts.size(); ++k)
+            glDrawArrays(GL_TRIANGLES, firsts[k], counts[k]);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    ext::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+    return drawn;
+}
+
+uint64_t VSurfelModel2::drawPatches(bool fromBuffer) const {
+    if (fromBuffer) return drawPatchesFromBuffer();
     const GeometryFileContents& c = mContents;
     uint64_t drawn = 0;
     glBegin(GL_TRIANGLES);

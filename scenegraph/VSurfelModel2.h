@@ -6,8 +6,10 @@
 // matrix, asks the cache to fetch ahead what the cut will need next, and
 // draws the accepted impostors (those whose texture the cache binds) and
 // the patches of the nodes below the cut. Without a texture cache it draws
-// the patches only. Needs a current context with the view's shaders when
-// it is drawn.
+// the patches only. With the use-VBO flag, where the driver has buffer
+// objects, the patches are drawn from one buffer holding every triangle's
+// corners in file order, so that each arc's patch is one range of it.
+// Needs a current context with the view's shaders when it is drawn.
 
 #include "GeometryFile.h"
 #include "ImpostorSelection.h"
@@ -46,21 +48,27 @@ class VSurfelModel2 : public VGeometry {
     // The file's sphere.
     void computeBoundingSphere() override;
 
+    // Whether the patches are drawn from the buffer (made on the first draw).
+    bool hasPatchBuffer() const { return mPatchBuffer != 0; }
+
   protected:
+    void initVBO() override;
     void drawImmediate(const VTraversalContext& context, VDrawStatistics& statistics) override;
-    // The patches need no buffers of their own at the sizes the side files
-    // serve: the buffer path draws as the immediate one does.
+    // From the patch buffer; in immediate mode when it could not be made.
     void drawVBO(const VTraversalContext& context, VDrawStatistics& statistics) override;
 
   private:
     void load();
     void release();
     void registerWithCache();
+    void releasePatchBuffer();
+    void drawFrame(const VTraversalContext& context, VDrawStatistics& statistics, bool fromBuffer);
     void select(const VTraversalContext& context);
-    void drawFilledPass(const VTraversalContext& context);
-    void drawWireframePass(const VTraversalContext& context);
+    void drawFilledPass(bool fromBuffer);
+    void drawWireframePass(const VTraversalContext& context, bool fromBuffer);
     uint64_t drawImpostors() const;
-    uint64_t drawPatches() const;
+    uint64_t drawPatches(bool fromBuffer) const;
+    uint64_t drawPatchesFromBuffer() const;
 
     std::string mGeometryFile, mTexturesFile;
     GeometryFileContents mContents;
@@ -69,4 +77,5 @@ class VSurfelModel2 : public VGeometry {
     bool mRegistered = false; // with the texture cache, under this object's address
     ImpostorSelection mSelection;
     uint64_t mDrawnTriangles = 0, mDrawnBillboards = 0;
+    unsigned mPatchBuffer = 0; // 0: none
 };

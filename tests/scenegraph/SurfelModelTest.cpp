@@ -111,7 +111,8 @@ class SurfelModel : public ::testing::Test {
 
 // The whole-object model under a camera placed by hand draws the headless
 // view's picture of the same view, from buffers and in immediate mode; the
-// side-file model accepts the same impostors. At this distance and error
+// side-file model accepts the same impostors, and draws the same patches
+// from its buffer as in immediate mode. At this distance and error
 // the cut mixes impostors and triangles, and three times the error would
 // draw impostors only.
 TEST_F(SurfelModel, DrawsThePictureOfTheView) {
@@ -150,11 +151,26 @@ TEST_F(SurfelModel, DrawsThePictureOfTheView) {
         EXPECT_EQ(statistics.billboards, viewCounts.impostors);
     }
 
-    VSurfelModel2 sides("sphere", geometryFileName(mSphereFile), false);
-    placeCamera(sphere, eye);
-    VDrawStatistics statistics;
-    sides.draw(contextWithError(1), statistics);
-    EXPECT_EQ(sides.selection().validImposters.size(), viewCounts.impostors);
+    // Patches from the buffer and in immediate mode.
+    std::vector<QImage> pictures;
+    std::vector<uint64_t> triangles;
+    for (bool useVBO : {false, true}) {
+        SCOPED_TRACE(useVBO);
+        VSurfelModel2 sides("sphere", geometryFileName(mSphereFile), useVBO);
+        OffscreenFramebuffer framebuffer;
+        ASSERT_TRUE(framebuffer.create(kSize, kSize, error)) << error;
+        placeCamera(sphere, eye);
+        VDrawStatistics statistics;
+        sides.draw(contextWithError(1), statistics);
+        EXPECT_EQ(sides.hasPatchBuffer(), useVBO);
+        EXPECT_EQ(sides.selection().validImposters.size(), viewCounts.impostors);
+        pictures.push_back(framebuffer.picture());
+        triangles.push_back(sides.drawnTriangles());
+    }
+    EXPECT_GT(triangles[0], 0u);
+    EXPECT_EQ(triangles[1], triangles[0]);
+    EXPECT_GT(objectPixels(pictures[0]), 0u);
+    EXPECT_LT(differingShare(pictures[0], pictures[1]), 0.001);
 }
 
 // Both errors at zero refuse every impostor: the cut is every node below
@@ -206,7 +222,8 @@ TEST_F(SurfelModel, SideFilesModelRefusingEveryImpostorDrawsEveryLeafNodeAndNoTe
 }
 
 // A small scanned dragon: the side-file model reads back the geometry file
-// that the whole-object model's side-file step wrote.
+// that the whole-object model's side-file step wrote, and draws the same
+// picture from its patch buffer as in immediate mode.
 TEST_F(SurfelModel, SideFilesModelReadsWhatTheViewerWroteForADragon) {
     CapturedLog quiet;
     GLCoverageMeasure measure;
@@ -241,6 +258,24 @@ TEST_F(SurfelModel, SideFilesModelReadsWhatTheViewerWroteForADragon) {
             << i;
         ASSERT_TRUE(x.corners[2].x == y.corners[2].x && x.corners[2].s == y.corners[2].s) << i;
     }
+
+    // Its patches from the buffer look as they do in immediate mode (the
+    // sphere could not tell normals from positions).
+    VSurfelModel2 buffered("dragon", geometryFileName(path), true);
+    std::vector<QImage> pictures;
+    for (VSurfelModel2* model : {&sides, &buffered}) {
+        OffscreenFramebuffer framebuffer;
+        ASSERT_TRUE(framebuffer.create(kSize, kSize, error)) << error;
+        const BoundingSphere& s = c.sphere;
+        placeCamera(s, Vec3f(s.x + s.r, s.y, s.z + 3 * s.r));
+        VDrawStatistics statistics;
+        model->draw(contextWithError(0), statistics);
+        pictures.push_back(framebuffer.picture());
+    }
+    EXPECT_TRUE(buffered.hasPatchBuffer());
+    EXPECT_EQ(buffered.drawnTriangles(), sides.drawnTriangles());
+    EXPECT_GT(objectPixels(pictures[0]), size_t(kSize * kSize / 50));
+    EXPECT_LT(differingShare(pictures[0], pictures[1]), 0.001);
 }
 
 // Each kind's entry: the class-name line, the common part, the file name and
