@@ -9,6 +9,8 @@
 #include "VLineSphere.h"
 #include "VSceneTexture.h"
 #include "VSkyBox.h"
+#include "VSurfelModel.h"
+#include "VSurfelModel2.h"
 
 #include <algorithm>
 
@@ -87,6 +89,15 @@ VSceneTexture* VResourceManager::enter(std::unique_ptr<VSceneTexture> texture) {
     mTexturesById.emplace(texture->id(), texture.get());
     mTextures.push_back(std::move(texture));
     return mTextures.back().get();
+}
+
+VSurfelModel* VResourceManager::createSurfelModel(const std::string& name, const std::string& fileName, bool useVBO) {
+    return static_cast<VSurfelModel*>(addGeometry(std::make_unique<VSurfelModel>(name, fileName, useVBO)));
+}
+
+VSurfelModel2* VResourceManager::createSurfelModel2(const std::string& name, const std::string& geometryFile,
+                                                    bool useVBO) {
+    return static_cast<VSurfelModel2*>(addGeometry(std::make_unique<VSurfelModel2>(name, geometryFile, useVBO)));
 }
 
 VGeometry* VResourceManager::addGeometry(std::unique_ptr<VGeometry> geometry) {
@@ -213,10 +224,21 @@ bool VResourceManager::readTextures(std::istream& in, bool& ok) {
     return ok;
 }
 
+namespace {
+template <typename Model> std::unique_ptr<VGeometry> modelForReading(bool loadFiles) {
+    auto model = std::make_unique<Model>("", "", false);
+    if (!loadFiles) model->skipLoadingOnRead();
+    return model;
+}
+} // namespace
+
 std::unique_ptr<VGeometry> VResourceManager::makeGeometry(const std::string& className) const {
     if (className == "VSkyBox") return std::unique_ptr<VGeometry>(VSkyBox::makeForReading());
     if (className == "VLinePyramid") return std::unique_ptr<VGeometry>(VLinePyramid::makeForReading());
     if (className == "VLineSphere") return std::unique_ptr<VGeometry>(VLineSphere::makeForReading());
+    // Both hierarchy kinds: a scene that holds either must load again.
+    if (className == "VSurfelModel") return modelForReading<VSurfelModel>(mReadOptions.loadFiles);
+    if (className == "VSurfelModel2") return modelForReading<VSurfelModel2>(mReadOptions.loadFiles);
     auto kind = geometryKinds().find(className);
     if (kind != geometryKinds().end()) return kind->second(mReadOptions);
     return nullptr;

@@ -28,6 +28,8 @@ class VLinePyramid;
 class VLineSphere;
 class VSceneTexture;
 class VSkyBox;
+class VSurfelModel;
+class VSurfelModel2;
 
 struct VSceneReadOptions {
     // Whether reading opens the image and hierarchy files an entry names;
@@ -70,6 +72,10 @@ class VResourceManager : public VSerializable {
     VLineSphere* createLineSphere(const std::string& name, float x, float y, float z, float radius,
                                   uint32_t verticalSlices, uint32_t horizontalSlices, const float southColour[4],
                                   const float northColour[4], bool useVBO);
+    // A hierarchy read with its side files, and one drawn from its side
+    // files alone (geometryFile: the ".mv3").
+    VSurfelModel* createSurfelModel(const std::string& name, const std::string& fileName, bool useVBO);
+    VSurfelModel2* createSurfelModel2(const std::string& name, const std::string& geometryFile, bool useVBO);
     VGeometryInstance* createInstance(const std::string& name, VGeometry* geometry);
     // Takes a geometry of any kind (the create operations of kinds defined
     // elsewhere go through here) and enters it.

@@ -84,7 +84,7 @@ void VSurfelModel::write(std::ostream& out) const {
 void VSurfelModel::read(std::istream& in, bool& ok) {
     VGeometry::read(in, ok);
     readSurfelModelEntry(in, mFileName, mUseVBO, ok);
-    if (ok) load();
+    if (ok && mLoadOnRead) load();
 }
 
 void VSurfelModel::initVBO() {

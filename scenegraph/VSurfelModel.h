@@ -29,6 +29,9 @@ class VSurfelModel : public VGeometry {
     void write(std::ostream& out) const override;
     // The common part and the entry, then loads the named file.
     void read(std::istream& in, bool& ok) override;
+    // Reading keeps the file name without opening it (tools that only
+    // check a scene file).
+    void skipLoadingOnRead() { mLoadOnRead = false; }
 
     bool loaded() const { return mLoaded; }
     const std::string& fileName() const { return mFileName; }
@@ -47,6 +50,7 @@ class VSurfelModel : public VGeometry {
     void drawVBO(const VTraversalContext& context, VDrawStatistics& statistics) override;
 
   private:
+    bool mLoadOnRead = true;
     void load();
     void drawFrame(const VTraversalContext& context, VDrawStatistics& statistics, GeometrySource source);
 

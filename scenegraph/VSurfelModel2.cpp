@@ -110,7 +110,7 @@ void VSurfelModel2::write(std::ostream& out) const {
 void VSurfelModel2::read(std::istream& in, bool& ok) {
     VGeometry::read(in, ok);
     readSurfelModelEntry(in, mGeometryFile, mUseVBO, ok);
-    if (ok) load();
+    if (ok && mLoadOnRead) load();
 }
 
 void VSurfelModel2::init(const VTraversalContext& context) {

@@ -32,6 +32,9 @@ class VSurfelModel2 : public VGeometry {
     void write(std::ostream& out) const override;
     // The common part and the entry, then loads the named file.
     void read(std::istream& in, bool& ok) override;
+    // Reading keeps the file name without opening it (tools that only
+    // check a scene file).
+    void skipLoadingOnRead() { mLoadOnRead = false; }
     // Registers with the texture cache if that was made after loading.
     void init(const VTraversalContext& context) override;
 
@@ -58,6 +61,7 @@ class VSurfelModel2 : public VGeometry {
     void drawVBO(const VTraversalContext& context, VDrawStatistics& statistics) override;
 
   private:
+    bool mLoadOnRead = true;
     void load();
     void release();
     void registerWithCache();

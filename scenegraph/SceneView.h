@@ -1,7 +1,7 @@
 #pragma once
 // A scene file drawn headless as the view draws it: the background node
 // first (centred on the camera), then the node tree with frustum culling,
-// then the terrain. The tool's `render --scene`.
+// then the terrain: the tool's `render --scene` and the scene tests.
 //
 // Needs a current context with the extension entry points loaded and the
 // view's shaders set up.

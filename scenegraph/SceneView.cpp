@@ -83,6 +83,7 @@ SceneFrame SceneView::draw(const Vec3f& eye, const Vec3f& centre, const Vec3f& u
         glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LEQUAL); // as the view: the sky box lies on the far plane
         start = std::chrono::steady_clock::now();
         mGraph->draw(frame, result.statistics);
         glFinish(); // the frame's time includes the drawing itself
