@@ -189,16 +189,62 @@ std::vector<uint32_t> finestArcs(const VLODObject3D& object) {
     return arcs;
 }
 
+namespace {
+// Billboards blended over what is behind them, then the patches Gouraud-lit.
+void drawFilledPass(const VLODObject3D& object, HierarchyDrawing& drawing, const ImpostorSelection& cut,
+                    GeometrySource source, FrameCounts& counts) {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const bool quantised = VConfiguration::mTextureCompression == 2;
+    VShaderProgram* billboard = quantised ? VViewShaders::billboardQuant : VViewShaders::billboard;
+    if (quantised && VConfiguration::mNormalTexture) VConfiguration::mNormalTexture->bind();
+    billboard->enable();
+    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "front_tex"), 0);
+    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "back_tex"), 1);
+    if (quantised) ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "quant_tex"), 2);
+    glColor4f(0.9f, 0.9f, 0.2f, 1.0f);
+    counts.impostors = drawing.drawImpostors(object, cut.validImposters, source);
+    billboard->disable();
+    glDisable(GL_BLEND);
+    VViewShaders::gouraud->enable();
+    const float* patchColour = VLODObject3DOOCViewer::kPatchColour;
+    glColor4f(patchColour[0], patchColour[1], patchColour[2], patchColour[3]);
+    counts.triangles = drawing.drawPatches(object, cut.validArcs, source, true);
+    VViewShaders::gouraud->disable();
+}
+
+void drawWireframePass(const VLODObject3D& object, HierarchyDrawing& drawing, const ImpostorSelection& cut,
+                       const FrameSettings& settings) {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    glDisable(GL_BLEND);
+    // The wireframe program has no fragment stage: the fixed one would
+    // modulate the line colour with the billboards' atlases.
+    for (GLenum unit : {GL_TEXTURE1_ARB, GL_TEXTURE0_ARB}) {
+        ext::glActiveTextureARB(unit);
+        glDisable(GL_TEXTURE_RECTANGLE_ARB);
+    }
+    VViewShaders::wireframe->enable();
+    glColor4fv(settings.wireframeColour);
+    drawing.drawPatches(object, cut.validArcs, settings.geometry, false);
+    VViewShaders::wireframe->disable();
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+}
+} // namespace
+
 FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& drawing, const FrameSettings& settings) {
     FrameCounts counts;
     // Pixels per unit at distance 1: the projection constant.
-    const double p = settings.viewportHeight / (2 * std::tan(settings.fovDegrees * M_PI / 180 / 2));
+    const double p = settings.projectionConstant > 0
+                         ? settings.projectionConstant
+                         : settings.viewportHeight / (2 * std::tan(settings.fovDegrees * M_PI / 180 / 2));
     ImpostorSelection cut;
     if (settings.full) cut.validArcs = finestArcs(object);
     auto start = std::chrono::steady_clock::now();
     SelectionView view;
     view.e2 = double(settings.errorPixels) * settings.errorPixels;
-    view.Q = settings.errorPixels;
+    view.Q = settings.texelWeight >= 0 ? settings.texelWeight : settings.errorPixels;
     view.P = p * p;
     if (!settings.full) {
         glGetFloatv(GL_MODELVIEW_MATRIX, view.modelView);
@@ -214,43 +260,8 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
 
     start = std::chrono::steady_clock::now();
     const GeometrySource source = settings.geometry;
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glEnable(GL_DEPTH_TEST);
-    // Billboards, blended over what is behind them.
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    const bool quantised = VConfiguration::mTextureCompression == 2;
-    VShaderProgram* billboard = quantised ? VViewShaders::billboardQuant : VViewShaders::billboard;
-    if (quantised && VConfiguration::mNormalTexture) VConfiguration::mNormalTexture->bind();
-    billboard->enable();
-    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "front_tex"), 0);
-    ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "back_tex"), 1);
-    if (quantised) ext::glUniform1i(ext::glGetUniformLocation(billboard->id, "quant_tex"), 2);
-    glColor4f(0.9f, 0.9f, 0.2f, 1.0f);
-    counts.impostors = drawing.drawImpostors(object, cut.validImposters, source);
-    billboard->disable();
-    glDisable(GL_BLEND);
-    // Patches, Gouraud-lit.
-    VViewShaders::gouraud->enable();
-    const float* patchColour = VLODObject3DOOCViewer::kPatchColour;
-    glColor4f(patchColour[0], patchColour[1], patchColour[2], patchColour[3]);
-    counts.triangles = drawing.drawPatches(object, cut.validArcs, source, true);
-    VViewShaders::gouraud->disable();
-
-    if (settings.wireframe) {
-        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        // The wireframe program has no fragment stage: the fixed one would
-        // modulate the line colour with the billboards' atlases.
-        for (GLenum unit : {GL_TEXTURE1_ARB, GL_TEXTURE0_ARB}) {
-            ext::glActiveTextureARB(unit);
-            glDisable(GL_TEXTURE_RECTANGLE_ARB);
-        }
-        VViewShaders::wireframe->enable();
-        glColor4f(0.1f, 0.1f, 0.1f, 1.0f);
-        drawing.drawPatches(object, cut.validArcs, source, false);
-        VViewShaders::wireframe->disable();
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    }
+    if (!settings.wireframeOnly) drawFilledPass(object, drawing, cut, source, counts);
+    if (settings.wireframe || settings.wireframeOnly) drawWireframePass(object, drawing, cut, settings);
     glFinish(); // the frame's time includes the drawing itself
     counts.drawMs = millisecondsSince(start);
     if (source == GeometrySource::OutOfCore) {

@@ -96,10 +96,14 @@ std::vector<uint32_t> finestArcs(const VLODObject3D& object);
 
 struct FrameSettings {
     float errorPixels = 1; // allowed screen-space error
+    float texelWeight = -1; // the impostors' resolution test; below 0: errorPixels
     int viewportHeight = 800;
     float fovDegrees = 20;
+    double projectionConstant = 0; // pixels per unit at distance 1; 0: from viewportHeight and fovDegrees
     bool full = false;      // the finest cut instead of the selection
     bool wireframe = false; // a line pass over the filled one
+    bool wireframeOnly = false;
+    float wireframeColour[4] = {0.1f, 0.1f, 0.1f, 1.0f};
     GeometrySource geometry = GeometrySource::Buffers;
     const float* predictedModelView = nullptr; // the camera expected next (out of core, prefetch strategy 2)
 };

@@ -4,23 +4,17 @@
 #include "SceneFileText.h"
 #include "SideFileStep.h"
 
-#include <cmath>
+#include <algorithm>
 
 namespace {
-// The frame settings give the projection as a viewport height and an
-// opening angle; any height with the matching angle gives the context's
-// projection constant back.
-constexpr int kNominalViewportHeight = 1000;
-
 FrameSettings frameSettingsFor(const VTraversalContext& context, GeometrySource source) {
     FrameSettings settings;
     settings.errorPixels = context.simplificationError;
-    if (context.projectionConstant > 0) {
-        settings.viewportHeight = kNominalViewportHeight;
-        const double halfAngle = std::atan(kNominalViewportHeight / (2 * context.projectionConstant));
-        settings.fovDegrees = float(2 * halfAngle * 180 / M_PI);
-    }
-    settings.wireframe = context.wireframe || context.wireframeOnly;
+    settings.texelWeight = context.silhouetteError;
+    settings.projectionConstant = context.projectionConstant;
+    settings.wireframe = context.wireframe;
+    settings.wireframeOnly = context.wireframeOnly;
+    std::copy(context.wireframeColor, context.wireframeColor + 4, settings.wireframeColour);
     settings.geometry = source;
     return settings;
 }
