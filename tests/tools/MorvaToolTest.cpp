@@ -245,6 +245,8 @@ TEST(MorvaTool, RefusalsExitWithOneAndSayWhy) {
         {"build a.ply b.mvh --max-error x", usage}, {"build a.ply b.mvh --frobnicate", usage},
         {"render " + sample, ""}, // no output named
         {"render " + sample + " -o x.png --instances 0", usage},
+        // A scene file that is none: the reader's reason, no picture.
+        {"render --scene " + sample + " -o '" + tempPath("scene.png") + "'", "cannot draw the scene"},
         {"bench " + sample + " -o x.png", ""}, {"bench " + sample + " --eye 0,0,0", ""},
     };
     for (const auto& [args, expected] : cases) {
