@@ -150,13 +150,7 @@ uint64_t HierarchyDrawing::drawImpostors(const VLODObject3D& object, const std::
         const MTImpostor& q = object.mImpostorTree.impostors[i];
         if (q.atlas >= mAtlasCount) continue; // no textures: nothing to show
         if (!bindTexture(object, q.atlas)) continue;
-        glBegin(GL_QUADS);
-        for (const MTImpostor::Corner& c : q.corners) {
-            glNormal3f(q.normal.x, q.normal.y, q.normal.z);
-            glTexCoord2f(c.s, c.t);
-            glVertex4f(c.x, c.y, c.z, 1);
-        }
-        glEnd();
+        drawImpostorQuad(q);
         ++drawn;
     }
     return drawn;
@@ -180,6 +174,16 @@ uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::ve
     }
     glEnd();
     return drawn;
+}
+
+void drawImpostorQuad(const MTImpostor& q) {
+    glBegin(GL_QUADS);
+    for (const MTImpostor::Corner& c : q.corners) {
+        glNormal3f(q.normal.x, q.normal.y, q.normal.z);
+        glTexCoord2f(c.s, c.t);
+        glVertex4f(c.x, c.y, c.z, 1);
+    }
+    glEnd();
 }
 
 std::vector<uint32_t> finestArcs(const VLODObject3D& object) {

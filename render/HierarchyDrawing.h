@@ -91,6 +91,10 @@ class HierarchyDrawing {
     bool mRequestFlag = false;
 };
 
+// One impostor in immediate mode: a quad of its corners with its normal and
+// texel coordinates (the caller binds the atlas).
+void drawImpostorQuad(const MTImpostor& impostor);
+
 // The finest cut: every arc into the drain.
 std::vector<uint32_t> finestArcs(const VLODObject3D& object);
 

@@ -1,6 +1,7 @@
 #include "VSurfelModel2.h"
 
 #include "GLExtensions.h"
+#include "HierarchyDrawing.h"
 #include "LogStream.h"
 #include "ShaderSets.h"
 #include "TexturesFile.h"
@@ -36,15 +37,6 @@ bool readAtlasCount(const std::string& texturesFile, uint32_t& atlases, std::str
     return true;
 }
 
-void drawQuad(const MTImpostor& q) {
-    glBegin(GL_QUADS);
-    for (const MTImpostor::Corner& c : q.corners) {
-        glNormal3f(q.normal.x, q.normal.y, q.normal.z);
-        glTexCoord2f(c.s, c.t);
-        glVertex4f(c.x, c.y, c.z, 1);
-    }
-    glEnd();
-}
 } // namespace
 
 VSurfelModel2::VSurfelModel2(const std::string& name, const std::string& geometryFile, bool useVBO)
@@ -220,7 +212,7 @@ void VSurfelModel2::drawWireframePass(const VTraversalContext& context, bool fro
     glColor4fv(context.wireframeColor);
     // Outlines of the accepted quads, without their textures.
     for (uint32_t i : mSelection.validImposters)
-        drawQuad(mContents.tree.impostors[i]);
+        drawImpostorQuad(mContents.tree.impostors[i]);
     const uint64_t triangles = drawPatches(fromBuffer);
     if (VViewShaders::wireframe) VViewShaders::wireframe->disable();
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -236,7 +228,7 @@ uint64_t VSurfelModel2::drawImpostors() const {
     for (uint32_t i : mSelection.validImposters) {
         const MTImpostor& q = mContents.tree.impostors[i];
         if (!cache || !cache->useTexture(this, int32_t(q.atlas))) continue; // nothing to show without it
-        drawQuad(q);
+        drawImpostorQuad(q);
         ++drawn;
     }
     return drawn;
