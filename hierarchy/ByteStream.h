@@ -49,6 +49,7 @@ class ByteReader {
   private:
     bool take(void* out, size_t size) {
         if (remaining() < size) return false;
+        if (size == 0) return true; // an empty array may have no address to copy to
         std::memcpy(out, mPos, size);
         mPos += size;
         return true;
