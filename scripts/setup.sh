@@ -11,8 +11,10 @@ packages=(
   assimp-testmodels
   # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
   libegl-dev libgl-dev libopengl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
-  # Qt 6: images now, the viewer's widgets later.
-  qt6-base-dev
+  # Qt 6: images, and the viewer's widgets with its OpenGL widget.
+  qt6-base-dev libqt6opengl6-dev
+  # The viewer's window tests run under a virtual X server.
+  xvfb xauth
 )
 # The fuzzers are built with clang and libFuzzer; only wanted when asked for.
 if [ "${MORVA_WITH_FUZZERS:-0}" = 1 ]; then
