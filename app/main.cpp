@@ -1,23 +1,32 @@
-// morva-viewer [FILE.mvh]: the desktop viewer. Opens the hierarchy given on
-// the command line and shows it.
+// morva-viewer [FILE.mvh]: the desktop viewer. Opens the main window and,
+// when a file is given, the hierarchy in it.
 
+#include "QuantizedNormal.h"
 #include "VGLWidget.h"
+#include "VHVApp.h"
 
 #include <QApplication>
-#include <QMessageBox>
+#include <QLocale>
 #include <QSurfaceFormat>
+#include <QTranslator>
+
+#include <iostream>
 
 int main(int argc, char** argv) {
+    initTetrahederLookupTableRec();
+    std::cout << "set full-screen antialiasing to "
+              << "1" << std::endl;
     QSurfaceFormat::setDefaultFormat(VGLWidget::surfaceFormat());
     QApplication app(argc, argv);
-    VGLWidget view;
-    view.setWindowTitle("morva viewer");
-    view.resize(800, 800);
-    view.show();
-    if (argc > 1) {
-        std::string error;
-        if (!view.openHierarchy(argv[1], error))
-            QMessageBox::warning(&view, "morva viewer", QString("Cannot open %1:\n%2").arg(argv[1], QString::fromStdString(error)));
-    }
+
+    // Texts stay untranslated when there is no file for this locale.
+    QTranslator translator;
+    if (translator.load("vhv." + QLocale::system().name(), ".")) QApplication::installTranslator(&translator);
+
+    // The OpenGL configuration is read by the view in its own context once
+    // the window is shown.
+    VHVApp window;
+    window.show();
+    if (argc > 1) window.openFile(QString::fromLocal8Bit(argv[1]));
     return app.exec();
 }

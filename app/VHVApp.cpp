@@ -1,0 +1,202 @@
+#include "VHVApp.h"
+
+#include "LogStream.h"
+#include "VGLWidget.h"
+#include "VLogStream.h"
+#include "VLogWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kMessageMs = 2000;
+}
+
+VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mLog(std::make_unique<VLogWindow>()) {
+    setWindowTitle(tr("Morva Viewer 0.8 (beta)"));
+    initActions();
+    initMenuBar();
+    statusBar()->showMessage(tr("Ready."), kMessageMs);
+    initCentralWidget();
+    bindLogStreams();
+    resize(900, 900);
+}
+
+VHVApp::~VHVApp() {
+    // The streams outlive this window: stop them writing into its log.
+    VLogStream::out().unbind();
+    VLogStream::err().unbind();
+    setLogOut(mPreviousOut);
+    setLogErr(mPreviousErr);
+}
+
+void VHVApp::bindLogStreams() {
+    mPreviousOut = &logOut();
+    mPreviousErr = &logErr();
+    VLogWindow* log = mLog.get();
+    const auto toWindow = [log](const std::string& paragraph) {
+        log->appendParagraph(QString::fromUtf8(paragraph.data(), qsizetype(paragraph.size())));
+    };
+    VLogStream::out().bind(toWindow);
+    VLogStream::err().bind(toWindow);
+    setLogOut(&VLogStream::out());
+    setLogErr(&VLogStream::err());
+}
+
+QAction* VHVApp::addPlainAction(const QString& text, const QString& menuText, const QString& key,
+                                const QString& tip) {
+    auto* action = new QAction(menuText, this);
+    action->setIconText(text);
+    if (!key.isEmpty()) action->setShortcut(QKeySequence(key));
+    action->setStatusTip(tip);
+    action->setWhatsThis(text + "\n\n" + tip);
+    return action;
+}
+
+QAction* VHVApp::addToggleAction(const QString& text, const QString& menuText, const QString& key,
+                                 const QString& tip, bool on) {
+    QAction* action = addPlainAction(text, menuText, key, tip);
+    action->setCheckable(true);
+    action->setChecked(on);
+    return action;
+}
+
+// An action whose target is not part of the viewer yet stays visible but
+// cannot be chosen, and says why.
+void VHVApp::setMissingTarget(QAction* action, const QString& missing) {
+    action->setEnabled(false);
+    action->setToolTip(tr("Not available yet: %1").arg(missing));
+}
+
+void VHVApp::initActions() {
+    mFileOpen =
+        addPlainAction(tr("Open File"), tr("&Open..."), tr("Ctrl+O"), tr("Opens an existing document"));
+    mFileOpen->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    mFileClose =
+        addPlainAction(tr("Close File"), tr("&Close"), tr("Ctrl+W"), tr("Closes the actual document"));
+    mFileImport =
+        addPlainAction(tr("Import File"), tr("&Import"), tr("Ctrl+I"), tr("Imports an existing Object"));
+    mFileQuit = addPlainAction(tr("Exit"), tr("E&xit"), tr("Ctrl+Q"), tr("Quits the application"));
+    mOpenScene =
+        addPlainAction(tr("Open Scene"), tr("Load predefined &Scene..."), {}, tr("Load predefined &Scene"));
+    mReloadShader = addPlainAction(tr("Reload Shader"), tr("Reload Shader"), {},
+                                   tr("Reloads vertex an fragment shader programs"));
+    mWindowView = addToggleAction(tr("View"), tr("&View"), tr("Ctrl+V"), tr("Display view of scene"), true);
+    mWindowLog = addToggleAction(tr("Log"), tr("&Log"), tr("Ctrl+L"), tr("Show History Log"), false);
+    mHelpAbout = addPlainAction(tr("About"), tr("&About..."), {}, tr("About the application"));
+
+    connect(mFileOpen, &QAction::triggered, this, &VHVApp::slotFileOpen);
+    connect(mFileClose, &QAction::triggered, this, &VHVApp::slotFileClose);
+    connect(mFileQuit, &QAction::triggered, this, &VHVApp::slotFileQuit);
+    connect(mWindowView, &QAction::toggled, this, &VHVApp::slotWindowView);
+    connect(mWindowLog, &QAction::toggled, this, &VHVApp::slotWindowLog);
+    connect(mHelpAbout, &QAction::triggered, this, &VHVApp::slotHelpAbout);
+    setMissingTarget(mFileImport, tr("the hierarchy creation dialog"));
+    setMissingTarget(mOpenScene, tr("the predefined scene in the view"));
+    setMissingTarget(mReloadShader, tr("shader reloading in the view"));
+}
+
+void VHVApp::initMenuBar() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addActions({mFileOpen, mFileClose});
+    file->addSeparator();
+    file->addAction(mFileImport);
+    file->addSeparator();
+    file->addAction(mOpenScene);
+    file->addSeparator();
+    file->addAction(mFileQuit);
+    menuBar()->addMenu(tr("&Extra"))->addAction(mReloadShader);
+    menuBar()->addMenu(tr("&Window"))->addActions({mWindowView, mWindowLog});
+    menuBar()->addSeparator();
+    menuBar()->addMenu(tr("&Help"))->addAction(mHelpAbout);
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>())
+        menu->setToolTipsVisible(true);
+}
+
+// A file row (the open file, "Open hierarchy...", "Close") over the view.
+void VHVApp::initCentralWidget() {
+    auto* panel = new QWidget(this);
+    mCentralLayout = new QVBoxLayout(panel);
+    auto* row = new QHBoxLayout;
+    mFileLabel = new QLabel(tr("No hierarchy"), panel);
+    auto* open = new QPushButton(tr("Open hierarchy..."), panel);
+    auto* close = new QPushButton(tr("Close"), panel);
+    row->addWidget(mFileLabel, 1);
+    row->addWidget(open);
+    row->addWidget(close);
+    mCentralLayout->addLayout(row);
+    connect(open, &QPushButton::clicked, this, &VHVApp::slotFileOpen);
+    connect(close, &QPushButton::clicked, this, &VHVApp::slotFileClose);
+    replaceView();
+    setCentralWidget(panel);
+}
+
+// The view widget has no way to drop its object: closing gives a fresh one.
+void VHVApp::replaceView() {
+    delete mView;
+    mView = new VGLWidget(mCentralLayout->parentWidget());
+    mView->setObjectName("OpenGL output window");
+    mView->setVisible(mWindowView->isChecked());
+    mCentralLayout->addWidget(mView, 1);
+}
+
+bool VHVApp::openFile(const QString& path) {
+    std::string error;
+    if (!mView->openHierarchy(path.toStdString(), error)) {
+        statusBar()->showMessage(tr("Opening failed"), kMessageMs);
+        QMessageBox::warning(this, windowTitle(),
+                             tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
+        return false;
+    }
+    mFileName = path;
+    mFileLabel->setText(path);
+    statusBar()->showMessage(tr("Loaded document: ") + path);
+    return true;
+}
+
+void VHVApp::slotFileOpen() {
+    statusBar()->showMessage(tr("Opening file..."));
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open hierarchy"), mFileName, tr("Morva (*.mvh)"));
+    if (path.isEmpty()) {
+        statusBar()->showMessage(tr("Opening aborted"), kMessageMs);
+        return;
+    }
+    openFile(path);
+}
+
+void VHVApp::slotFileClose() {
+    statusBar()->showMessage(tr("Closing file..."));
+    replaceView();
+    mFileName.clear();
+    mFileLabel->setText(tr("No hierarchy"));
+    statusBar()->showMessage(tr("Ready."));
+}
+
+void VHVApp::slotFileQuit() {
+    statusBar()->showMessage(tr("Exiting application..."));
+    QApplication::quit();
+    statusBar()->showMessage(tr("Ready."));
+}
+
+void VHVApp::slotWindowView(bool on) {
+    mView->setVisible(on);
+}
+
+void VHVApp::slotWindowLog(bool on) {
+    mLog->setVisible(on);
+}
+
+void VHVApp::slotHelpAbout() {
+    QMessageBox::information(this, tr("About..."), tr("Morva Viewer\nVersion 0.8 (beta)"));
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The viewer's main window: the File, Extra, Window and Help menus, the
+// status bar, the log window (bound to the log streams for the window's
+// lifetime) and, as central widget, a file row over the OpenGL view.
+
+#include <QMainWindow>
+
+#include <memory>
+#include <ostream>
+
+class QAction;
+class QLabel;
+class QVBoxLayout;
+class VGLWidget;
+class VLogWindow;
+
+class VHVApp : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit VHVApp(QWidget* parent = nullptr);
+    ~VHVApp() override;
+
+    // Loads a hierarchy into the view. When it cannot be read a message box
+    // names the file and the reader's reason, and the previous object stays.
+    bool openFile(const QString& path);
+    const QString& fileName() const { return mFileName; }
+    VGLWidget* view() const { return mView; }
+    VLogWindow* logWindow() const { return mLog.get(); }
+
+  public slots:
+    void slotFileOpen();
+    void slotFileClose();
+    void slotFileQuit();
+    void slotWindowView(bool on);
+    void slotWindowLog(bool on);
+    void slotHelpAbout();
+
+  private:
+    void initActions();
+    void initMenuBar();
+    void initCentralWidget();
+    void bindLogStreams();
+    QAction* addPlainAction(const QString& text, const QString& menuText, const QString& key,
+                            const QString& tip);
+    QAction* addToggleAction(const QString& text, const QString& menuText, const QString& key,
+                             const QString& tip, bool on);
+    void setMissingTarget(QAction* action, const QString& missing);
+    void replaceView();
+
+    QAction *mFileOpen, *mFileClose, *mFileImport, *mFileQuit, *mOpenScene, *mReloadShader;
+    QAction *mWindowView, *mWindowLog, *mHelpAbout;
+    QLabel* mFileLabel = nullptr;
+    QVBoxLayout* mCentralLayout = nullptr;
+    VGLWidget* mView = nullptr;
+    std::unique_ptr<VLogWindow> mLog;
+    QString mFileName;
+    std::ostream *mPreviousOut = nullptr, *mPreviousErr = nullptr;
+};
