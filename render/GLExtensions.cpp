@@ -94,7 +94,7 @@ namespace {
 void* eglLookup(const char* name) { return reinterpret_cast<void*>(eglGetProcAddress(name)); }
 
 GLProcAddressLookup gLookup = eglLookup;
-const char* gExtensions = nullptr; // the driver's list, fetched once
+const char* gExtensions = nullptr; // the current context's list, fetched once per initExtensions
 
 // Prints the names with a prefix under a heading and takes them out.
 void printGroup(const char* heading, const char* prefix, std::vector<std::string>& names) {
@@ -168,6 +168,9 @@ void initARBProgramFunctions() {
 }
 
 bool initExtensions() {
+    // The list belongs to the context it came from: a later context (a second
+    // view) reads its own, the first one's may be gone.
+    gExtensions = nullptr;
     LOAD(glProgramEnvParameter4fARB);
     LOAD(glProgramEnvParameter4fvARB);
     LOAD(glProgramLocalParameter4fARB);
