@@ -5,14 +5,25 @@
 #include "ShaderSets.h"
 #include "SideFileStep.h"
 #include "VConfiguration.h"
+#include "VSceneGraph.h"
+#include "VTextureCache.h"
 
+#include <QFileInfo>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QPainter>
 #include <QSurfaceFormat>
 
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <iostream>
+
+VGLWidget* VGLWidget::instance = nullptr;
 
 namespace {
 // Entry points from whichever Qt context is current: the widget's.
@@ -20,11 +31,41 @@ void* qtLookup(const char* name) {
     QOpenGLContext* context = QOpenGLContext::currentContext();
     return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
 }
+
+constexpr double kLongestStepSeconds = 0.1;
+
+void multiplyCameraMatrix(const VCameraPose& camera) {
+    const Vec3d& p = camera.position;
+    const Vec3d centre = p + camera.direction;
+    gluLookAt(p.x, p.y, p.z, centre.x, centre.y, centre.z, camera.up.x, camera.up.y, camera.up.z);
+}
 } // namespace
 
-VGLWidget::VGLWidget(QWidget* parent) : QOpenGLWidget(parent) { setFormat(surfaceFormat()); }
+void FrameStopwatch::restart() {
+    accumulatedUs = 0;
+    start = std::chrono::steady_clock::now();
+    stopped = false;
+}
+
+int64_t FrameStopwatch::elapsedUs() const {
+    if (stopped) return accumulatedUs;
+    const auto now = std::chrono::steady_clock::now();
+    return accumulatedUs + std::chrono::duration_cast<std::chrono::microseconds>(now - start).count();
+}
+
+VGLWidget::VGLWidget(QWidget* parent) : QOpenGLWidget(parent) {
+    setFormat(surfaceFormat());
+    setFocusPolicy(Qt::StrongFocus);
+    instance = this;
+    frameTimer.setSingleShot(true);
+    connect(&frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    mFreeCamera.place(Vec3d(0, 0, 10));
+    mNavigation.setCamera(&mFreeCamera);
+    lastFrameTime = frameTime = secondsSinceStart();
+}
 
 VGLWidget::~VGLWidget() {
+    if (instance == this) instance = nullptr;
     makeCurrent(); // the GL objects go with the context they were made in
     release();
     doneCurrent();
@@ -36,7 +77,26 @@ QSurfaceFormat VGLWidget::surfaceFormat() {
     format.setProfile(QSurfaceFormat::CompatibilityProfile);
     format.setVersion(2, 1);
     format.setDepthBufferSize(24);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
     return format;
+}
+
+int VGLWidget::paceIntervalMs(int rate, int64_t spentUs) {
+    const int64_t waitUs = std::max<int64_t>(0, 1000000 / rate - spentUs);
+    return int(waitUs / 1000);
+}
+
+double VGLWidget::framesPerSecond(int frames, int64_t elapsedUs) {
+    return elapsedUs > 0 ? frames / (double(elapsedUs) * 1e-6) : 0.0;
+}
+
+double VGLWidget::secondsSinceStart() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - startCounter).count();
+}
+
+double VGLWidget::projectionConstant() const {
+    const double h = std::max(1.0, height() * devicePixelRatio());
+    return h / (2 * std::tan(openingAngle * M_PI / 180 / 2));
 }
 
 void VGLWidget::release() {
@@ -44,9 +104,31 @@ void VGLWidget::release() {
     mHasObject = false;
 }
 
+void VGLWidget::repaintUnlessLooping() {
+    if (!paintLoop) repaint();
+}
+
+// ---- GL set-up and the frame ----
+
 void VGLWidget::initializeGL() {
+    glClearColor(mClearColour[0], mClearColour[1], mClearColour[2], mClearColour[3]);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glDepthMask(GL_TRUE);
+    glEnable(GL_COLOR_MATERIAL);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_TEXTURE_RECTANGLE_ARB);
+    setUpDrawingLayer();
+    if (!mReady) return;
+    GLint maxTexture = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
+    logOut() << "maximal texture size: " << maxTexture << "\n";
+}
+
+void VGLWidget::setUpDrawingLayer() {
     setGLProcAddressLookup(qtLookup);
-    std::ostringstream loader;
     {
         const LogCapture quiet; // the extension listing is not the user's
         mReady = initExtensions() && VConfiguration::init();
@@ -58,11 +140,178 @@ void VGLWidget::initializeGL() {
         }
     }
     if (!mReady) logErr() << "the OpenGL driver is not usable: " << mSetupProblem << "\n";
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
 }
 
-void VGLWidget::resizeGL(int width, int height) { glViewport(0, 0, width, std::max(height, 1)); }
+void VGLWidget::applyProjection(int width, int height) {
+    height = std::max(height, 1);
+    GLint mode = GL_MODELVIEW;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(openingAngle, double(width) / height, zNear, zFar);
+    glMatrixMode(GLenum(mode));
+}
+
+void VGLWidget::resizeGL(int width, int height) {
+    height = std::max(height, 1);
+    glViewport(0, 0, width, height);
+    applyProjection(width, height);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    logOut() << "glWidget size changed to: " << width << " " << height << "\n";
+    emit projConstantChanged();
+}
+
+VTraversalContext VGLWidget::buildContext(const VCameraPose& camera) const {
+    GLint viewport[4] = {0, 0, 1, 1};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const double aspect = double(viewport[2]) / std::max(viewport[3], 1);
+    VTraversalContext context;
+    context.camera = &camera;
+    context.frustum.set(camera, zNear, zFar, openingAngle, aspect);
+    context.projectionConstant = std::max(viewport[3], 1) / (2 * std::tan(openingAngle * M_PI / 180 / 2));
+    context.simplificationError = simplificationError;
+    context.silhouetteError = silhouetteError;
+    context.wireframeOnly = wireFrameOnly;
+    context.drawBoundingSpheres = showBoundingSphere;
+    context.wireframe = wireFrame;
+    std::copy_n(wireFrameColor, 4, context.wireframeColor);
+    return context;
+}
+
+void VGLWidget::paintGL() {
+    predictionTime = 0.85;
+    ++frameNumber;
+    // Pacing subtracts this frame's own drawing time from the period; the
+    // wait before it is not part of it.
+    mPaceWatch.restart();
+    frameTime = secondsSinceStart();
+    glClearColor(mClearColour[0], mClearColour[1], mClearColour[2], mClearColour[3]);
+    glEnable(GL_DEPTH_TEST); // the text overlay of the last frame may have changed it
+    glDepthFunc(GL_LEQUAL);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    applyProjection(int(width() * devicePixelRatio()), int(height() * devicePixelRatio()));
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const GLfloat headlight[4] = {0, 0, 1, 0}; // in eye space: it follows the camera
+    glLightfv(GL_LIGHT0, GL_POSITION, headlight);
+
+    // Idle frames may lie seconds apart: the camera moves at most one step's worth.
+    mFreeCamera.advance(std::min(frameTime - lastFrameTime, kLongestStepSeconds));
+    const VCameraPose camera = mFreeCamera.pose();
+    multiplyCameraMatrix(camera);
+
+    if (mReady) {
+        if (motionPrediction) prefetchPredictedView();
+        const VTraversalContext context = buildContext(camera);
+        mFrustum = context.frustum;
+        mStatistics = VDrawStatistics{};
+        placeCompass(camera);
+        drawScene(context);
+        drawObject();
+        reportGlError();
+    }
+    if (paintLoop) measureAndPace();
+    else emit fpsCalculated(QString());
+    drawText(fpsText);
+    lastFrameTime = frameTime;
+    if (VTextureCache::instance) VTextureCache::instance->endFrame();
+}
+
+void VGLWidget::prefetchPredictedView() {
+    if (!mSceneGraph) return;
+    const VFreeCamera predicted = mFreeCamera.extrapolated(std::max(frameTime - lastFrameTime, 0.5));
+    const VCameraPose pose = predicted.pose();
+    if (VSceneNode* node = mSceneGraph->getNode(std::string("PredictorNode"))) {
+        node->setVisible(showPredictor);
+        if (showPredictor) {
+            const double at[3] = {pose.position.x, pose.position.y, pose.position.z};
+            node->setTranslation(at);
+        }
+    }
+    if (VConfiguration::mPrefetchStrategy != 2) return;
+    VTraversalContext context = buildContext(pose);
+    context.skipGeometry = true;
+    VDrawStatistics ignored;
+    const LogCapture quiet;
+    mSceneGraph->draw(context, ignored);
+}
+
+void VGLWidget::placeCompass(const VCameraPose& camera) {
+    if (!mSceneGraph) return;
+    VSceneNode* compass = mSceneGraph->getNode(std::string("Compass"));
+    if (!compass) return;
+    compass->setVisible(showCompass);
+    if (!showCompass) return;
+    const Vec3d at = camera.position + camera.direction * double(2 * zNear + 0.5);
+    const double translation[3] = {at.x, at.y, at.z};
+    compass->setTranslation(translation);
+}
+
+void VGLWidget::drawScene(const VTraversalContext& context) {
+    if (!mSceneGraph) return;
+    const LogCapture quiet; // per-frame lines of the hierarchies
+    if (!mSceneInitialised) {
+        mSceneGraph->initGeometries(context);
+        mSceneInitialised = true;
+    }
+    mSceneGraph->draw(context, mStatistics);
+}
+
+void VGLWidget::drawObject() {
+    if (!mHasObject || mFrustum.outside(mObject->mBoundingSphere)) {
+        mLastFrame = FrameCounts{};
+        return;
+    }
+    GLint viewport[4] = {0, 0, 1, 1};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    FrameSettings settings = mObjectSettings;
+    settings.errorPixels = simplificationError;
+    settings.viewportHeight = std::max(viewport[3], 1);
+    settings.fovDegrees = openingAngle;
+    settings.wireframe = wireFrame;
+    settings.wireframeOnly = wireFrameOnly;
+    std::copy_n(wireFrameColor, 4, settings.wireframeColour);
+    const LogCapture quiet; // the per-selection lines
+    mLastFrame = drawHierarchyFrame(*mObject, *mDrawing, settings);
+    mStatistics.billboards += mLastFrame.impostors;
+    mStatistics.triangles += mLastFrame.triangles;
+}
+
+void VGLWidget::reportGlError() {
+    glDisable(GL_FRAGMENT_PROGRAM_ARB);
+    glDisable(GL_VERTEX_PROGRAM_ARB);
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR)
+        std::cerr << "OpenGL error message: " << reinterpret_cast<const char*>(gluErrorString(error)) << "\n";
+}
+
+void VGLWidget::measureAndPace() {
+    if (++frameCounter % 10 == 0) {
+        const double fps = framesPerSecond(10, mRateWatch.elapsedUs());
+        fpsText = QString::number(fps, 'g', 6) + " fps";
+        mRateWatch.restart();
+        emit fpsCalculated(fpsText);
+        frameCounter = 0;
+        logOut() << fpsText.toStdString() << "\n";
+    }
+    if (frameRate == 0) {
+        update(); // the next frame as soon as the event loop runs
+        return;
+    }
+    mLastPaceMs = paceIntervalMs(frameRate, mPaceWatch.elapsedUs());
+    frameTimer.start(mLastPaceMs);
+}
+
+void VGLWidget::drawText(const QString& text) {
+    if (text.isEmpty()) return; // QPainter changes GL state: only when there is text
+    QPainter painter(this);
+    painter.setPen(Qt::black);
+    painter.setFont(QFont("Arial", 11, QFont::Bold));
+    painter.drawText(7, 17, text);
+}
+
+// ---- opening and the camera ----
 
 bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
     if (!mReady) {
@@ -98,44 +347,215 @@ bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
     return true;
 }
 
+void VGLWidget::setSceneGraph(VSceneGraph* graph) {
+    mSceneGraph = graph;
+    mSceneInitialised = false;
+    update();
+}
+
 void VGLWidget::resetCameraToObject() {
     const BoundingSphere& s = mObject->mBoundingSphere;
-    mCentre = s.centre();
-    mEye = Vec3f(s.x, s.y, s.z + 4.5f * s.r);
-    mUp = Vec3f(0, 1, 0);
+    setCamera(Vec3f(s.x, s.y, s.z + 4.5f * s.r), s.centre(), Vec3f(0, 1, 0));
 }
 
 void VGLWidget::setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up) {
-    mEye = eye;
-    mCentre = centre;
-    mUp = up;
+    cameraPosition = eye;
+    viewDirection = normalizeOrZ(centre - eye);
+    upVector = up;
+    mFreeCamera.stop();
+    mFreeCamera.place(Vec3d(eye));
+    mFreeCamera.lookAlong(Vec3d(centre) - Vec3d(eye));
     update();
 }
 
 void VGLWidget::setErrorPixels(float pixels) {
-    mErrorPixels = pixels;
+    simplificationError = silhouetteError = pixels;
     update();
 }
 
-void VGLWidget::paintGL() {
-    glClearColor(170 / 255.0f, 170 / 255.0f, 1.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (!mReady || !mHasObject) return;
-    const int w = std::max(1, int(width() * devicePixelRatio())), h = std::max(1, int(height() * devicePixelRatio()));
-    const BoundingSphere& s = mObject->mBoundingSphere;
-    const double distance = length(Vec3d(mEye) - Vec3d(s.x, s.y, s.z));
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(mFovDegrees, double(w) / h, std::max(1e-3, distance - 2.0 * s.r), distance + 2.0 * s.r + 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const GLfloat headlight[4] = {0, 0, 1, 0}; // in eye space: it follows the camera
-    glLightfv(GL_LIGHT0, GL_POSITION, headlight);
-    gluLookAt(mEye.x, mEye.y, mEye.z, mCentre.x, mCentre.y, mCentre.z, mUp.x, mUp.y, mUp.z);
-    FrameSettings settings;
-    settings.errorPixels = mErrorPixels;
-    settings.viewportHeight = h;
-    settings.fovDegrees = mFovDegrees;
-    const LogCapture quiet; // the per-selection lines
-    mLastFrame = drawHierarchyFrame(*mObject, *mDrawing, settings);
+bool VGLWidget::takeScreenshot(const QString& fileName, bool crop) {
+    const QString suffix = QFileInfo(fileName).suffix().toUpper();
+    if (suffix.isEmpty()) {
+        std::cerr << "invalid filename!\n";
+        return false;
+    }
+    QImage image = grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    if (crop) {
+        const QRgb background = qRgb(int(std::lround(mClearColour[0] * 255)), int(std::lround(mClearColour[1] * 255)),
+                                     int(std::lround(mClearColour[2] * 255)));
+        std::cout << "bg: " << qRed(background) << " " << qGreen(background) << " " << qBlue(background) << "\n";
+        QRect content;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != background) content |= QRect(x, y, 1, 1);
+        std::cout << "rect: " << content.x() << " " << content.y() << " " << content.width() << " "
+                  << content.height() << "\n";
+        if (!content.isEmpty() && content != image.rect()) image = image.copy(content);
+        image = image.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                row[x] = (row[x] | 0xff000000u) == (background | 0xff000000u) ? (row[x] & 0x00ffffffu)
+                                                                               : (row[x] | 0xff000000u);
+        }
+    }
+    if (!image.save(fileName, suffix.toLatin1().constData())) {
+        std::cerr << "error, file not saved!\n";
+        return false;
+    }
+    return true;
+}
+
+// ---- slots ----
+
+void VGLWidget::updateFrustum(float nearPlane, float farPlane, float angle) {
+    zNear = nearPlane;
+    zFar = farPlane;
+    openingAngle = angle;
+    makeCurrent();
+    applyProjection(int(width() * devicePixelRatio()), int(height() * devicePixelRatio()));
+    doneCurrent();
+    emit projConstantChanged();
+}
+
+void VGLWidget::flipFullScreen() {
+    QWidget* top = window();
+    if (mFullScreen) top->showNormal();
+    else top->showFullScreen();
+    mFullScreen = !mFullScreen;
+}
+
+void VGLWidget::setPaintLoop(bool on) {
+    paintLoop = on;
+    if (!on) return; // the loop ends after the frame in flight
+    mRateWatch.restart();
+    mPaceWatch.restart();
+    fpsText.clear();
+    frameCounter = 0;
+    repaint();
+}
+
+void VGLWidget::setSilhouetteOnly(bool) {}
+
+void VGLWidget::setBackfaceCulling(bool on) {
+    mObjectSettings.backfaceCulling = on;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setFrameRate(int rate) {
+    frameRate = std::max(rate, 0);
+    setPaintLoop(true);
+}
+
+void VGLWidget::setWireFrame(bool on) {
+    wireFrame = on;
+    if (on) wireFrameOnly = false;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setWireFrameOnly(bool on) {
+    wireFrameOnly = on;
+    if (on) wireFrame = false;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setBgColor(const QColor& colour) {
+    mClearColour[0] = float(colour.red()) / 255;
+    mClearColour[1] = float(colour.green()) / 255;
+    mClearColour[2] = float(colour.blue()) / 255;
+    mClearColour[3] = 1;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setWfColor(const QColor& colour) {
+    wireFrameColor[0] = float(colour.red()) / 255;
+    wireFrameColor[1] = float(colour.green()) / 255;
+    wireFrameColor[2] = float(colour.blue()) / 255;
+    wireFrameColor[3] = 1;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::resetView() {
+    cameraPosition = Vec3f(0, 0, 7);
+    upVector = Vec3f(0, 1, 0);
+    mFreeCamera.stop();
+    mFreeCamera.place(Vec3d(cameraPosition));
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setColorMode(int mode) {
+    if (!mHasObject) return;
+    std::cout << "set color mode to " << mode << "\n";
+    mObjectSettings.colorMode = mode;
+}
+
+void VGLWidget::setFreezeMode(bool on) {
+    if (!mHasObject) return;
+    mObjectSettings.keepSelection = on;
+    if (!on) repaintUnlessLooping();
+}
+
+void VGLWidget::animate() {
+    const Vec3d kept = mFreeCamera.position();
+    const Vec3d d = normalizeOrZ(kept);
+    std::cout << "test: \n";
+    mFreeCamera.stop();
+    repaint();
+    for (int i = 0; i < 100; ++i) {
+        mFreeCamera.place(d * (1 + i / 99.0 * 29), mFreeCamera.heading(), mFreeCamera.pitch());
+        repaint();
+        if (mHasObject) std::cout << mLastFrame.impostors << "\t" << mLastFrame.triangles << "\n";
+    }
+    mFreeCamera.place(kept, mFreeCamera.heading(), mFreeCamera.pitch());
+    repaintUnlessLooping();
+}
+
+void VGLWidget::setUsePhong(bool on) {
+    usePhong = on;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::reloadShader() {
+    makeCurrent();
+    VViewShaders::setupShaders();
+    doneCurrent();
+    repaintUnlessLooping();
+}
+
+// ---- input ----
+
+void VGLWidget::afterInput() {
+    mNavigation.updateCamera();
+    repaintUnlessLooping();
+}
+
+void VGLWidget::keyPressEvent(QKeyEvent* event) {
+    if (!mNavigation.keyPress(event->key(), event->modifiers() & Qt::ShiftModifier)) {
+        QOpenGLWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    afterInput();
+}
+
+void VGLWidget::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat() || !mNavigation.keyRelease(event->key(), event->modifiers() & Qt::ShiftModifier)) {
+        QOpenGLWidget::keyReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    afterInput();
+}
+
+void VGLWidget::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    mNavigation.mousePress(event->button(), at.x(), at.y());
+}
+
+void VGLWidget::mouseReleaseEvent(QMouseEvent* event) { mNavigation.mouseRelease(event->button()); }
+
+void VGLWidget::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    mNavigation.mouseMove(at.x(), at.y());
+    afterInput();
 }

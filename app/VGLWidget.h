@@ -1,57 +1,178 @@
 #pragma once
 // The OpenGL view of the viewer: a compatibility-profile OpenGL widget that
-// sets the drawing layer up in its own context (extension entry points,
-// configuration, the view's shaders) and draws an opened hierarchy each
-// frame from a camera looking at it, as the headless tools draw it.
+// sets the drawing layer up in its own context, owns the camera, frustum and
+// render switches, and runs the frame loop. A frame places the free camera,
+// draws the scene graph (when one is set) and the opened hierarchy, reports
+// OpenGL errors and overlays the frame-rate text. In the paint loop each
+// frame schedules the next, as fast as possible or at a target rate.
+// Keyboard and mouse fly the free camera through the navigation controller.
 
 #include "HierarchyDrawing.h"
+#include "VFreeCamera.h"
 #include "VLODObject3D.h"
+#include "VNavigationController.h"
+#include "VTraversalContext.h"
 #include "Vec3.h"
 
+#include <QColor>
 #include <QOpenGLWidget>
+#include <QString>
+#include <QTimer>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
+
+class VSceneGraph;
+
+// A microsecond stopwatch on the steady clock.
+struct FrameStopwatch {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    int64_t accumulatedUs = 0;
+    bool stopped = false;
+    void restart();
+    int64_t elapsedUs() const;
+};
 
 class VGLWidget : public QOpenGLWidget {
     Q_OBJECT
   public:
+    // The one view; set by the constructor, cleared by the destructor.
+    static VGLWidget* instance;
+
     explicit VGLWidget(QWidget* parent = nullptr);
     ~VGLWidget() override;
 
     // The format every view needs: immediate mode and the assembly
     // programs live only in the compatibility profile.
     static QSurfaceFormat surfaceFormat();
+    // The single-shot timer's interval after a frame that took spentUs
+    // microseconds, for a target rate (> 0) in frames per second; 0 when
+    // the frame took the whole period or longer.
+    static int paceIntervalMs(int frameRate, int64_t spentUs);
+    // Frames per second over elapsedUs microseconds; 0 when no time passed.
+    static double framesPerSecond(int frames, int64_t elapsedUs);
 
     // Reads the hierarchy with its side files and buffers in the widget's
     // context; false with the reader's reason, the previous object staying.
+    // The opened hierarchy is the object drawn directly every frame.
     bool openHierarchy(const std::string& path, std::string& error);
     bool hasObject() const { return mHasObject; }
     const VLODObject3D& object() const { return *mObject; }
     const FrameCounts& lastFrame() const { return mLastFrame; }
     // Why the drawing layer could not be set up (empty when it was).
     const std::string& setupProblem() const { return mSetupProblem; }
+    // The scene drawn each frame (not owned; null: none).
+    void setSceneGraph(VSceneGraph* graph);
+    const VDrawStatistics& frameStatistics() const { return mStatistics; }
 
-    // The camera: eye, centre, up; it looks at the object's sphere when one
-    // is opened, from 4.5 radii in front.
+    // Places the free camera at eye looking at centre (up stays +y); it
+    // looks at the object's sphere when one is opened, from 4.5 radii in front.
     void setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up);
+    // Both error bounds, in pixels.
     void setErrorPixels(float pixels);
-    float fovDegrees() const { return mFovDegrees; }
+    float fovDegrees() const { return openingAngle; }
+    // Pixels per unit at distance 1 for the current height and opening angle.
+    double projectionConstant() const;
+
+    VFreeCamera& freeCamera() { return mFreeCamera; }
+    VNavigationController& navigation() { return mNavigation; }
+    bool isPaintLoop() const { return paintLoop; }
+    int targetFrameRate() const { return frameRate; }
+    bool isWireFrame() const { return wireFrame; }
+    bool isWireFrameOnly() const { return wireFrameOnly; }
+    const FrameSettings& objectSettings() const { return mObjectSettings; }
+    // The interval the frame timer was last started with (ms), -1 before.
+    int lastPaceIntervalMs() const { return mLastPaceMs; }
+    const QString& frameRateText() const { return fpsText; }
+
+    // Saves the frame in the format of the name's extension; with crop the
+    // picture is cut to what differs from the background, which becomes
+    // transparent. False when nothing was saved.
+    bool takeScreenshot(const QString& fileName, bool crop);
+
+  public slots:
+    void updateFrustum(float zNear, float zFar, float openingAngle);
+    void flipFullScreen();
+    void setPaintLoop(bool on);
+    void setSilhouetteOnly(bool on);
+    void setBackfaceCulling(bool on);
+    void setFrameRate(int rate);
+    void setWireFrame(bool on);
+    void setWireFrameOnly(bool on);
+    void setBgColor(const QColor& colour);
+    void setWfColor(const QColor& colour);
+    void resetView();
+    void setColorMode(int mode);
+    void setFreezeMode(bool on);
+    void animate();
+    void setUsePhong(bool on);
+    void reloadShader();
+
+  signals:
+    void fpsCalculated(const QString& text);
+    void projConstantChanged();
 
   protected:
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
+    void setUpDrawingLayer();
+    void applyProjection(int width, int height);
     void resetCameraToObject();
     void release();
+    void repaintUnlessLooping();
+    double secondsSinceStart() const;
+    VTraversalContext buildContext(const VCameraPose& camera) const;
+    void placeCompass(const VCameraPose& camera);
+    void prefetchPredictedView();
+    void drawScene(const VTraversalContext& context);
+    void drawObject();
+    void reportGlError();
+    void measureAndPace();
+    void drawText(const QString& text);
+    void afterInput();
 
     std::unique_ptr<VLODObject3D> mObject = std::make_unique<VLODObject3D>();
     std::unique_ptr<HierarchyDrawing> mDrawing = std::make_unique<HierarchyDrawing>();
     bool mHasObject = false;
     bool mReady = false; // the drawing layer is set up in this context
     std::string mSetupProblem;
-    Vec3f mEye{0, 0, 4}, mCentre{0, 0, 0}, mUp{0, 1, 0};
-    float mErrorPixels = 1, mFovDegrees = 20;
     FrameCounts mLastFrame;
+    FrameSettings mObjectSettings; // the object's switches: freeze, colour mode, culling
+
+    // The widget's camera values (animate and resetView).
+    Vec3f cameraPosition{0, 0, 4}, viewDirection{0, 0, -1}, upVector{0, 1, 0};
+    float zNear = 0.1f, zFar = 50, openingAngle = 20;
+    float simplificationError = 1, silhouetteError = 1;
+    bool wireFrame = false, wireFrameOnly = false, usePhong = true;
+    bool showCompass = true, showBoundingSphere = false, showPredictor = false, motionPrediction = true;
+    bool paintLoop = false;
+    int frameRate = 0; // frames per second, 0: as fast as possible
+    QTimer frameTimer;
+    QString fpsText;
+    std::chrono::steady_clock::time_point startCounter = std::chrono::steady_clock::now();
+    double lastFrameTime = 0, frameTime = 0; // seconds since construction
+    double predictionTime = 0.25;
+    int frameCounter = 0;
+    int frameNumber = 0;
+    FrameStopwatch mRateWatch, mPaceWatch;
+    int mLastPaceMs = -1;
+    VDrawStatistics mStatistics;
+    float wireFrameColor[4] = {0.1f, 0.1f, 0.1f, 1.0f};
+    float mClearColour[4] = {170 / 255.0f, 170 / 255.0f, 1.0f, 0.0f};
+
+    VSceneGraph* mSceneGraph = nullptr;
+    bool mSceneInitialised = false;
+    VFreeCamera mFreeCamera;
+    VNavigationController mNavigation;
+    VFrustum mFrustum; // of the last frame
+    bool mFullScreen = false;
 };

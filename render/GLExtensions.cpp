@@ -94,7 +94,8 @@ namespace {
 void* eglLookup(const char* name) { return reinterpret_cast<void*>(eglGetProcAddress(name)); }
 
 GLProcAddressLookup gLookup = eglLookup;
-const char* gExtensions = nullptr; // the driver's list, fetched once
+const char* gExtensions = nullptr; // the current context's list, fetched once per initExtensions
+bool gExtensionsListed = false;
 
 // Prints the names with a prefix under a heading and takes them out.
 void printGroup(const char* heading, const char* prefix, std::vector<std::string>& names) {
@@ -140,7 +141,8 @@ bool isExtensionSupported(const char* name) {
     if (!gExtensions) {
         gExtensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
         if (!gExtensions) return failWith("Unable to get supported OpenGL extensions!\n");
-        printExtensions(gExtensions);
+        if (!gExtensionsListed) printExtensions(gExtensions); // once per process
+        gExtensionsListed = true;
     }
     const size_t length = std::strlen(name);
     for (const char* at = gExtensions; (at = std::strstr(at, name)) != nullptr; at += length) {
@@ -168,6 +170,9 @@ void initARBProgramFunctions() {
 }
 
 bool initExtensions() {
+    // The list belongs to the context it came from: a later context (a second
+    // view) reads its own, the first one's may be gone.
+    gExtensions = nullptr;
     LOAD(glProgramEnvParameter4fARB);
     LOAD(glProgramEnvParameter4fvARB);
     LOAD(glProgramLocalParameter4fARB);

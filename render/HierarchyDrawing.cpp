@@ -196,7 +196,8 @@ std::vector<uint32_t> finestArcs(const VLODObject3D& object) {
 namespace {
 // Billboards blended over what is behind them, then the patches Gouraud-lit.
 void drawFilledPass(const VLODObject3D& object, HierarchyDrawing& drawing, const ImpostorSelection& cut,
-                    GeometrySource source, FrameCounts& counts) {
+                    const FrameSettings& settings, FrameCounts& counts) {
+    const GeometrySource source = settings.geometry;
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
@@ -215,7 +216,9 @@ void drawFilledPass(const VLODObject3D& object, HierarchyDrawing& drawing, const
     VViewShaders::gouraud->enable();
     const float* patchColour = VLODObject3DOOCViewer::kPatchColour;
     glColor4f(patchColour[0], patchColour[1], patchColour[2], patchColour[3]);
-    counts.triangles = drawing.drawPatches(object, cut.validArcs, source, true);
+    if (settings.backfaceCulling) glEnable(GL_CULL_FACE);
+    counts.triangles = drawing.drawPatches(object, cut.validArcs, source, settings.colorMode == 0);
+    glDisable(GL_CULL_FACE);
     VViewShaders::gouraud->disable();
 }
 
@@ -243,14 +246,16 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     const double p = settings.projectionConstant > 0
                          ? settings.projectionConstant
                          : settings.viewportHeight / (2 * std::tan(settings.fovDegrees * M_PI / 180 / 2));
-    ImpostorSelection cut;
+    ImpostorSelection& cut = drawing.lastCut();
+    const bool select = !settings.full && !settings.keepSelection;
+    if (settings.full || select) cut = ImpostorSelection{};
     if (settings.full) cut.validArcs = finestArcs(object);
     auto start = std::chrono::steady_clock::now();
     SelectionView view;
     view.e2 = double(settings.errorPixels) * settings.errorPixels;
     view.Q = settings.texelWeight >= 0 ? settings.texelWeight : settings.errorPixels;
     view.P = p * p;
-    if (!settings.full) {
+    if (select) {
         glGetFloatv(GL_MODELVIEW_MATRIX, view.modelView);
         const bool outOfCore = VConfiguration::mUseOutOfCore;
         selectCut(object.mImpostorTree, view, outOfCore, VConfiguration::mPrefetchStrategy, cut);
@@ -264,7 +269,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
 
     start = std::chrono::steady_clock::now();
     const GeometrySource source = settings.geometry;
-    if (!settings.wireframeOnly) drawFilledPass(object, drawing, cut, source, counts);
+    if (!settings.wireframeOnly) drawFilledPass(object, drawing, cut, settings, counts);
     if (settings.wireframe || settings.wireframeOnly) drawWireframePass(object, drawing, cut, settings);
     glFinish(); // the frame's time includes the drawing itself
     counts.drawMs = millisecondsSince(start);

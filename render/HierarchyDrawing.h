@@ -75,6 +75,8 @@ class HierarchyDrawing {
     uint64_t drawPatches(const VLODObject3D& object, const std::vector<uint32_t>& arcs, GeometrySource source,
                          bool patchColours);
     CutRefinement& refinement() { return mRefinement; }
+    // The cut of the last selection, drawn again while the selection is kept.
+    ImpostorSelection& lastCut() { return mLastCut; }
 
   private:
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
@@ -86,6 +88,7 @@ class HierarchyDrawing {
     std::unique_ptr<VLODObject3DOOCFileManager> mFileManager;
     VTextureDepot mDepot;
     CutRefinement mRefinement; // per-object state kept between frames
+    ImpostorSelection mLastCut;
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
     const VLODObject3D* mRegistered = nullptr; // with the texture cache
     bool mRequestFlag = false;
@@ -110,6 +113,9 @@ struct FrameSettings {
     float wireframeColour[4] = {0.1f, 0.1f, 0.1f, 1.0f};
     GeometrySource geometry = GeometrySource::Buffers;
     const float* predictedModelView = nullptr; // the camera expected next (out of core, prefetch strategy 2)
+    bool keepSelection = false;   // draw the last cut again instead of selecting (freeze)
+    bool backfaceCulling = false; // patches facing away are not drawn
+    int colorMode = 0;            // 0: each patch its own colour; otherwise one colour for all
 };
 
 struct FrameCounts {

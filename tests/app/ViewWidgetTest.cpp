@@ -3,6 +3,7 @@
 // the same camera and error, and a file that cannot be read leaves the
 // previous object in view.
 
+#include "DragonHierarchy.h"
 #include "TestFiles.h"
 #include "VConfiguration.h"
 #include "VGLWidget.h"
@@ -13,27 +14,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 
 namespace {
 constexpr int kSize = 256;
-
-bool runMorva(const std::string& arguments) {
-    const std::string command = std::string("'") + MORVA_TOOL_PATH + "' " + arguments + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-// The 48K dragon built as the tool builds it, once.
-const std::string& dragon() {
-    static const std::string path = [] {
-        const std::string out = tempPath("viewer-dragon.mvh");
-        const bool built = runMorva("build '" + std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res3.ply' '" + out +
-                                    "' --patch-size 64 --force");
-        return built ? out : std::string();
-    }();
-    return path;
-}
 
 // Share of pixels that differ by more than a few steps in any channel.
 double differingShare(const QImage& a, const QImage& b) {
@@ -48,14 +32,14 @@ double differingShare(const QImage& a, const QImage& b) {
 }
 
 TEST(ViewWidget, AnOpenedHierarchyLooksAsTheRendererDrawsIt) {
-    ASSERT_FALSE(dragon().empty()) << "morva build failed";
+    ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
     VConfiguration::mUseOutOfCore = false; // every atlas at once, as the renderer reads them
     VGLWidget view;
     view.resize(kSize, kSize);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     std::string error;
-    ASSERT_TRUE(view.openHierarchy(dragon(), error)) << error << view.setupProblem();
+    ASSERT_TRUE(view.openHierarchy(dragonHierarchy(), error)) << error << view.setupProblem();
     const BoundingSphere& s = view.object().mBoundingSphere;
     const Vec3f eye(s.x + 0.8f * s.r, s.y + 1.2f * s.r, s.z + 4 * s.r);
     view.setCamera(eye, s.centre(), {0, 1, 0});
@@ -66,7 +50,7 @@ TEST(ViewWidget, AnOpenedHierarchyLooksAsTheRendererDrawsIt) {
     std::ostringstream camera;
     camera << " --eye " << eye.x << "," << eye.y << "," << eye.z << " --center " << s.x << "," << s.y << "," << s.z;
     const std::string reference = tempPath("viewer-reference.png");
-    ASSERT_TRUE(runMorva("render '" + dragon() + "' -o '" + reference + "' --size 256x256 --error 2" + camera.str()));
+    ASSERT_TRUE(runMorva("render '" + dragonHierarchy() + "' -o '" + reference + "' --size 256x256 --error 2" + camera.str()));
     const QImage expected = QImage(QString::fromStdString(reference)).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(expected.size(), shown.size());
     shown.save(QString::fromStdString(tempPath("viewer-shown.png")));
