@@ -4,6 +4,7 @@
 #include "VGLWidget.h"
 #include "VLogStream.h"
 #include "VLogWindow.h"
+#include "VOutputWidget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,20 +17,26 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
-#include <QVBoxLayout>
 
 namespace {
 constexpr int kMessageMs = 2000;
 }
 
-VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mLog(std::make_unique<VLogWindow>()) {
+VHVApp::VHVApp(QWidget* parent)
+    : QMainWindow(parent), mOutput(std::make_unique<VOutputWidget>()), mLog(std::make_unique<VLogWindow>()) {
     setWindowTitle(tr("Morva Viewer 0.8 (beta)"));
     initActions();
     initMenuBar();
     statusBar()->showMessage(tr("Ready."), kMessageMs);
     initCentralWidget();
     bindLogStreams();
-    resize(900, 900);
+    resize(600, 120);
+    // Closing the main window ends the program even while these are open.
+    mOutput->setAttribute(Qt::WA_QuitOnClose, false);
+    mLog->setAttribute(Qt::WA_QuitOnClose, false);
+    // Shown at once: showing sets up the view's OpenGL context, which opening a file needs.
+    mOutput->resize(640, 640);
+    mOutput->setVisible(mWindowView->isChecked());
 }
 
 VHVApp::~VHVApp() {
@@ -123,36 +130,30 @@ void VHVApp::initMenuBar() {
         menu->setToolTipsVisible(true);
 }
 
-// A file row (the open file, "Open hierarchy...", "Close") over the view.
+// A file row: the open file, "Open hierarchy..." and "Close".
 void VHVApp::initCentralWidget() {
     auto* panel = new QWidget(this);
-    mCentralLayout = new QVBoxLayout(panel);
-    auto* row = new QHBoxLayout;
+    auto* row = new QHBoxLayout(panel);
     mFileLabel = new QLabel(tr("No hierarchy"), panel);
     auto* open = new QPushButton(tr("Open hierarchy..."), panel);
     auto* close = new QPushButton(tr("Close"), panel);
     row->addWidget(mFileLabel, 1);
     row->addWidget(open);
     row->addWidget(close);
-    mCentralLayout->addLayout(row);
     connect(open, &QPushButton::clicked, this, &VHVApp::slotFileOpen);
     connect(close, &QPushButton::clicked, this, &VHVApp::slotFileClose);
-    replaceView();
     setCentralWidget(panel);
 }
 
-// The view widget has no way to drop its object: closing gives a fresh one.
-void VHVApp::replaceView() {
-    delete mView;
-    mView = new VGLWidget(mCentralLayout->parentWidget());
-    mView->setObjectName("OpenGL output window");
-    mView->setVisible(mWindowView->isChecked());
-    mCentralLayout->addWidget(mView, 1);
+VGLWidget* VHVApp::view() const {
+    return mOutput->view();
 }
 
 bool VHVApp::openFile(const QString& path) {
+    // A view never shown has no OpenGL context yet.
+    if (!view()->isValid()) mWindowView->setChecked(true);
     std::string error;
-    if (!mView->openHierarchy(path.toStdString(), error)) {
+    if (!view()->openHierarchy(path.toStdString(), error)) {
         statusBar()->showMessage(tr("Opening failed"), kMessageMs);
         QMessageBox::warning(this, windowTitle(),
                              tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
@@ -160,6 +161,7 @@ bool VHVApp::openFile(const QString& path) {
     }
     mFileName = path;
     mFileLabel->setText(path);
+    mOutput->setWindowTitle(path + " - " + tr("Output Window"));
     statusBar()->showMessage(tr("Loaded document: ") + path);
     return true;
 }
@@ -177,7 +179,9 @@ void VHVApp::slotFileOpen() {
 
 void VHVApp::slotFileClose() {
     statusBar()->showMessage(tr("Closing file..."));
-    replaceView();
+    // The view has no way to drop its object: closing gives a fresh one.
+    mOutput->renewView();
+    mOutput->setWindowTitle(tr("Output Window"));
     mFileName.clear();
     mFileLabel->setText(tr("No hierarchy"));
     statusBar()->showMessage(tr("Ready."));
@@ -190,7 +194,7 @@ void VHVApp::slotFileQuit() {
 }
 
 void VHVApp::slotWindowView(bool on) {
-    mView->setVisible(on);
+    mOutput->setVisible(on);
 }
 
 void VHVApp::slotWindowLog(bool on) {

@@ -1,7 +1,8 @@
 #pragma once
 // The viewer's main window: the File, Extra, Window and Help menus, the
 // status bar, the log window (bound to the log streams for the window's
-// lifetime) and, as central widget, a file row over the OpenGL view.
+// lifetime), the output window with the OpenGL view and, as central widget,
+// a file row.
 
 #include <QMainWindow>
 
@@ -10,9 +11,9 @@
 
 class QAction;
 class QLabel;
-class QVBoxLayout;
 class VGLWidget;
 class VLogWindow;
+class VOutputWidget;
 
 class VHVApp : public QMainWindow {
     Q_OBJECT
@@ -24,7 +25,8 @@ class VHVApp : public QMainWindow {
     // names the file and the reader's reason, and the previous object stays.
     bool openFile(const QString& path);
     const QString& fileName() const { return mFileName; }
-    VGLWidget* view() const { return mView; }
+    VGLWidget* view() const;
+    VOutputWidget* outputWindow() const { return mOutput.get(); }
     VLogWindow* logWindow() const { return mLog.get(); }
 
   public slots:
@@ -45,13 +47,11 @@ class VHVApp : public QMainWindow {
     QAction* addToggleAction(const QString& text, const QString& menuText, const QString& key,
                              const QString& tip, bool on);
     void setMissingTarget(QAction* action, const QString& missing);
-    void replaceView();
 
     QAction *mFileOpen, *mFileClose, *mFileImport, *mFileQuit, *mOpenScene, *mReloadShader;
     QAction *mWindowView, *mWindowLog, *mHelpAbout;
     QLabel* mFileLabel = nullptr;
-    QVBoxLayout* mCentralLayout = nullptr;
-    VGLWidget* mView = nullptr;
+    std::unique_ptr<VOutputWidget> mOutput;
     std::unique_ptr<VLogWindow> mLog;
     QString mFileName;
     std::ostream *mPreviousOut = nullptr, *mPreviousErr = nullptr;
