@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QPainter>
 #include <QSurfaceFormat>
@@ -69,6 +70,11 @@ VGLWidget::~VGLWidget() {
     makeCurrent(); // the GL objects go with the context they were made in
     release();
     doneCurrent();
+}
+
+void VGLWidget::prepareApplication() {
+    QSurfaceFormat::setDefaultFormat(surfaceFormat());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 QSurfaceFormat VGLWidget::surfaceFormat() {

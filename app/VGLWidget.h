@@ -46,6 +46,11 @@ class VGLWidget : public QOpenGLWidget {
     // The format every view needs: immediate mode and the assembly
     // programs live only in the compatibility profile.
     static QSurfaceFormat surfaceFormat();
+    // Before the application object exists: that format for every window,
+    // and one set of OpenGL objects shared by all views' contexts (the
+    // shader programs and textures are made once, in whichever context
+    // comes first).
+    static void prepareApplication();
     // The single-shot timer's interval after a frame that took spentUs
     // microseconds, for a target rate (> 0) in frames per second; 0 when
     // the frame took the whole period or longer.

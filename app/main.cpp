@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     initTetrahederLookupTableRec();
     std::cout << "set full-screen antialiasing to "
               << "1" << std::endl;
-    QSurfaceFormat::setDefaultFormat(VGLWidget::surfaceFormat());
+    VGLWidget::prepareApplication();
     QApplication app(argc, argv);
 
     // Texts stay untranslated when there is no file for this locale.

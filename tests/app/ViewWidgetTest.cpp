@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // Listing the tests (the build does, without a display) needs no window.
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-    QSurfaceFormat::setDefaultFormat(VGLWidget::surfaceFormat());
+    VGLWidget::prepareApplication();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
