@@ -3,7 +3,6 @@
 #include "GLExtensions.h"
 #include "LogStream.h"
 #include "ShaderSets.h"
-#include "SideFileStep.h"
 #include "VConfiguration.h"
 #include "VSceneGraph.h"
 #include "VTextureCache.h"
@@ -330,16 +329,13 @@ bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
     bool ok = false;
     {
         const LogCapture quiet; // the reader's progress lines
-        SideFileReport report;
-        ok = object->read(path) && setUpImpostorsAndSideFiles(*object, report, error) &&
-             drawing->loadTextures(*object, error);
+        ok = readHierarchyForDrawing(path, *object, *drawing, error);
         if (ok) {
             std::string bufferProblem;
             drawing->prepareGeometry(*object, GeometrySource::Buffers, bufferProblem);
         }
     }
     if (!ok) {
-        if (error.empty()) error = object->lastError();
         doneCurrent();
         return false;
     }

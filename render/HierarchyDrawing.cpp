@@ -4,6 +4,7 @@
 #include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "ShaderSets.h"
+#include "SideFileStep.h"
 #include "VConfiguration.h"
 #include "VTextureCache.h"
 #include "VLODObject3D.h"
@@ -174,6 +175,15 @@ uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::ve
     }
     glEnd();
     return drawn;
+}
+
+bool readHierarchyForDrawing(const std::string& path, VLODObject3D& object, HierarchyDrawing& drawing,
+                             std::string& error) {
+    SideFileReport report;
+    if (object.read(path) && setUpImpostorsAndSideFiles(object, report, error) && drawing.loadTextures(object, error))
+        return true;
+    if (error.empty()) error = object.lastError();
+    return false;
 }
 
 void drawImpostorQuad(const MTImpostor& q) {

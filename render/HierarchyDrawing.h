@@ -94,6 +94,12 @@ class HierarchyDrawing {
     bool mRequestFlag = false;
 };
 
+// Reads a hierarchy for drawing: the file, its impostors and side files
+// (made when missing), and the textures for drawing. False with the reason;
+// the object may then hold a partial read and should be cleared.
+bool readHierarchyForDrawing(const std::string& path, VLODObject3D& object, HierarchyDrawing& drawing,
+                             std::string& error);
+
 // One impostor in immediate mode: a quad of its corners with its normal and
 // texel coordinates (the caller binds the atlas).
 void drawImpostorQuad(const MTImpostor& impostor);

@@ -2,7 +2,6 @@
 
 #include "GLExtensions.h"
 #include "LogStream.h"
-#include "SideFileStep.h"
 
 #include <GL/glu.h>
 #include <algorithm>
@@ -24,18 +23,13 @@ bool OffscreenView::open(const std::string& path, int width, int height, std::st
     bool ready = false;
     {
         const LogCapture quiet; // the reader's progress lines are not the caller's
-        SideFileReport report;
-        ready = mObject.read(path) && setUpImpostorsAndSideFiles(mObject, report, error) &&
-                mDrawing.loadTextures(mObject, error);
+        ready = readHierarchyForDrawing(path, mObject, mDrawing, error);
         mBufferProblem.clear();
         const auto start = std::chrono::steady_clock::now();
         if (ready) mDrawing.prepareGeometry(mObject, geometry, mBufferProblem);
         mBufferSetUpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
-    if (!ready) {
-        if (error.empty()) error = mObject.lastError();
-        return false;
-    }
+    if (!ready) return false;
     if (mFramebuffer.create(width, height, error)) return true;
     release();
     return false;

@@ -2,7 +2,6 @@
 
 #include "LogStream.h"
 #include "SceneFileText.h"
-#include "SideFileStep.h"
 
 #include <algorithm>
 
@@ -49,11 +48,8 @@ void VSurfelModel::load() {
     VGeometry::freeArrays(); // buffers are made again on the next draw
     mBuffersReady = false;
     std::string error;
-    SideFileReport report;
-    mLoaded = mObject.read(mFileName) && setUpImpostorsAndSideFiles(mObject, report, error) &&
-              mDrawing.loadTextures(mObject, error);
+    mLoaded = readHierarchyForDrawing(mFileName, mObject, mDrawing, error);
     if (!mLoaded) {
-        if (error.empty()) error = mObject.lastError();
         logErr() << "ERROR - loading file: " << mFileName << " !!!\n";
         if (!error.empty()) logErr() << error << "\n";
         mDrawing.release();
