@@ -8,9 +8,7 @@
 // error and the shading of slightly different normals, nothing more. Green,
 // because impostors (yellow) and triangles (cyan) share it.
 
-#include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
-#include "HierarchyCreation.h"
 #include "OffscreenView.h"
 #include "ShaderSets.h"
 #include "TestFiles.h"
@@ -55,18 +53,8 @@ size_t objectPixels(const QImage& image) {
 class DragonPictures : public ::testing::Test {
   protected:
     void SetUp() override {
-        CapturedLog quiet;
-        GLCoverageMeasure measure;
-        VLODObject3DCreator creator;
-        CreationSettings settings; // as the tool builds by default
-        settings.replaceExisting = true;
-        CreationSummary summary;
-        std::string error;
-        const std::string path = tempPath("dragon-pictures.mvh");
-        const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res3.ply", path, settings,
-                                               creator, measure, summary, error);
-        measure.release();
-        ASSERT_TRUE(built) << error;
+        std::string path, error;
+        ASSERT_TRUE(buildDragonHierarchy("dragon_vrip_res3.ply", "dragon-pictures.mvh", 1, path));
         mOutOfCore = VConfiguration::mUseOutOfCore;
         VConfiguration::mUseOutOfCore = false; // textures read on first use: every frame complete
         VViewShaders::setupShaders();

@@ -2,6 +2,8 @@
 
 #include "GLExtensions.h"
 #include "GLHeadlessContext.h"
+#include "GLCoverageMeasure.h"
+#include "HierarchyCreation.h"
 #include "LogStream.h"
 #include "SideFileStep.h"
 #include "SphereHierarchy.h"
@@ -56,4 +58,22 @@ const std::string& loaderOutput() { return gLoaderOutput; }
     std::string error;
     if (!setUpImpostorsAndSideFiles(object, report, error)) return ::testing::AssertionFailure() << error;
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult buildDragonHierarchy(const std::string& mesh, const std::string& name,
+                                                uint32_t minPatchSize, std::string& path) {
+    CapturedLog quiet;
+    GLCoverageMeasure measure;
+    VLODObject3DCreator creator;
+    CreationSettings settings;
+    settings.replaceExisting = true;
+    settings.minPatchSize = minPatchSize;
+    CreationSummary summary;
+    std::string error;
+    path = tempPath(name);
+    const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/" + mesh, path, settings, creator,
+                                           measure, summary, error);
+    measure.release();
+    if (built) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 class VLODObject3D;
@@ -14,3 +15,9 @@ const std::string& loaderOutput();
 // A sphere hierarchy (depth 2, surfels) written under name in the temporary
 // folder and read back with its impostors and side files, as the view reads.
 ::testing::AssertionResult readSphereWithImpostors(VLODObject3D& object, const std::string& name);
+
+// A hierarchy of the dragon mesh (data/dragon/<mesh>) built as `morva build`
+// builds it, written under name in the temporary folder; minPatchSize as
+// `--patch-size`.
+::testing::AssertionResult buildDragonHierarchy(const std::string& mesh, const std::string& name,
+                                                uint32_t minPatchSize, std::string& path);

@@ -3,10 +3,8 @@
 // representation, and the billboard cut its vertex program chooses against
 // the CPU's acceptance test on the dragon.
 
-#include "GLCoverageMeasure.h"
 #include "GLExtensions.h"
 #include "GLTestContext.h"
-#include "HierarchyCreation.h"
 #include "OffscreenFramebuffer.h"
 #include "OffscreenView.h"
 #include "ShaderSets.h"
@@ -61,19 +59,9 @@ size_t coveredTexels(const std::vector<float>& texels) {
 // caller captures the log).
 const std::string& dragonFile() {
     static const std::string path = [] {
-        GLCoverageMeasure measure;
-        VLODObject3DCreator creator;
-        CreationSettings settings;
-        settings.minPatchSize = 4;
-        settings.replaceExisting = true;
-        CreationSummary summary;
-        std::string error;
-        const std::string out = tempPath("dragon4.mvh");
-        const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", out, settings,
-                                               creator, measure, summary, error);
-        measure.release();
-        EXPECT_TRUE(built) << error;
-        return built ? out : std::string();
+        std::string built;
+        EXPECT_TRUE(buildDragonHierarchy("dragon_vrip_res4.ply", "dragon4.mvh", 4, built));
+        return built;
     }();
     return path;
 }

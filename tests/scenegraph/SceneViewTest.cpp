@@ -3,9 +3,7 @@
 // one drawn from its side files alone. Saved and loaded again first, so the
 // picture is of what the scene file keeps.
 
-#include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
-#include "HierarchyCreation.h"
 #include "SceneView.h"
 #include "ShaderSets.h"
 #include "SideFileStep.h"
@@ -41,17 +39,8 @@ std::string image(const std::string& name, QColor top, QColor bottom) {
 
 // The 11K dragon with its side files.
 std::string dragonWithSideFiles() {
-    GLCoverageMeasure measure;
-    VLODObject3DCreator creator;
-    CreationSettings settings;
-    settings.replaceExisting = true;
-    CreationSummary summary;
-    std::string error;
-    const std::string path = tempPath("scene-dragon.mvh");
-    const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", path, settings,
-                                           creator, measure, summary, error);
-    measure.release();
-    EXPECT_TRUE(built) << error;
+    std::string path, error;
+    EXPECT_TRUE(buildDragonHierarchy("dragon_vrip_res4.ply", "scene-dragon.mvh", 1, path));
     VLODObject3D object;
     SideFileReport report;
     EXPECT_TRUE(object.read(path) && setUpImpostorsAndSideFiles(object, report, error)) << error;

@@ -5,9 +5,7 @@
 // file, and a file that cannot be read gives the loader's message and an
 // empty picture.
 
-#include "GLCoverageMeasure.h"
 #include "GLTestContext.h"
-#include "HierarchyCreation.h"
 #include "OffscreenFramebuffer.h"
 #include "OffscreenView.h"
 #include "ShaderSets.h"
@@ -194,17 +192,8 @@ TEST_F(SurfelModel, SideFilesModelRefusingEveryImpostorDrawsEveryLeafNodeAndNoTe
 // mode (the sphere could not tell normals from positions).
 TEST_F(SurfelModel, SideFilesModelDrawsADragonFromItsBuffer) {
     CapturedLog quiet;
-    GLCoverageMeasure measure;
-    VLODObject3DCreator creator;
-    CreationSettings settings;
-    settings.replaceExisting = true;
-    CreationSummary summary;
-    std::string error;
-    const std::string path = tempPath("surfel-dragon.mvh");
-    const bool built = createHierarchyFile(std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply", path,
-                                           settings, creator, measure, summary, error);
-    measure.release();
-    ASSERT_TRUE(built) << error;
+    std::string path;
+    ASSERT_TRUE(buildDragonHierarchy("dragon_vrip_res4.ply", "surfel-dragon.mvh", 1, path));
     const VSurfelModel whole("dragon", path, false);
     VSurfelModel2 immediate("dragon", geometryFileName(path), false),
         buffered("dragon", geometryFileName(path), true);
