@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <iostream>
 
 VGLWidget* VGLWidget::instance = nullptr;
@@ -138,7 +137,7 @@ void VGLWidget::setUpDrawingLayer() {
         const LogCapture quiet; // the extension listing is not the user's
         mReady = initExtensions() && VConfiguration::init();
         if (mReady) {
-            setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+            useShadersBesideOr(MORVA_SHADER_ROOT);
             VViewShaders::setupShaders();
         } else {
             mSetupProblem = lastLineOf(quiet.text());

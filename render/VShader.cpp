@@ -5,6 +5,7 @@
 #include "LogStream.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,10 @@ std::string gShaderRoot;
 }
 
 void setShaderRoot(const std::string& directory) { gShaderRoot = directory; }
+
+void useShadersBesideOr(const std::string& sourceTree) {
+    setShaderRoot(std::filesystem::is_directory("shader") ? "" : sourceTree);
+}
 
 std::string shaderPath(const char* fileName) {
     if (gShaderRoot.empty() || !fileName || fileName[0] == '/') return fileName ? fileName : ""; // absolute names stay

@@ -13,6 +13,9 @@ constexpr GLuint kNoGLName = ~0u;
 
 // Where shader file names are resolved; empty means the working directory.
 void setShaderRoot(const std::string& directory);
+// Shader sources from ./shader when the working directory has them (an
+// installed or edited copy), else from sourceTree.
+void useShadersBesideOr(const std::string& sourceTree);
 std::string shaderPath(const char* fileName);
 
 // The info log of a shader or program object.

@@ -285,7 +285,7 @@ int runSideFiles(int argc, char** argv) {
     argv[0] = files[0].data();
     GLHeadlessContext context;
     if (!createDrawingContext(context)) return 1;
-    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+    useShadersBesideOr(MORVA_SHADER_ROOT);
     VLODObject3D object;
     if (!object.read(argv[0])) {
         std::cerr << "morva: cannot read " << argv[0] << ": " << object.lastError() << "\n";
@@ -394,7 +394,7 @@ class HeadlessView {
             std::ostringstream quiet;
             setLogOut(&quiet);
             setLogErr(&quiet);
-            setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+            useShadersBesideOr(MORVA_SHADER_ROOT);
             VViewShaders::setupShaders();
             setLogOut(nullptr);
             setLogErr(nullptr);
@@ -433,7 +433,7 @@ class HeadlessView {
 // manager. False after printing why.
 bool openInstanceScene(GLHeadlessContext& context, const ViewOptions& o, InstanceScene& scene) {
     if (!createDrawingContext(context)) return false;
-    setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+    useShadersBesideOr(MORVA_SHADER_ROOT);
     InstanceSceneOptions options;
     options.count = o.instances;
     options.width = o.width;
@@ -496,7 +496,7 @@ int renderScene(const ViewOptions& o) {
     if (!createDrawingContext(context)) return 1;
     {
         const LogCapture quiet;
-        setShaderRoot(std::filesystem::is_directory("shader") ? "" : MORVA_SHADER_ROOT);
+        useShadersBesideOr(MORVA_SHADER_ROOT);
         VViewShaders::setupShaders();
     }
     VConfiguration::mUseOutOfCore = true; // hierarchies of a scene share the texture cache
