@@ -179,8 +179,7 @@ uint64_t HierarchyDrawing::drawPatches(const VLODObject3D& object, const std::ve
 
 bool readHierarchyForDrawing(const std::string& path, VLODObject3D& object, HierarchyDrawing& drawing,
                              std::string& error) {
-    SideFileReport report;
-    if (object.read(path) && setUpImpostorsAndSideFiles(object, report, error) && drawing.loadTextures(object, error))
+    if (object.read(path) && ensureImpostorsAndSideFiles(object, error) && drawing.loadTextures(object, error))
         return true;
     if (error.empty()) error = object.lastError();
     return false;

@@ -131,6 +131,12 @@ bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, st
     return true;
 }
 
+bool ensureImpostorsAndSideFiles(VLODObject3D& object, std::string& error) {
+    if (object.pnum() > 0 && object.mImpostorTree.inum() == object.pnum()) return true;
+    SideFileReport report;
+    return setUpImpostorsAndSideFiles(object, report, error);
+}
+
 void installViewerSetup() {
     VLODObject3D::setViewerSetup([](VLODObject3D& object, std::string& error) {
         if (!glGetString(GL_VERSION)) {

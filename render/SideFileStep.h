@@ -24,6 +24,9 @@ ImpostorSettings currentImpostorSettings();
 // clustered; a side file that cannot be written leaves the object usable
 // without impostor textures, with the reason printed.
 bool setUpImpostorsAndSideFiles(VLODObject3D& object, SideFileReport& report, std::string& error);
+// The same after a read, unless the read ran it already (where the viewer's
+// part of reading is installed): the side files are not checked twice.
+bool ensureImpostorsAndSideFiles(VLODObject3D& object, std::string& error);
 
 // Makes every read run the step above whenever an OpenGL context is current.
 void installViewerSetup();

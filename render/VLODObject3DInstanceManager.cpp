@@ -37,14 +37,10 @@ bool VLODObject3DInstanceManager::loadObject(const std::string& fileName, const 
         logErr() << "cannot read " << fileName << ": " << object.lastError() << "\n";
         return false;
     }
-    // Reading runs the impostor steps only where the viewer installed them.
-    if (object.mImpostorTree.inum() != object.pnum()) {
-        SideFileReport report;
-        std::string error;
-        if (!setUpImpostorsAndSideFiles(object, report, error)) {
-            logErr() << "the impostors of " << fileName << " could not be made: " << error << "\n";
-            return false;
-        }
+    std::string error;
+    if (!ensureImpostorsAndSideFiles(object, error)) {
+        logErr() << "the impostors of " << fileName << " could not be made: " << error << "\n";
+        return false;
     }
     return addObject(object, id);
 }
