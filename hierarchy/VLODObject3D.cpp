@@ -2,6 +2,7 @@
 
 #include "GraphOrder.h"
 #include "LogStream.h"
+#include "ParallelFor.h"
 #include "QuantizedNormal.h"
 
 #include <algorithm>
@@ -112,17 +113,37 @@ float VLODObject3D::keyFrameTime(uint32_t k) const {
     return float(double(mTimeBegin) + double(k) * (double(mTimeEnd) - mTimeBegin) / double(mKeyFrames - 1));
 }
 
+namespace {
+Vec3d normalOf(const Vec3d& p0, const Vec3d& p1, const Vec3d& p2) { return normalizeOrZ(cross(p1 - p0, p2 - p0)); }
+} // namespace
+
 Vec3d VLODObject3D::triangleNormal(uint32_t t, float time) const {
     assert(t < tnum() && "t < tnum");
     const MTTriangle& tri = tarray[t];
-    Vec3d p0(varray[tri.v[0]].path->evaluate(time));
-    Vec3d p1(varray[tri.v[1]].path->evaluate(time));
-    Vec3d p2(varray[tri.v[2]].path->evaluate(time));
-    return normalizeOrZ(cross(p1 - p0, p2 - p0));
+    return normalOf(Vec3d(varray[tri.v[0]].path->evaluate(time)), Vec3d(varray[tri.v[1]].path->evaluate(time)),
+                    Vec3d(varray[tri.v[2]].path->evaluate(time)));
+}
+
+std::vector<Vec3f> VLODObject3D::vertexPositions(float time) const {
+    std::vector<Vec3f> positions(vnum());
+    for (uint32_t v = 0; v < vnum(); ++v) positions[v] = varray[v].path->evaluate(time);
+    return positions;
+}
+
+std::vector<Vec3d> VLODObject3D::triangleNormals(std::span<const Vec3f> positions) const {
+    std::vector<Vec3d> normals(tnum());
+    for (uint32_t t = 0; t < tnum(); ++t) {
+        const MTTriangle& tri = tarray[t];
+        normals[t] = normalOf(Vec3d(positions[tri.v[0]]), Vec3d(positions[tri.v[1]]), Vec3d(positions[tri.v[2]]));
+    }
+    return normals;
 }
 
 void VLODObject3D::assignPolygonNormals() {
-    for (uint32_t t = 0; t < tnum(); ++t) tarray[t].normal = quantizeNormal(Vec3f(triangleNormal(t, 0)));
+    const std::vector<Vec3d> normals = triangleNormals(vertexPositions(0));
+    parallelFor(tnum(), [&](size_t begin, size_t end) {
+        for (size_t t = begin; t < end; ++t) tarray[t].normal = quantizeNormal(Vec3f(normals[t]));
+    });
 }
 
 void VLODObject3D::assignVertexNormals() {
@@ -131,19 +152,20 @@ void VLODObject3D::assignVertexNormals() {
     std::vector<Vec3d> sums(vnum());
     auto accumulate = [&](float time) {
         std::fill(sums.begin(), sums.end(), Vec3d());
-        for (uint32_t t = 0; t < tnum(); ++t) {
-            Vec3d n = triangleNormal(t, time);
-            for (uint32_t corner : tarray[t].v) sums[corner] += n;
-        }
+        const std::vector<Vec3d> normals = triangleNormals(vertexPositions(time));
+        for (uint32_t t = 0; t < tnum(); ++t)
+            for (uint32_t corner : tarray[t].v) sums[corner] += normals[t];
     };
 
     if (mKeyFrames < 2) {
         accumulate(keyFrameTime(0));
-        for (uint32_t v = 0; v < vnum(); ++v) {
-            Vec3f n(normalizeOrZ(sums[v]));
-            varray[v].normal = quantizeNormal(n);
-            varray[v].npath = std::make_unique<VStaticVertex>(n);
-        }
+        parallelFor(vnum(), [&](size_t begin, size_t end) {
+            for (size_t v = begin; v < end; ++v) {
+                Vec3f n(normalizeOrZ(sums[v]));
+                varray[v].normal = quantizeNormal(n);
+                varray[v].npath = std::make_unique<VStaticVertex>(n);
+            }
+        });
         return;
     }
     std::vector<std::vector<VKeyFrameVertex::Key>> keys(vnum());

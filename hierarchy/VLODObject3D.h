@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <span>
 #include <vector>
 
 class VLODObject3D {
@@ -83,6 +84,11 @@ class VLODObject3D {
     void updateTimeDomain();
     float keyFrameTime(uint32_t k) const;
     Vec3d triangleNormal(uint32_t t, float time) const;
+    // Every vertex's position and every triangle's unit normal at one time,
+    // in index order: the set-up steps walk arrays instead of calling each
+    // vertex's path three times per triangle.
+    std::vector<Vec3f> vertexPositions(float time) const;
+    std::vector<Vec3d> triangleNormals(std::span<const Vec3f> positions) const;
     void assignPolygonNormals();
     void assignVertexNormals();
     // Height of the terrain under (x, y): z of the nearest full-resolution
@@ -127,6 +133,14 @@ class VLODObject3D {
     bool checkStructure();
     bool runSetupSequence(bool createStrips);
     bool fail(const std::string& message);
+    // Per-thread buffers of the node step.
+    struct NodeScratch {
+        std::vector<BoundingSphere> bounds;
+        std::vector<Vec3f> normals;
+        std::vector<NormalCone> childCones;
+    };
+    void boundNode(uint32_t node, std::span<const Vec3f> positions, std::span<const Vec3d> triangleNormal,
+                   std::vector<NormalCone>& cones, NodeScratch& scratch);
 
     std::string mFileName;
     std::string mLastError;

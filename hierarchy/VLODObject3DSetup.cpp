@@ -2,6 +2,7 @@
 // arcs, normals, arc and node cones, node and object spheres, layering.
 
 #include "LogStream.h"
+#include "ParallelFor.h"
 #include "QuantizedNormal.h"
 #include "VLODObject3D.h"
 
@@ -72,14 +73,63 @@ bool VLODObject3D::runSetupSequence(bool createStrips) {
 }
 
 void VLODObject3D::computeArcCones() {
-    std::vector<Vec3f> normals;
-    for (MTArc& arc : aarray) {
-        normals.clear();
-        for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
-            normals.push_back(dequantizeNormal(tarray[t].normal));
-        sortUnique(normals);
-        arc.cone.setFromNormals(normals);
+    parallelFor(anum(), [this](size_t begin, size_t end) {
+        std::vector<Vec3f> normals;
+        for (size_t a = begin; a < end; ++a) {
+            MTArc& arc = aarray[a];
+            normals.clear();
+            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t)
+                normals.push_back(dequantizeNormal(tarray[t].normal));
+            sortUnique(normals);
+            arc.cone.setFromNormals(normals);
+        }
+    }, 64);
+}
+
+// The node's sphere around its patches' corners and its children's spheres,
+// and its cone around its triangles' normals and its children's cones.
+void VLODObject3D::boundNode(uint32_t i, std::span<const Vec3f> positions, std::span<const Vec3d> triangleNormal,
+                             std::vector<NormalCone>& cones, NodeScratch& scratch) {
+    MTNode& node = narray[i];
+    assert(node.onum != 0 && "narray[i].onum");
+    std::vector<BoundingSphere>& bounds = scratch.bounds;
+    std::vector<Vec3f>& normals = scratch.normals;
+    std::vector<NormalCone>& childCones = scratch.childCones;
+    bounds.clear();
+    normals.clear();
+    childCones.clear();
+    for (uint32_t aindex = node.out; aindex < node.out + node.onum; ++aindex) {
+        assert(aindex < anum() && "aindex < anum");
+        const MTArc& arc = aarray[aindex];
+        for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) {
+            for (uint32_t v : tarray[t].v) {
+                BoundingSphere point;
+                point.setCentre(Vec3d(positions[v]));
+                bounds.push_back(point);
+            }
+            normals.push_back(Vec3f(triangleNormal[t]));
+        }
+        if (arc.dest == mDrainNode) {
+            normals.push_back(Vec3f(arc.cone.axis));
+        } else {
+            bounds.push_back(narray[arc.dest].sphere);
+            childCones.push_back(cones[arc.dest]);
+        }
     }
+    sortUnique(normals);
+
+    node.sphere.setToSmallestEnclosing(bounds);
+    if (node.sphere.r > kLargeSphereRadius) node.sphere.setToBoxCentre(bounds);
+
+    NormalCone& cone = cones[i];
+    if (normals.empty()) {
+        if (childCones.empty()) return;
+        cone = childCones.front();
+    } else {
+        cone.setFromNormals(normals);
+    }
+    cone.extend(childCones);
+    cone.angle = std::min(cone.angle, std::numbers::pi);
 }
 
 bool VLODObject3D::computeNodeInformation() {
@@ -99,48 +149,20 @@ bool VLODObject3D::computeNodeInformation() {
     narray[mDrainNode].sphere = BoundingSphere();
     cones[mDrainNode] = NormalCone::accumulationStart();
 
-    std::vector<BoundingSphere> bounds;
-    std::vector<Vec3f> normals;
-    std::vector<NormalCone> childCones;
-    for (size_t s = 1; s < sorted.size(); ++s) {
-        const uint32_t i = sorted[s];
-        MTNode& node = narray[i];
-        assert(node.onum != 0 && "narray[i].onum");
-        bounds.clear();
-        normals.clear();
-        childCones.clear();
-        for (uint32_t aindex = node.out; aindex < node.out + node.onum; ++aindex) {
-            assert(aindex < anum() && "aindex < anum");
-            const MTArc& arc = aarray[aindex];
-            for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) {
-                for (uint32_t v : tarray[t].v) {
-                    BoundingSphere point;
-                    point.setCentre(Vec3d(varray[v].path->evaluate(0)));
-                    bounds.push_back(point);
-                }
-                normals.push_back(Vec3f(triangleNormal(t, 0)));
-            }
-            if (arc.dest == mDrainNode) {
-                normals.push_back(Vec3f(arc.cone.axis));
-            } else {
-                bounds.push_back(narray[arc.dest].sphere);
-                childCones.push_back(cones[arc.dest]);
-            }
-        }
-        sortUnique(normals);
-
-        node.sphere.setToSmallestEnclosing(bounds);
-        if (node.sphere.r > kLargeSphereRadius) node.sphere.setToBoxCentre(bounds);
-
-        NormalCone& cone = cones[i];
-        if (normals.empty()) {
-            if (childCones.empty()) continue;
-            cone = childCones.front();
-        } else {
-            cone.setFromNormals(normals);
-        }
-        cone.extend(childCones);
-        cone.angle = std::min(cone.angle, std::numbers::pi);
+    // Every arc climbs at least one layer, so the nodes of one layer only
+    // read the finished spheres and cones of deeper ones: a layer at a time,
+    // its nodes at once.
+    const std::vector<Vec3f> positions = vertexPositions(0);
+    const std::vector<Vec3d> normals = triangleNormals(positions);
+    for (size_t first = 1; first < sorted.size();) {
+        size_t last = first;
+        while (last < sorted.size() && mNodeLayers[sorted[last]] == mNodeLayers[sorted[first]]) ++last;
+        parallelFor(last - first, [&](size_t begin, size_t end) {
+            NodeScratch scratch;
+            for (size_t s = first + begin; s < first + end; ++s)
+                boundNode(sorted[s], positions, normals, cones, scratch);
+        }, 16);
+        first = last;
     }
 
     for (uint32_t n = 0; n < nnum(); ++n) {

@@ -280,7 +280,7 @@ FrameCounts drawHierarchyFrame(const VLODObject3D& object, HierarchyDrawing& dra
     const GeometrySource source = settings.geometry;
     if (!settings.wireframeOnly) drawFilledPass(object, drawing, cut, settings, counts);
     if (settings.wireframe || settings.wireframeOnly) drawWireframePass(object, drawing, cut, settings);
-    glFinish(); // the frame's time includes the drawing itself
+    if (settings.waitForDrawing) glFinish(); // the frame's time includes the drawing itself
     counts.drawMs = millisecondsSince(start);
     if (source == GeometrySource::OutOfCore) {
         SelectionView predicted = view;

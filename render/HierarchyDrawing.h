@@ -111,6 +111,9 @@ struct FrameSettings {
     float errorPixels = 1; // allowed screen-space error
     float texelWeight = -1; // the impostors' resolution test; below 0: errorPixels
     int viewportHeight = 800;
+    // Waits for the drawing to finish so that drawMs covers it; a window
+    // leaves that to its buffer swap and goes on with its own work meanwhile.
+    bool waitForDrawing = true;
     float fovDegrees = 20;
     double projectionConstant = 0; // pixels per unit at distance 1; 0: from viewportHeight and fovDegrees
     bool full = false;      // the finest cut instead of the selection
