@@ -275,6 +275,7 @@ void VGLWidget::drawObject() {
     settings.fovDegrees = openingAngle;
     settings.wireframe = wireFrame;
     settings.wireframeOnly = wireFrameOnly;
+    settings.waitForDrawing = false; // the composition waits for it anyway
     std::copy_n(wireFrameColor, 4, settings.wireframeColour);
     const LogCapture quiet; // the per-selection lines
     mLastFrame = drawHierarchyFrame(*mObject, *mDrawing, settings);
