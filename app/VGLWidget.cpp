@@ -32,6 +32,8 @@ void* qtLookup(const char* name) {
 }
 
 constexpr double kLongestStepSeconds = 0.1;
+// The panel's default cache size, for scenes opened before it is set.
+constexpr uint64_t kSceneCacheBytes = 500ull << 20;
 
 void multiplyCameraMatrix(const VCameraPose& camera) {
     const Vec3d& p = camera.position;
@@ -67,6 +69,8 @@ VGLWidget::~VGLWidget() {
     if (instance == this) instance = nullptr;
     makeCurrent(); // the GL objects go with the context they were made in
     release();
+    mOwnedScene.reset(); // its hierarchies leave the cache first
+    mTextureCache.reset();
     doneCurrent();
 }
 
@@ -310,10 +314,18 @@ void VGLWidget::measureAndPace() {
 
 void VGLWidget::drawText(const QString& text) {
     if (text.isEmpty()) return; // QPainter changes GL state: only when there is text
-    QPainter painter(this);
-    painter.setPen(Qt::black);
-    painter.setFont(QFont("Arial", 11, QFont::Bold));
-    painter.drawText(7, 17, text);
+    // The painter's glyph cache uploads rows padded to four bytes; the
+    // texture loaders leave an unpack alignment of one, which shears every
+    // glyph cached after them.
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    {
+        QPainter painter(this);
+        painter.setPen(Qt::black);
+        painter.setFont(QFont("Arial", 11, QFont::Bold));
+        painter.drawText(7, 17, text);
+    }
+    glPopClientAttrib();
 }
 
 // ---- opening and the camera ----
@@ -344,8 +356,34 @@ bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
     mObject = std::move(object);
     mHasObject = true;
     doneCurrent();
-    resetCameraToObject();
-    update();
+    lookAtSphere(mObject->mBoundingSphere);
+    return true;
+}
+
+bool VGLWidget::openScene(const std::string& path, std::string& error) {
+    if (!mReady) {
+        error = "the OpenGL driver is not usable: " + mSetupProblem;
+        return false;
+    }
+    makeCurrent();
+    if (!mTextureCache) mTextureCache = std::make_unique<VTextureCache>(kSceneCacheBytes);
+    VConfiguration::mUseOutOfCore = true; // the scene's hierarchies share the cache
+    auto graph = std::make_unique<VSceneGraph>(nullptr);
+    bool ok = false;
+    {
+        const LogCapture quiet; // the reader's progress lines
+        ok = graph->load(path);
+        if (!ok) error = lastLineOf(quiet.text());
+    }
+    if (ok) mOwnedScene = std::move(graph);
+    else graph.reset(); // with the context current: it may have made textures
+    doneCurrent();
+    if (!ok) {
+        if (error.empty()) error = "not a scene file";
+        return false;
+    }
+    setSceneGraph(mOwnedScene.get());
+    lookAtSphere(mOwnedScene->root()->globalSphere());
     return true;
 }
 
@@ -355,9 +393,12 @@ void VGLWidget::setSceneGraph(VSceneGraph* graph) {
     update();
 }
 
-void VGLWidget::resetCameraToObject() {
-    const BoundingSphere& s = mObject->mBoundingSphere;
-    setCamera(Vec3f(s.x, s.y, s.z + 4.5f * s.r), s.centre(), Vec3f(0, 1, 0));
+void VGLWidget::lookAtSphere(const BoundingSphere& s) {
+    // Far enough for the sphere to fit the narrower opening angle, with a margin.
+    const double aspect = double(width()) / std::max(height(), 1);
+    const double halfAngle = std::atan(std::tan(openingAngle * M_PI / 360) * std::min(1.0, aspect));
+    const float distance = float(1.1 * s.r / std::sin(halfAngle));
+    setCamera(Vec3f(s.x, s.y, s.z + distance), s.centre(), Vec3f(0, 1, 0));
 }
 
 void VGLWidget::setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up) {
@@ -437,7 +478,7 @@ void VGLWidget::setPaintLoop(bool on) {
     repaint();
 }
 
-void VGLWidget::setSilhouetteOnly(bool) {}
+void VGLWidget::setSilhouetteOnly(bool on) { silhouetteOnly = on; }
 
 void VGLWidget::setBackfaceCulling(bool on) {
     mObjectSettings.backfaceCulling = on;
@@ -518,8 +559,19 @@ void VGLWidget::setUsePhong(bool on) {
 }
 
 void VGLWidget::reloadShader() {
+    if (!mReady) return;
     makeCurrent();
-    VViewShaders::setupShaders();
+    VViewShaders::reloadShader();
+    int failed = 0;
+    for (const auto& [set, programs] : {std::pair{"view", VViewShaders::programs()},
+                                        std::pair{"instance", VInstanceShaders::programs()}})
+        for (const NamedProgram& p : programs) {
+            const std::string problem = programProblem(*p.program);
+            if (problem.empty()) continue;
+            logErr() << "Reload Shader: the " << set << " program '" << p.name << "' cannot draw: " << problem << "\n";
+            ++failed;
+        }
+    logOut() << "Reload Shader: " << (failed ? std::to_string(failed) + " programs failed" : "all programs ready") << "\n";
     doneCurrent();
     repaintUnlessLooping();
 }

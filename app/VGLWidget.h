@@ -24,6 +24,7 @@
 #include <string>
 
 class VSceneGraph;
+class VTextureCache;
 
 // A microsecond stopwatch on the steady clock.
 struct FrameStopwatch {
@@ -67,12 +68,17 @@ class VGLWidget : public QOpenGLWidget {
     const FrameCounts& lastFrame() const { return mLastFrame; }
     // Why the drawing layer could not be set up (empty when it was).
     const std::string& setupProblem() const { return mSetupProblem; }
+    // Reads a scene file into a scene the view owns, with a texture cache
+    // for its hierarchies' impostors, and looks at it; false with the
+    // reader's reason, the previous scene staying.
+    bool openScene(const std::string& path, std::string& error);
     // The scene drawn each frame (not owned; null: none).
     void setSceneGraph(VSceneGraph* graph);
+    VSceneGraph* sceneGraph() const { return mSceneGraph; }
     const VDrawStatistics& frameStatistics() const { return mStatistics; }
 
-    // Places the free camera at eye looking at centre (up stays +y); it
-    // looks at the object's sphere when one is opened, from 4.5 radii in front.
+    // Places the free camera at eye looking at centre (up stays +y). Opening
+    // a file looks at its sphere from in front, the whole sphere in view.
     void setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up);
     // Both error bounds, in pixels.
     void setErrorPixels(float pixels);
@@ -112,6 +118,9 @@ class VGLWidget : public QOpenGLWidget {
     void setFreezeMode(bool on);
     void animate();
     void setUsePhong(bool on);
+    // Rebuilds both shader sets from their files. A program that does not
+    // compile or link is named on the error log with the reason; the view
+    // goes on, and a later reload picks up the mended file.
     void reloadShader();
 
   signals:
@@ -131,7 +140,7 @@ class VGLWidget : public QOpenGLWidget {
   private:
     void setUpDrawingLayer();
     void applyProjection(int width, int height);
-    void resetCameraToObject();
+    void lookAtSphere(const BoundingSphere& sphere);
     void release();
     void repaintUnlessLooping();
     double secondsSinceStart() const;
@@ -180,4 +189,7 @@ class VGLWidget : public QOpenGLWidget {
     VNavigationController mNavigation;
     VFrustum mFrustum; // of the last frame
     bool mFullScreen = false;
+    bool silhouetteOnly = false; // kept for the panel; no drawing reads it
+    std::unique_ptr<VTextureCache> mTextureCache;
+    std::unique_ptr<VSceneGraph> mOwnedScene;
 };

@@ -105,12 +105,12 @@ void VHVApp::initActions() {
     connect(mFileOpen, &QAction::triggered, this, &VHVApp::slotFileOpen);
     connect(mFileClose, &QAction::triggered, this, &VHVApp::slotFileClose);
     connect(mFileQuit, &QAction::triggered, this, &VHVApp::slotFileQuit);
+    connect(mReloadShader, &QAction::triggered, this, &VHVApp::slotReloadShader);
     connect(mWindowView, &QAction::toggled, this, &VHVApp::slotWindowView);
     connect(mWindowLog, &QAction::toggled, this, &VHVApp::slotWindowLog);
     connect(mHelpAbout, &QAction::triggered, this, &VHVApp::slotHelpAbout);
     setMissingTarget(mFileImport, tr("the hierarchy creation dialog"));
     setMissingTarget(mOpenScene, tr("the predefined scene in the view"));
-    setMissingTarget(mReloadShader, tr("shader reloading in the view"));
 }
 
 void VHVApp::initMenuBar() {
@@ -153,7 +153,10 @@ bool VHVApp::openFile(const QString& path) {
     // A view never shown has no OpenGL context yet.
     if (!view()->isValid()) mWindowView->setChecked(true);
     std::string error;
-    if (!view()->openHierarchy(path.toStdString(), error)) {
+    const bool scene = path.endsWith(".scn", Qt::CaseInsensitive);
+    const bool opened = scene ? view()->openScene(path.toStdString(), error)
+                              : view()->openHierarchy(path.toStdString(), error);
+    if (!opened) {
         statusBar()->showMessage(tr("Opening failed"), kMessageMs);
         QMessageBox::warning(this, windowTitle(),
                              tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
@@ -169,7 +172,7 @@ bool VHVApp::openFile(const QString& path) {
 void VHVApp::slotFileOpen() {
     statusBar()->showMessage(tr("Opening file..."));
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open hierarchy"), mFileName, tr("Morva (*.mvh)"));
+        QFileDialog::getOpenFileName(this, tr("Open hierarchy"), mFileName, tr("Morva (*.mvh);;Scenes (*.scn)"));
     if (path.isEmpty()) {
         statusBar()->showMessage(tr("Opening aborted"), kMessageMs);
         return;
@@ -191,6 +194,10 @@ void VHVApp::slotFileQuit() {
     statusBar()->showMessage(tr("Exiting application..."));
     QApplication::quit();
     statusBar()->showMessage(tr("Ready."));
+}
+
+void VHVApp::slotReloadShader() {
+    view()->reloadShader();
 }
 
 void VHVApp::slotWindowView(bool on) {

@@ -21,8 +21,9 @@ class VHVApp : public QMainWindow {
     explicit VHVApp(QWidget* parent = nullptr);
     ~VHVApp() override;
 
-    // Loads a hierarchy into the view. When it cannot be read a message box
-    // names the file and the reader's reason, and the previous object stays.
+    // Loads a hierarchy (or, for a name ending in ".scn", a scene) into the
+    // view. When it cannot be read a message box names the file and the
+    // reader's reason, and what was shown stays.
     bool openFile(const QString& path);
     const QString& fileName() const { return mFileName; }
     VGLWidget* view() const;
@@ -33,6 +34,7 @@ class VHVApp : public QMainWindow {
     void slotFileOpen();
     void slotFileClose();
     void slotFileQuit();
+    void slotReloadShader();
     void slotWindowView(bool on);
     void slotWindowLog(bool on);
     void slotHelpAbout();

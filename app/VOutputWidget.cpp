@@ -94,6 +94,10 @@ void VOutputWidget::initActions() {
     mSilhouetteOnly =
         addAction(tr("Show silhouette only"), tr("&Silhouette only"), tr("Ctrl+S"),
                   tr("Show only the extracted silhouette"), tr("Show silhouette only\n\nShow only the extracted silhouette"), true);
+    // The view extracts no silhouettes: the toggle stays for the tool bar's
+    // layout, and says so instead of doing nothing.
+    mSilhouetteOnly->setEnabled(false);
+    mSilhouetteOnly->setToolTip(tr("Show silhouette only: not available, this viewer extracts no silhouettes"));
     mBfCulling = addAction(tr("Backface Culling"), tr("&backface culling"), tr("Ctrl+B"), tr("Enables backface culling"),
                            tr("Backface Culling\n\nEnables backface culling"), true);
     mBfCulling->setChecked(true);

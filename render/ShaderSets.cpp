@@ -199,3 +199,16 @@ bool programLinked(const VShaderProgram& program, std::string* log) {
     if (status != GL_TRUE && log) *log = glInfoLog(program.id);
     return status == GL_TRUE;
 }
+
+std::string programProblem(const VShaderProgram& program) {
+    for (const VShader* stage : {program.vertexShader, program.fragmentShader}) {
+        std::string log;
+        if (!stage || shaderCompiled(*stage, &log)) continue;
+        const char* file = stage == program.vertexShader
+                               ? static_cast<const VVertexShaderFile*>(stage)->fileName
+                               : static_cast<const VFragmentShaderFile*>(stage)->fileName;
+        return std::string(file) + " did not compile: " + log;
+    }
+    std::string log;
+    return programLinked(program, &log) ? std::string() : "did not link: " + log;
+}

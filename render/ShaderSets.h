@@ -60,3 +60,6 @@ class VInstanceShaders {
 // program linked; with the log when not.
 bool shaderCompiled(const VShader& shader, std::string* log = nullptr);
 bool programLinked(const VShaderProgram& program, std::string* log = nullptr);
+// Why a program of a set cannot draw: the first stage that did not compile,
+// named by its file, or the link log; empty when it can.
+std::string programProblem(const VShaderProgram& program);

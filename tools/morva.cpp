@@ -621,18 +621,7 @@ const char* kOptionalExtensions[] = {"GL_ARB_vertex_buffer_object", "GL_EXT_text
 bool reportPrograms(const char* set, const std::vector<NamedProgram>& programs) {
     bool allGood = true;
     for (const NamedProgram& p : programs) {
-        std::string problem;
-        for (const VShader* stage : {p.program->vertexShader, p.program->fragmentShader}) {
-            std::string log;
-            if (stage && problem.empty() && !shaderCompiled(*stage, &log)) {
-                const char* file = stage == p.program->vertexShader
-                                       ? static_cast<const VVertexShaderFile*>(stage)->fileName
-                                       : static_cast<const VFragmentShaderFile*>(stage)->fileName;
-                problem = std::string(file) + " did not compile: " + log;
-            }
-        }
-        std::string log;
-        if (problem.empty() && !programLinked(*p.program, &log)) problem = "did not link: " + log;
+        const std::string problem = programProblem(*p.program);
         std::cout << set << " " << p.name << ": " << (problem.empty() ? "ok" : problem) << "\n";
         allGood = allGood && problem.empty();
     }

@@ -1,15 +1,24 @@
-// The main window: a file that cannot be read is reported in a message box
-// naming it and the reader's reason, and the hierarchy in view stays.
+// The main window: a hierarchy or scene file that cannot be read is
+// reported in a message box naming it and the reader's reason, and what is
+// in view stays; "Reload Shader" names a broken shader file in the log
+// window and picks up the mended one.
 
+#include "DragonHierarchy.h"
 #include "TestFiles.h"
 #include "VGLWidget.h"
 #include "VHVApp.h"
+#include "VLineSphere.h"
+#include "VLogWindow.h"
+#include "VSceneGraph.h"
+#include "VShader.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 // Closes the next message box and returns its text through `text`.
@@ -25,29 +34,94 @@ void answerNextMessageBox(QString& text) {
     poll->start(20);
 }
 
-TEST(MainWindow, ACorruptFileIsReportedAndTheOpenHierarchyStays) {
-    // Opening builds side files beside the hierarchy: work on copies.
-    std::vector<uint8_t> bytes = readBytes(testDataPath("icosphere2.mvh"));
-    ASSERT_GT(bytes.size(), 64u);
-    const std::string good = tempPath("icosphere2.mvh");
+// A file and its first half.
+std::pair<std::string, std::string> goodAndCorrupt(const std::string& name, std::vector<uint8_t> bytes) {
+    const std::string good = tempPath(name), corrupt = tempPath("half-of-" + name);
     writeBytes(good, bytes);
     bytes.resize(bytes.size() / 2);
-    const std::string corrupt = tempPath("half-a-hierarchy.mvh");
     writeBytes(corrupt, bytes);
+    return {good, corrupt};
+}
 
+std::vector<uint8_t> sceneWithALineSphere() {
+    VSceneGraph graph(nullptr);
+    const float red[4] = {1, 0, 0, 1};
+    VSceneNode* node = graph.createNode("ball");
+    node->addGeometry(graph.resourceManager()->createLineSphere("ball", 0, 0, 0, 1, 16, 8, red, red, false));
+    graph.root()->addChild(node);
+    const std::string path = tempPath("ball-made.scn");
+    EXPECT_TRUE(graph.save(path));
+    return readBytes(path);
+}
+
+TEST(MainWindow, ACorruptFileIsReportedAndWhatIsInViewStays) {
     VHVApp window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    ASSERT_TRUE(window.openFile(QString::fromStdString(good)));
-    ASSERT_TRUE(window.view()->hasObject());
+    VGLWidget& view = *window.view();
+    // Opening builds side files beside the hierarchy: work on copies.
+    const auto hierarchy = goodAndCorrupt("icosphere2.mvh", readBytes(testDataPath("icosphere2.mvh")));
+    const auto scene = goodAndCorrupt("ball.scn", sceneWithALineSphere());
+    ASSERT_TRUE(window.openFile(QString::fromStdString(hierarchy.first)));
+    ASSERT_TRUE(window.openFile(QString::fromStdString(scene.first)));
+    view.grabFramebuffer();
+    ASSERT_GT(view.frameStatistics().lines, 0u) << "the scene's sphere is drawn";
+    const VSceneGraph* shownScene = view.sceneGraph();
 
-    QString message;
-    answerNextMessageBox(message);
-    EXPECT_FALSE(window.openFile(QString::fromStdString(corrupt)));
-    EXPECT_TRUE(message.contains(QString::fromStdString(corrupt))) << message.toStdString();
-    EXPECT_GT(message.section('\n', 1).trimmed().size(), 0) << "no reason given: " << message.toStdString();
-    EXPECT_TRUE(window.view()->hasObject());
-    EXPECT_EQ(window.fileName(), QString::fromStdString(good));
+    for (const std::string& corrupt : {hierarchy.second, scene.second}) {
+        SCOPED_TRACE(corrupt);
+        QString message;
+        answerNextMessageBox(message);
+        EXPECT_FALSE(window.openFile(QString::fromStdString(corrupt)));
+        EXPECT_TRUE(message.contains(QString::fromStdString(corrupt))) << message.toStdString();
+        EXPECT_GT(message.section('\n', 1).trimmed().size(), 0) << "no reason given: " << message.toStdString();
+        EXPECT_TRUE(view.hasObject());
+        EXPECT_EQ(view.sceneGraph(), shownScene);
+    }
+    EXPECT_EQ(window.fileName(), QString::fromStdString(scene.first));
     window.grab().save(QString::fromStdString(tempPath("main-window.png")));
+}
+
+bool logWindowHas(const VLogWindow& log, const QString& text) {
+    for (int k = 0; k < log.lineCount(); ++k)
+        if (log.line(k).contains(text)) return true;
+    return false;
+}
+
+TEST(MainWindow, ReloadShaderNamesABrokenFileAndPicksUpTheMendedOne) {
+    ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
+    VHVApp window;
+    window.show();
+    ASSERT_TRUE(window.openFile(QString::fromStdString(dragonHierarchy())));
+    VGLWidget& view = *window.view();
+    const QImage before = view.grabFramebuffer();
+
+    // A copy of the shader files, read from now on.
+    namespace fs = std::filesystem;
+    const fs::path root = tempPath("reloaded-shaders");
+    fs::remove_all(root);
+    fs::create_directories(root);
+    fs::copy(fs::path(MORVA_SHADER_ROOT) / "shader", root / "shader", fs::copy_options::recursive);
+    setShaderRoot(root.string());
+    const fs::path gouraud = root / "shader/glsl/GouraudFrag.txt";
+    const std::vector<uint8_t> source = readBytes(gouraud.string());
+    const std::string broken = "void main() { gl_FragColor = no_such_colour; }\n";
+    writeBytes(gouraud.string(), std::vector<uint8_t>(broken.begin(), broken.end()));
+
+    QAction* reload = nullptr;
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->iconText() == "Reload Shader") reload = action;
+    ASSERT_NE(reload, nullptr);
+    ASSERT_TRUE(reload->isEnabled());
+    reload->trigger();
+    const VLogWindow& log = *window.logWindow();
+    EXPECT_TRUE(logWindowHas(log, "GouraudFrag.txt did not compile")) << "the file and the reason";
+    view.grabFramebuffer(); // still drawing
+
+    writeBytes(gouraud.string(), source);
+    reload->trigger();
+    EXPECT_TRUE(logWindowHas(log, "all programs ready"));
+    EXPECT_EQ(view.grabFramebuffer(), before);
+    setShaderRoot(MORVA_SHADER_ROOT);
 }
 } // namespace

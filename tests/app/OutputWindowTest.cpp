@@ -117,11 +117,11 @@ TEST(OutputWindow, EveryActionHasAKeyOfItsOwn) {
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QAction* silhouette = actionNamed(window, "Show silhouette only");
-    ASSERT_NE(silhouette, nullptr);
-    QSignalSpy toggled(silhouette, &QAction::toggled);
-    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(toggled.count(), 1);
+    QAction* reset = actionNamed(window, "Reset View");
+    ASSERT_NE(reset, nullptr);
+    QSignalSpy triggered(reset, &QAction::triggered);
+    QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(triggered.count(), 1);
 }
 
 TEST(OutputWindow, StatusBarTellsWhatTheViewDraws) {
