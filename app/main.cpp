@@ -1,5 +1,5 @@
-// morva-viewer [FILE.mvh]: the desktop viewer. Opens the main window and,
-// when a file is given, the hierarchy in it.
+// morva-viewer [FILE.mvh | SCENE.scn]: the desktop viewer. Opens the main window and,
+// when a file is given, the hierarchy or scene in it.
 
 #include "QuantizedNormal.h"
 #include "VGLWidget.h"
