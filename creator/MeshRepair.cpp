@@ -106,6 +106,13 @@ std::array<uint32_t, 3> sortedCorners(const VTriangle& t) {
     return k;
 }
 
+// Whether the corners, read in order, run round like their sorted order
+// (an even rotation of it) or the other way.
+bool runsSortedWay(const VTriangle& t) {
+    const uint32_t* c = t.v;
+    return (c[0] < c[1]) + (c[1] < c[2]) + (c[2] < c[0]) == 2;
+}
+
 } // namespace
 
 void VObject3D::repair() {
@@ -161,19 +168,31 @@ uint32_t VObject3D::removeDegenerateTriangles() {
 
 uint32_t VObject3D::removeDoubledTriangles() {
     // Sorting (corner set, index) pairs puts doubles side by side, the
-    // earliest first: it stays, the others go.
+    // earliest first: it stays, the others go. A corner set that comes in
+    // both orientations is a flap of zero thickness, folded onto the surface
+    // or sticking out of it: whichever side stays faces the wrong way on one
+    // of its sides, so none of it stays.
     std::vector<std::pair<std::array<uint32_t, 3>, uint32_t>> keyed(triangles.size());
     for (uint32_t t = 0; t < triangles.size(); ++t) keyed[t] = {sortedCorners(triangles[t]), t};
     std::sort(keyed.begin(), keyed.end());
-    std::vector<bool> doubled(triangles.size(), false);
-    for (size_t i = 1; i < keyed.size(); ++i)
-        if (keyed[i].first == keyed[i - 1].first) doubled[keyed[i].second] = true;
+    std::vector<bool> removed(triangles.size(), false);
+    for (size_t i = 0; i < keyed.size();) {
+        size_t j = i + 1;
+        bool bothWays = false;
+        const bool firstWay = runsSortedWay(triangles[keyed[i].second]);
+        for (; j < keyed.size() && keyed[j].first == keyed[i].first; ++j) {
+            removed[keyed[j].second] = true;
+            bothWays = bothWays || runsSortedWay(triangles[keyed[j].second]) != firstWay;
+        }
+        if (bothWays) removed[keyed[i].second] = true;
+        i = j;
+    }
     uint32_t kept = 0;
     for (uint32_t t = 0; t < triangles.size(); ++t)
-        if (!doubled[t]) triangles[kept++] = triangles[t];
-    const uint32_t removed = uint32_t(triangles.size()) - kept;
+        if (!removed[t]) triangles[kept++] = triangles[t];
+    const uint32_t count = uint32_t(triangles.size()) - kept;
     triangles.resize(kept);
-    return removed;
+    return count;
 }
 
 void VObject3D::makeManifold() {

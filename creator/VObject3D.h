@@ -65,7 +65,8 @@ class VObject3D {
     void mergeVertices(float gridSpacing);
     // Removes triangles with two equal corners; returns how many.
     uint32_t removeDegenerateTriangles();
-    // Removes triangles whose corner set repeats an earlier one; returns how many.
+    // Removes triangles whose corner set repeats an earlier one, and every
+    // triangle of a corner set that comes in both orientations; returns how many.
     uint32_t removeDoubledTriangles();
     // Splits vertices so that no edge has more than two triangles.
     void makeManifold();

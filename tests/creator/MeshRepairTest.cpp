@@ -53,17 +53,27 @@ TEST_F(MeshRepair, MergeKeepsTheFirstOfEqualPointsExactlyOrOnAGrid) {
 }
 
 TEST_F(MeshRepair, DegenerateAndDoubledTriangles) {
-    VObject3D mesh;
-    for (int i = 0; i < 4; ++i) addVertex(mesh, float(i), float(i * i), 0);
-    addTriangle(mesh, 0, 1, 2);
-    addTriangle(mesh, 1, 1, 3); // degenerate
-    addTriangle(mesh, 2, 1, 0); // the first, turned round
-    addTriangle(mesh, 1, 2, 0); // the first, rotated
-    addTriangle(mesh, 1, 2, 3);
-    EXPECT_EQ(mesh.removeDegenerateTriangles(), 1u);
-    EXPECT_EQ(mesh.removeDoubledTriangles(), 2u);
-    // The first of the doubles stays as it was.
-    EXPECT_EQ(cornerLists(mesh), (std::vector<std::array<uint32_t, 3>>{{0, 1, 2}, {1, 2, 3}}));
+    using Corners = std::vector<std::array<uint32_t, 3>>;
+    struct Case {
+        const char* what;
+        Corners added;
+        uint32_t removed;
+        Corners left;
+    };
+    // {1, 1, 3} is degenerate; {1, 2, 3} stands alone.
+    const Case cases[] = {
+        {"a rotated double: the first stays as it was", {{0, 1, 2}, {1, 1, 3}, {1, 2, 0}, {1, 2, 3}}, 1, {{0, 1, 2}, {1, 2, 3}}},
+        {"a double turned round: a flap, none of it stays", {{0, 1, 2}, {1, 1, 3}, {2, 1, 0}, {1, 2, 0}, {1, 2, 3}}, 3, {{1, 2, 3}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VObject3D mesh;
+        for (int i = 0; i < 4; ++i) addVertex(mesh, float(i), float(i * i), 0);
+        for (const auto& t : c.added) addTriangle(mesh, t[0], t[1], t[2]);
+        EXPECT_EQ(mesh.removeDegenerateTriangles(), 1u);
+        EXPECT_EQ(mesh.removeDoubledTriangles(), c.removed);
+        EXPECT_EQ(cornerLists(mesh), c.left);
+    }
 }
 
 TEST_F(MeshRepair, ManifoldSplitsEveryOverfullEdge) {

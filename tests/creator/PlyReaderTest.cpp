@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 #include <chrono>
 #include <cstring>
 
@@ -199,8 +202,29 @@ TEST_F(PlyReader, FilesRealToolsWrote) {
     EXPECT_EQ(repairViolation(mesh), "");
 }
 
-// The scan has doubled triangles (the header counts 11102 faces) and edges
-// shared by more than two faces; none survive the repair.
+// Triangles whose normal points against the summed normals of the triangles
+// around their corners (by position: split edges keep positions).
+size_t facingAgainstSurroundings(const VObject3D& mesh) {
+    std::map<std::tuple<float, float, float>, Vec3f> around;
+    auto at = [&](uint32_t v) -> Vec3f& {
+        const Vec3f p = mesh.vertices[v]->evaluate(0);
+        return around[{p.x, p.y, p.z}];
+    };
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t)
+        for (uint32_t v : mesh.triangles[t].v) at(v) += mesh.triangleNormal(t, 0);
+    size_t against = 0;
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        const Vec3f own = mesh.triangleNormal(t, 0);
+        Vec3f others = own * -3.0f;
+        for (uint32_t v : mesh.triangles[t].v) others += at(v);
+        against += dot(own, others) < 0;
+    }
+    return against;
+}
+
+// The scan has doubled triangles (the header counts 11102 faces), most of
+// them flaps of a triangle and its reverse, and edges shared by more than
+// two faces; none survive the repair, and no flap is left facing inwards.
 TEST_F(PlyReader, DragonComesOutRepaired) {
     VObject3D mesh;
     ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res4.ply"))) << mesh.lastError();
@@ -213,4 +237,6 @@ TEST_F(PlyReader, DragonComesOutRepaired) {
               mesh.triangles.size());
     EXPECT_EQ(mesh.edgeStatistics().overfullEdges, 0u);
     EXPECT_GT(mesh.edgeStatistics().borderEdges, 0u); // the scan has holes
+    // Thin spikes keep some (about 1 %); kept flaps made it 3 %.
+    EXPECT_LT(facingAgainstSurroundings(mesh) * 50, mesh.triangles.size());
 }
