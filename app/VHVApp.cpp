@@ -34,6 +34,8 @@ VHVApp::VHVApp(QWidget* parent)
     // Closing the main window ends the program even while these are open.
     mOutput->setAttribute(Qt::WA_QuitOnClose, false);
     mLog->setAttribute(Qt::WA_QuitOnClose, false);
+    mLog->setWindowTitle(tr("OpenGL output window"));
+    mLog->resize(600, 200);
     // Shown at once: showing sets up the view's OpenGL context, which opening a file needs.
     mOutput->resize(640, 640);
     mOutput->setVisible(mWindowView->isChecked());

@@ -18,8 +18,9 @@ echo
 "$build/tools/morva" info "$out"
 
 # Show the hierarchy in the viewer when there is a display; otherwise save a
-# picture of the view the viewer opens with (4.5 radii in front of the
-# bounding sphere, the error of one pixel) beside the hierarchy.
+# picture of the view the viewer opens with (in front of the bounding sphere,
+# far enough for all of it to fit the 20-degree view with a tenth to spare,
+# the error of one pixel) beside the hierarchy.
 has_display() {
   [ -n "${DISPLAY:-}" ] || return 1
   if command -v xdpyinfo >/dev/null; then xdpyinfo >/dev/null 2>&1
@@ -33,7 +34,7 @@ if has_display; then
 else
   picture="${out%.mvh}.png"
   read -r x y z r < <("$build/tools/morva" info "$out" | sed -n 's/^bounding sphere: //p')
-  eye_z=$(awk -v z="$z" -v r="$r" 'BEGIN { print z + 4.5 * r }')
+  eye_z=$(awk -v z="$z" -v r="$r" 'BEGIN { print z + 1.1 * r / sin(10 * atan2(0, -1) / 180) }')
   echo "no display: saving the viewer's first view to $picture instead"
   "$build/tools/morva" render "$out" -o "$picture" --size 800x800 --error 1 \
     --eye "$x,$y,$eye_z" --center "$x,$y,$z" > "$build/demo/render.log"
