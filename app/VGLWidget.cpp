@@ -330,7 +330,7 @@ void VGLWidget::drawText(const QString& text) {
 
 // ---- opening and the camera ----
 
-bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
+bool VGLWidget::openHierarchy(const std::string& path, std::string& error, bool keepCamera) {
     if (!mReady) {
         error = "the OpenGL driver is not usable: " + mSetupProblem;
         return false;
@@ -356,11 +356,12 @@ bool VGLWidget::openHierarchy(const std::string& path, std::string& error) {
     mObject = std::move(object);
     mHasObject = true;
     doneCurrent();
-    lookAtSphere(mObject->mBoundingSphere);
+    if (keepCamera) update();
+    else lookAtSphere(mObject->mBoundingSphere);
     return true;
 }
 
-bool VGLWidget::openScene(const std::string& path, std::string& error) {
+bool VGLWidget::openScene(const std::string& path, std::string& error, bool keepCamera) {
     if (!mReady) {
         error = "the OpenGL driver is not usable: " + mSetupProblem;
         return false;
@@ -383,8 +384,16 @@ bool VGLWidget::openScene(const std::string& path, std::string& error) {
         return false;
     }
     setSceneGraph(mOwnedScene.get());
-    lookAtSphere(mOwnedScene->root()->globalSphere());
+    if (!keepCamera) lookAtSphere(mOwnedScene->root()->globalSphere());
     return true;
+}
+
+void VGLWidget::closeHierarchy() {
+    makeCurrent();
+    release();
+    doneCurrent();
+    mLastFrame = FrameCounts{};
+    update();
 }
 
 void VGLWidget::setSceneGraph(VSceneGraph* graph) {
@@ -413,6 +422,39 @@ void VGLWidget::setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up
 
 void VGLWidget::setErrorPixels(float pixels) {
     simplificationError = silhouetteError = pixels;
+    update();
+}
+
+void VGLWidget::setSilhouetteError(float pixels) {
+    silhouetteError = pixels;
+    update();
+}
+
+VGLWidget::HudSwitches VGLWidget::hudSwitches() const {
+    return {motionPrediction, showPredictor, showCompass, showBoundingSphere};
+}
+
+void VGLWidget::setHudSwitches(const HudSwitches& switches) {
+    motionPrediction = switches.motionPrediction;
+    showPredictor = switches.showPredictor;
+    showCompass = switches.showCompass;
+    showBoundingSphere = switches.showBoundingSphere;
+    repaintUnlessLooping();
+}
+
+void VGLWidget::resizeCache(uint64_t megabytes) {
+    makeCurrent(); // shrinking evicts textures
+    if (mTextureCache) mTextureCache->setCapacity(megabytes << 20);
+    else mTextureCache = std::make_unique<VTextureCache>(megabytes << 20);
+    doneCurrent();
+    logOut() << "texture cache: " << megabytes << " MB\n";
+}
+
+void VGLWidget::dropCachedTextures() {
+    if (!mTextureCache) return;
+    makeCurrent();
+    mTextureCache->clear();
+    doneCurrent();
     update();
 }
 

@@ -62,8 +62,11 @@ class VGLWidget : public QOpenGLWidget {
     // Reads the hierarchy with its side files and buffers in the widget's
     // context; false with the reader's reason, the previous object staying.
     // The opened hierarchy is the object drawn directly every frame.
-    bool openHierarchy(const std::string& path, std::string& error);
+    // With keepCamera the view stays where it is (the same file read again).
+    bool openHierarchy(const std::string& path, std::string& error, bool keepCamera = false);
     bool hasObject() const { return mHasObject; }
+    // Drops the opened hierarchy; a scene stays.
+    void closeHierarchy();
     const VLODObject3D& object() const { return *mObject; }
     const FrameCounts& lastFrame() const { return mLastFrame; }
     // Why the drawing layer could not be set up (empty when it was).
@@ -71,7 +74,7 @@ class VGLWidget : public QOpenGLWidget {
     // Reads a scene file into a scene the view owns, with a texture cache
     // for its hierarchies' impostors, and looks at it; false with the
     // reader's reason, the previous scene staying.
-    bool openScene(const std::string& path, std::string& error);
+    bool openScene(const std::string& path, std::string& error, bool keepCamera = false);
     // The scene drawn each frame (not owned; null: none).
     void setSceneGraph(VSceneGraph* graph);
     VSceneGraph* sceneGraph() const { return mSceneGraph; }
@@ -82,7 +85,28 @@ class VGLWidget : public QOpenGLWidget {
     void setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up);
     // Both error bounds, in pixels.
     void setErrorPixels(float pixels);
+    // The silhouette bound alone (the scene's hierarchies read it).
+    void setSilhouetteError(float pixels);
+    float simplificationErrorPixels() const { return simplificationError; }
+    float silhouetteErrorPixels() const { return silhouetteError; }
     float fovDegrees() const { return openingAngle; }
+    float nearPlane() const { return zNear; }
+    float farPlane() const { return zFar; }
+
+    // What is shown besides the objects, and whether the camera's motion is
+    // extrapolated for prefetching.
+    struct HudSwitches {
+        bool motionPrediction = true, showPredictor = false, showCompass = true, showBoundingSphere = false;
+    };
+    HudSwitches hudSwitches() const;
+    void setHudSwitches(const HudSwitches& switches);
+
+    // Makes the texture cache, or gives it a new capacity.
+    void resizeCache(uint64_t megabytes);
+    const VTextureCache* textureCache() const { return mTextureCache.get(); }
+    // Empties the texture cache: its textures were uploaded under settings
+    // that no longer hold.
+    void dropCachedTextures();
     // Pixels per unit at distance 1 for the current height and opening angle.
     double projectionConstant() const;
 

@@ -1,20 +1,16 @@
 #include "VHVApp.h"
 
-#include "LogStream.h"
 #include "VGLWidget.h"
-#include "VLogStream.h"
+#include "VHVView.h"
 #include "VLogWindow.h"
 #include "VOutputWidget.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -22,44 +18,15 @@ namespace {
 constexpr int kMessageMs = 2000;
 }
 
-VHVApp::VHVApp(QWidget* parent)
-    : QMainWindow(parent), mOutput(std::make_unique<VOutputWidget>()), mLog(std::make_unique<VLogWindow>()) {
+VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mPanel(new VHVView(this)) {
     setWindowTitle(tr("Morva Viewer 0.8 (beta)"));
+    setCentralWidget(mPanel);
     initActions();
     initMenuBar();
     statusBar()->showMessage(tr("Ready."), kMessageMs);
-    initCentralWidget();
-    bindLogStreams();
-    resize(600, 120);
-    // Closing the main window ends the program even while these are open.
-    mOutput->setAttribute(Qt::WA_QuitOnClose, false);
-    mLog->setAttribute(Qt::WA_QuitOnClose, false);
-    mLog->setWindowTitle(tr("OpenGL output window"));
-    mLog->resize(600, 200);
+    resize(440, sizeHint().height()); // room for a file's path in the status bar
     // Shown at once: showing sets up the view's OpenGL context, which opening a file needs.
-    mOutput->resize(640, 640);
-    mOutput->setVisible(mWindowView->isChecked());
-}
-
-VHVApp::~VHVApp() {
-    // The streams outlive this window: stop them writing into its log.
-    VLogStream::out().unbind();
-    VLogStream::err().unbind();
-    setLogOut(mPreviousOut);
-    setLogErr(mPreviousErr);
-}
-
-void VHVApp::bindLogStreams() {
-    mPreviousOut = &logOut();
-    mPreviousErr = &logErr();
-    VLogWindow* log = mLog.get();
-    const auto toWindow = [log](const std::string& paragraph) {
-        log->appendParagraph(QString::fromUtf8(paragraph.data(), qsizetype(paragraph.size())));
-    };
-    VLogStream::out().bind(toWindow);
-    VLogStream::err().bind(toWindow);
-    setLogOut(&VLogStream::out());
-    setLogErr(&VLogStream::err());
+    outputWindow()->setVisible(mWindowView->isChecked());
 }
 
 QAction* VHVApp::addPlainAction(const QString& text, const QString& menuText, const QString& key,
@@ -132,41 +99,33 @@ void VHVApp::initMenuBar() {
         menu->setToolTipsVisible(true);
 }
 
-// A file row: the open file, "Open hierarchy..." and "Close".
-void VHVApp::initCentralWidget() {
-    auto* panel = new QWidget(this);
-    auto* row = new QHBoxLayout(panel);
-    mFileLabel = new QLabel(tr("No hierarchy"), panel);
-    auto* open = new QPushButton(tr("Open hierarchy..."), panel);
-    auto* close = new QPushButton(tr("Close"), panel);
-    row->addWidget(mFileLabel, 1);
-    row->addWidget(open);
-    row->addWidget(close);
-    connect(open, &QPushButton::clicked, this, &VHVApp::slotFileOpen);
-    connect(close, &QPushButton::clicked, this, &VHVApp::slotFileClose);
-    setCentralWidget(panel);
+VGLWidget* VHVApp::view() const {
+    return mPanel->view();
 }
 
-VGLWidget* VHVApp::view() const {
-    return mOutput->view();
+VOutputWidget* VHVApp::outputWindow() const {
+    return mPanel->outputWindow();
+}
+
+VLogWindow* VHVApp::logWindow() const {
+    return mPanel->logWindow();
+}
+
+const QString& VHVApp::fileName() const {
+    return mPanel->fileName();
 }
 
 bool VHVApp::openFile(const QString& path) {
     // A view never shown has no OpenGL context yet.
     if (!view()->isValid()) mWindowView->setChecked(true);
     std::string error;
-    const bool scene = path.endsWith(".scn", Qt::CaseInsensitive);
-    const bool opened = scene ? view()->openScene(path.toStdString(), error)
-                              : view()->openHierarchy(path.toStdString(), error);
-    if (!opened) {
+    if (!mPanel->setFileName(path, false, error)) {
         statusBar()->showMessage(tr("Opening failed"), kMessageMs);
         QMessageBox::warning(this, windowTitle(),
                              tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
-    mFileName = path;
-    mFileLabel->setText(path);
-    mOutput->setWindowTitle(path + " - " + tr("Output Window"));
+    outputWindow()->setWindowTitle(path + " - " + tr("Output Window"));
     statusBar()->showMessage(tr("Loaded document: ") + path);
     return true;
 }
@@ -174,7 +133,7 @@ bool VHVApp::openFile(const QString& path) {
 void VHVApp::slotFileOpen() {
     statusBar()->showMessage(tr("Opening file..."));
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open hierarchy"), mFileName, tr("Morva (*.mvh);;Scenes (*.scn)"));
+        QFileDialog::getOpenFileName(this, tr("Open hierarchy"), fileName(), tr("Morva (*.mvh);;Scenes (*.scn)"));
     if (path.isEmpty()) {
         statusBar()->showMessage(tr("Opening aborted"), kMessageMs);
         return;
@@ -184,11 +143,9 @@ void VHVApp::slotFileOpen() {
 
 void VHVApp::slotFileClose() {
     statusBar()->showMessage(tr("Closing file..."));
-    // The view has no way to drop its object: closing gives a fresh one.
-    mOutput->renewView();
-    mOutput->setWindowTitle(tr("Output Window"));
-    mFileName.clear();
-    mFileLabel->setText(tr("No hierarchy"));
+    std::string ignored; // closing cannot fail
+    mPanel->setFileName(QString(), false, ignored);
+    outputWindow()->setWindowTitle(tr("Output Window"));
     statusBar()->showMessage(tr("Ready."));
 }
 
@@ -203,11 +160,11 @@ void VHVApp::slotReloadShader() {
 }
 
 void VHVApp::slotWindowView(bool on) {
-    mOutput->setVisible(on);
+    outputWindow()->setVisible(on);
 }
 
 void VHVApp::slotWindowLog(bool on) {
-    mLog->setVisible(on);
+    logWindow()->setVisible(on);
 }
 
 void VHVApp::slotHelpAbout() {

@@ -1,17 +1,13 @@
 #pragma once
 // The viewer's main window: the File, Extra, Window and Help menus, the
-// status bar, the log window (bound to the log streams for the window's
-// lifetime), the output window with the OpenGL view and, as central widget,
-// a file row.
+// status bar and, as central widget, the configuration panel (which owns
+// the output window with the OpenGL view, and the log window).
 
 #include <QMainWindow>
 
-#include <memory>
-#include <ostream>
-
 class QAction;
-class QLabel;
 class VGLWidget;
+class VHVView;
 class VLogWindow;
 class VOutputWidget;
 
@@ -19,16 +15,16 @@ class VHVApp : public QMainWindow {
     Q_OBJECT
   public:
     explicit VHVApp(QWidget* parent = nullptr);
-    ~VHVApp() override;
 
     // Loads a hierarchy (or, for a name ending in ".scn", a scene) into the
     // view. When it cannot be read a message box names the file and the
     // reader's reason, and what was shown stays.
     bool openFile(const QString& path);
-    const QString& fileName() const { return mFileName; }
+    const QString& fileName() const;
+    VHVView* panel() const { return mPanel; }
     VGLWidget* view() const;
-    VOutputWidget* outputWindow() const { return mOutput.get(); }
-    VLogWindow* logWindow() const { return mLog.get(); }
+    VOutputWidget* outputWindow() const;
+    VLogWindow* logWindow() const;
 
   public slots:
     void slotFileOpen();
@@ -42,8 +38,6 @@ class VHVApp : public QMainWindow {
   private:
     void initActions();
     void initMenuBar();
-    void initCentralWidget();
-    void bindLogStreams();
     QAction* addPlainAction(const QString& text, const QString& menuText, const QString& key,
                             const QString& tip);
     QAction* addToggleAction(const QString& text, const QString& menuText, const QString& key,
@@ -52,9 +46,5 @@ class VHVApp : public QMainWindow {
 
     QAction *mFileOpen, *mFileClose, *mFileImport, *mFileQuit, *mOpenScene, *mReloadShader;
     QAction *mWindowView, *mWindowLog, *mHelpAbout;
-    QLabel* mFileLabel = nullptr;
-    std::unique_ptr<VOutputWidget> mOutput;
-    std::unique_ptr<VLogWindow> mLog;
-    QString mFileName;
-    std::ostream *mPreviousOut = nullptr, *mPreviousErr = nullptr;
+    VHVView* mPanel;
 };

@@ -48,32 +48,15 @@ QIcon triangleIcon(bool filled, bool outlined) {
 
 VOutputWidget::VOutputWidget(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(tr("Output Window"));
-    createView();
+    mView = new VGLWidget(this);
+    mView->setObjectName("OpenGL output window");
+    setCentralWidget(mView);
+    connect(mView, &VGLWidget::fpsCalculated, this, &VOutputWidget::setFrameRateInfo);
     statusBar()->showMessage(tr("Ready."), kMessageMs);
     initActions();
     initToolBar();
     setFocusPolicy(Qt::StrongFocus);
     mView->setBackfaceCulling(mBfCulling->isChecked());
-}
-
-void VOutputWidget::createView() {
-    mView = new VGLWidget(this);
-    mView->setObjectName("OpenGL output window");
-    setCentralWidget(mView);
-    connect(mView, &VGLWidget::fpsCalculated, this, &VOutputWidget::setFrameRateInfo);
-}
-
-void VOutputWidget::renewView() {
-    createView(); // setCentralWidget deletes the old view
-    // Showing it now sets up its OpenGL context, so a file can be opened at once.
-    if (isVisible()) mView->show();
-    mView->setSilhouetteOnly(mSilhouetteOnly->isChecked());
-    mView->setBackfaceCulling(mBfCulling->isChecked());
-    slotPolygonRenderModeSelected(mPolygonMode->currentIndex());
-    mView->setBgColor(mBgColor);
-    if (mWfColor.isValid()) mView->setWfColor(mWfColor);
-    mFreezeMode->setChecked(false);
-    if (mPaintLoop->isChecked()) framerateSelected(mFrameRate->currentText());
 }
 
 QAction* VOutputWidget::addAction(const QString& text, const QString& menuText, const QString& key,

@@ -20,9 +20,6 @@ class VOutputWidget : public QMainWindow {
     explicit VOutputWidget(QWidget* parent = nullptr);
 
     VGLWidget* view() const { return mView; }
-    // Gives the window a fresh view (the view cannot drop its object) set up
-    // as the tool bar says. The old view is deleted.
-    void renewView();
 
     QToolBar* toolBar() const { return mToolBar; }
     QComboBox* polygonModeBox() const { return mPolygonMode; }
@@ -46,7 +43,6 @@ class VOutputWidget : public QMainWindow {
     void framerateSelected(const QString& text);
 
   private:
-    void createView();
     void initActions();
     void initToolBar();
     void initPolygonModeBox();

@@ -37,9 +37,7 @@ bool HierarchyDrawing::loadTextures(const VLODObject3D& object, std::string& err
         return false;
     }
     mAtlasCount = uint32_t(object.mImpostorTree.atlases.size());
-    if (VTextureCache::instance &&
-        VTextureCache::instance->registerObject(&object, mAtlasCount, object.mTexturesFileName))
-        mRegistered = &object;
+    registeredWithCache(object);
     if (!VConfiguration::mUseOutOfCore) loadAllTextures();
     return true;
 }
@@ -103,7 +101,8 @@ uint64_t HierarchyDrawing::drawLoadedPatches(const std::vector<uint32_t>& arcs) 
 
 void HierarchyDrawing::release() {
     mBuffers.reset();
-    if (mRegistered && VTextureCache::instance) VTextureCache::instance->unregisterObject(mRegistered);
+    VTextureCache* cache = VTextureCache::instance;
+    if (mRegistered && cache && cache->serial() == mRegisteredSerial) cache->unregisterObject(mRegistered);
     mRegistered = nullptr;
     mDepot.stop();
     mAtlasCount = 0;
@@ -112,7 +111,7 @@ void HierarchyDrawing::release() {
 
 void HierarchyDrawing::requestTextures(const VLODObject3D& object, const ImpostorSelection& cut) {
     if (mAtlasCount == 0) return;
-    if (VTextureCache::instance) {
+    if (registeredWithCache(object)) {
         if (VConfiguration::mPrefetchStrategy == 1) VTextureCache::instance->prefetchTextures(&object, cut.prefetch);
         if (mRequestFlag) VTextureCache::instance->prefetchTextures(&object, cut.needed);
         return;
@@ -131,8 +130,19 @@ void HierarchyDrawing::logTextureStatus(const VLODObject3D& object) const {
              << ", Size: " << double(bytes) * 9.536743e-7 << ", in memory: " << resident << "\n";
 }
 
+bool HierarchyDrawing::registeredWithCache(const VLODObject3D& object) {
+    VTextureCache* cache = VTextureCache::instance;
+    if (!cache || mAtlasCount == 0) return false;
+    if (mRegistered != &object || mRegisteredSerial != cache->serial()) {
+        const bool registered = cache->registerObject(&object, mAtlasCount, object.mTexturesFileName);
+        mRegistered = registered ? &object : nullptr;
+        mRegisteredSerial = cache->serial();
+    }
+    return mRegistered == &object;
+}
+
 bool HierarchyDrawing::bindTexture(const VLODObject3D& object, uint32_t atlas) {
-    if (VConfiguration::mUseOutOfCore && VTextureCache::instance)
+    if (VConfiguration::mUseOutOfCore && registeredWithCache(object))
         return VTextureCache::instance->useTexture(&object, int32_t(atlas));
     return mDepot.use(atlas);
 }

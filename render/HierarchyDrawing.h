@@ -80,6 +80,9 @@ class HierarchyDrawing {
 
   private:
     bool bindTexture(const VLODObject3D& object, uint32_t atlas);
+    // Whether the object's textures come through the texture cache: the
+    // cache may be made, or made anew, after the object was loaded.
+    bool registeredWithCache(const VLODObject3D& object);
     void loadAllTextures();
 
     uint64_t drawLoadedPatches(const std::vector<uint32_t>& arcs);
@@ -91,6 +94,7 @@ class HierarchyDrawing {
     ImpostorSelection mLastCut;
     uint32_t mAtlasCount = 0; // 0: no textures file, impostors are not drawn
     const VLODObject3D* mRegistered = nullptr; // with the texture cache
+    uint64_t mRegisteredSerial = 0;            // of that cache
     bool mRequestFlag = false;
 };
 

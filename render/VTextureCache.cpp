@@ -2,6 +2,7 @@
 
 #include "LogStream.h"
 
+#include <atomic>
 #include <cassert>
 
 namespace {
@@ -153,6 +154,8 @@ size_t VTextureFileRegistry::openFiles() const {
 VTextureCache* VTextureCache::instance = nullptr;
 
 VTextureCache::VTextureCache(uint64_t capacityBytes) {
+    static std::atomic<uint64_t> made{0};
+    mSerial = ++made;
     mEngine.setCapacity(500 * kMegabyte);
     mEngine.clear();
     mEngine.setCapacity(capacityBytes);

@@ -94,6 +94,10 @@ class VTextureCache {
 
     explicit VTextureCache(uint64_t capacityBytes);
     virtual ~VTextureCache();
+    // Different for every cache made in this run, so that a registration
+    // with an earlier cache is not mistaken for one with a later cache at
+    // the same address.
+    uint64_t serial() const { return mSerial; }
 
     virtual void setCapacity(uint64_t bytes) { mEngine.setCapacity(bytes); }
     virtual void clear() { mEngine.clear(); }
@@ -118,4 +122,5 @@ class VTextureCache {
   private:
     VLRUCache mEngine;
     VTextureFileRegistry mRegistry;
+    uint64_t mSerial;
 };
