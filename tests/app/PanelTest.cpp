@@ -4,6 +4,7 @@
 // of the settings that shape side files rebuilds those of the file in view;
 // a hierarchy made by an import goes with its side files when closed.
 
+#include "DragonHierarchy.h"
 #include "TestFiles.h"
 #include "VConfiguration.h"
 #include "VGLWidget.h"
@@ -143,5 +144,26 @@ TEST(Panel, ASettingThatShapesSideFilesRebuildsThoseInView) {
         file.replace(file.size() - 4, 4, extension);
         EXPECT_FALSE(std::filesystem::exists(file)) << file;
     }
+}
+
+// Impostors far away keep their textures when the cache is made after the
+// hierarchy was opened (they came from the hierarchy's own store before).
+TEST(Panel, ACacheMadeAfterOpeningServesTheImpostors) {
+    ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
+    VHVApp window;
+    window.show();
+    ASSERT_TRUE(window.openFile(QString::fromStdString(dragonHierarchy())));
+    VGLWidget& view = *window.view();
+    ASSERT_EQ(view.textureCache(), nullptr);
+    const BoundingSphere& s = view.object().mBoundingSphere;
+    view.setCamera(Vec3f(s.x, s.y, s.z + 40 * s.r), s.centre(), {0, 1, 0});
+    view.setErrorPixels(2);
+    view.grabFramebuffer(); // the first frame asks for the textures
+    const QImage before = view.grabFramebuffer();
+    ASSERT_GT(view.lastFrame().impostors, 0u);
+    QTest::mouseClick(control<QPushButton>(*window.panel(), "Resize Cache!"), Qt::LeftButton);
+    ASSERT_NE(view.textureCache(), nullptr);
+    view.grabFramebuffer();
+    EXPECT_EQ(view.grabFramebuffer(), before);
 }
 } // namespace
