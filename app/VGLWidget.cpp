@@ -35,6 +35,31 @@ constexpr double kLongestStepSeconds = 0.1;
 // The panel's default cache size, for scenes opened before it is set.
 constexpr uint64_t kSceneCacheBytes = 500ull << 20;
 
+struct OverlayText {
+    int x, y;
+    QColor colour;
+    int points;
+    QString text;
+};
+
+// Bold Arial over the frame.
+void drawOverlay(QOpenGLWidget* widget, std::initializer_list<OverlayText> texts) {
+    // The painter's glyph cache uploads rows padded to four bytes; the
+    // texture loaders leave an unpack alignment of one, which shears every
+    // glyph cached after them.
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    {
+        QPainter painter(widget);
+        for (const OverlayText& t : texts) {
+            painter.setPen(t.colour);
+            painter.setFont(QFont("Arial", t.points, QFont::Bold));
+            painter.drawText(t.x, t.y, t.text);
+        }
+    }
+    glPopClientAttrib();
+}
+
 void multiplyCameraMatrix(const VCameraPose& camera) {
     const Vec3d& p = camera.position;
     const Vec3d centre = p + camera.direction;
@@ -204,9 +229,7 @@ void VGLWidget::paintGL() {
     const GLfloat headlight[4] = {0, 0, 1, 0}; // in eye space: it follows the camera
     glLightfv(GL_LIGHT0, GL_POSITION, headlight);
 
-    // Idle frames may lie seconds apart: the camera moves at most one step's worth.
-    mFreeCamera.advance(std::min(frameTime - lastFrameTime, kLongestStepSeconds));
-    const VCameraPose camera = mFreeCamera.pose();
+    const VCameraPose camera = placeCamera();
     multiplyCameraMatrix(camera);
 
     if (mReady) {
@@ -220,10 +243,22 @@ void VGLWidget::paintGL() {
         reportGlError();
     }
     if (paintLoop) measureAndPace();
-    else emit fpsCalculated(QString());
-    drawText(fpsText);
+    else if (!mReplayCamera) emit fpsCalculated(QString());
+    if (mRecorder.recording()) drawRecordingText();
+    else drawText(fpsText);
     lastFrameTime = frameTime;
     if (VTextureCache::instance) VTextureCache::instance->endFrame();
+}
+
+// A replayed path's camera, or the free camera, which the recorder follows
+// while recording.
+VCameraPose VGLWidget::placeCamera() {
+    if (mReplayCamera) return *mReplayCamera;
+    // Idle frames may lie seconds apart: the camera moves at most one step's worth.
+    mFreeCamera.advance(std::min(frameTime - lastFrameTime, kLongestStepSeconds));
+    const VCameraPose camera = mFreeCamera.pose();
+    mRecorder.record(frameTime, mFreeCamera.speed(), camera);
+    return camera;
 }
 
 void VGLWidget::prefetchPredictedView() {
@@ -314,18 +349,13 @@ void VGLWidget::measureAndPace() {
 
 void VGLWidget::drawText(const QString& text) {
     if (text.isEmpty()) return; // QPainter changes GL state: only when there is text
-    // The painter's glyph cache uploads rows padded to four bytes; the
-    // texture loaders leave an unpack alignment of one, which shears every
-    // glyph cached after them.
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    {
-        QPainter painter(this);
-        painter.setPen(Qt::black);
-        painter.setFont(QFont("Arial", 11, QFont::Bold));
-        painter.drawText(7, 17, text);
-    }
-    glPopClientAttrib();
+    drawOverlay(this, {{7, 17, Qt::black, 11, text}});
+}
+
+void VGLWidget::drawRecordingText() {
+    drawOverlay(this, {{7, 27, Qt::red, 20, "R"},
+                       {37, 17, QColor::fromRgbF(0.1f, 0.1f, 0.1f), 11,
+                        QString::number(mPath.entries.size()) + " entries"}});
 }
 
 // ---- opening and the camera ----
@@ -622,6 +652,9 @@ void VGLWidget::reloadShader() {
 
 void VGLWidget::afterInput() {
     mNavigation.updateCamera();
+    // Key R starts a new path or ends the one being recorded.
+    if (mNavigation.recordingRequested() && !mRecorder.recording()) mRecorder.start(mPath, secondsSinceStart());
+    if (!mNavigation.recordingRequested()) mRecorder.stop();
     repaintUnlessLooping();
 }
 

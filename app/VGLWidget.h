@@ -11,6 +11,7 @@
 #include "VFreeCamera.h"
 #include "VLODObject3D.h"
 #include "VNavigationController.h"
+#include "VPathTracer.h"
 #include "VTraversalContext.h"
 #include "Vec3.h"
 
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class VSceneGraph;
@@ -121,6 +123,12 @@ class VGLWidget : public QOpenGLWidget {
     int lastPaceIntervalMs() const { return mLastPaceMs; }
     const QString& frameRateText() const { return fpsText; }
 
+    // The camera path recorded with key R or loaded from its file.
+    const VWalkPath& cameraPath() const { return mPath; }
+    bool isRecording() const { return mRecorder.recording(); }
+    // The frame rates of the last measured replay, in frame order.
+    const std::vector<float>& replayRates() const { return mReplayRates; }
+
     // Saves the frame in the format of the name's extension; with crop the
     // picture is cut to what differs from the background, which becomes
     // transparent. False when nothing was saved.
@@ -146,6 +154,16 @@ class VGLWidget : public QOpenGLWidget {
     // compile or link is named on the error log with the reason; the view
     // goes on, and a later reload picks up the mended file.
     void reloadShader();
+    // The camera path in the working directory's "Test_camera_path.txt".
+    void savePath();
+    void loadPath();
+    // The measured replay: the path flown in real time, a frame drawn as
+    // soon as the last is done, each frame's rate kept and written with
+    // their statistics to "TestPathFPS.txt".
+    void traceRecordedPath();
+    // One frame per recorded entry, the same views on every run: each
+    // frame's time and drawn primitives, and their median time, to the log.
+    void createTestOutput();
 
   signals:
     void fpsCalculated(const QString& text);
@@ -176,7 +194,13 @@ class VGLWidget : public QOpenGLWidget {
     void reportGlError();
     void measureAndPace();
     void drawText(const QString& text);
+    void drawRecordingText();
     void afterInput();
+    VCameraPose placeCamera();
+    // Draws the frame at once with the camera there; its time in seconds.
+    double replayFrame(const VCameraPose& camera);
+    // Whether there is a path to replay; says so in the log when not.
+    bool canReplay() const;
 
     std::unique_ptr<VLODObject3D> mObject = std::make_unique<VLODObject3D>();
     std::unique_ptr<HierarchyDrawing> mDrawing = std::make_unique<HierarchyDrawing>();
@@ -214,6 +238,10 @@ class VGLWidget : public QOpenGLWidget {
     VFrustum mFrustum; // of the last frame
     bool mFullScreen = false;
     bool silhouetteOnly = false; // kept for the panel; no drawing reads it
+    VWalkPath mPath;
+    VPathRecorder mRecorder;
+    std::optional<VCameraPose> mReplayCamera; // set while a path is replayed
+    std::vector<float> mReplayRates;
     std::unique_ptr<VTextureCache> mTextureCache;
     std::unique_ptr<VSceneGraph> mOwnedScene;
 };

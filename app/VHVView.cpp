@@ -193,12 +193,13 @@ QWidget* VHVView::cameraGroup() {
     mShowCompass = box(tr("Show Compass"), hud.showCompass);
     mShowBoundingSphere = box(tr("Show Boundingsphere"), hud.showBoundingSphere);
     auto* paths = new QHBoxLayout;
-    for (const QString& text : {tr("Load Path"), tr("Save Path")}) {
-        auto* button = new QPushButton(text, group);
-        markMissing(button, tr("camera paths"));
-        paths->addWidget(button);
-    }
+    auto* load = new QPushButton(tr("Load Path"), group);
+    auto* save = new QPushButton(tr("Save Path"), group);
+    paths->addWidget(load);
+    paths->addWidget(save);
     grid->addLayout(paths);
+    connect(load, &QPushButton::clicked, view(), &VGLWidget::loadPath);
+    connect(save, &QPushButton::clicked, view(), &VGLWidget::savePath);
     return group;
 }
 
@@ -254,11 +255,12 @@ QWidget* VHVView::configurationGroup() {
 QWidget* VHVView::testGroup() {
     auto* group = new QGroupBox(tr("Test"), this);
     auto* row = new QHBoxLayout(group);
-    for (const QString& text : {tr("Run Test!"), tr("Trace Path!")}) {
-        auto* button = new QPushButton(text, group);
-        markMissing(button, tr("camera paths"));
-        row->addWidget(button);
-    }
+    auto* run = new QPushButton(tr("Run Test!"), group);
+    auto* trace = new QPushButton(tr("Trace Path!"), group);
+    row->addWidget(run);
+    row->addWidget(trace);
+    connect(run, &QPushButton::clicked, view(), &VGLWidget::createTestOutput);
+    connect(trace, &QPushButton::clicked, view(), &VGLWidget::traceRecordedPath);
     return group;
 }
 

@@ -2,12 +2,14 @@
 // mouse moves fly the free camera, a resize sets the viewport and the
 // projection, a cropped screenshot holds only the object on a transparent
 // background, the two wireframe switches exclude each other, and the paint
-// loop paces itself to the target rate.
+// loop paces itself to the target rate; a flight recorded with key R is
+// saved, loaded and replayed with its frame rates reported.
 
 #include "DragonHierarchy.h"
 #include "VConfiguration.h"
 #include "VGLWidget.h"
 
+#include <QDir>
 #include <QImage>
 #include <QMouseEvent>
 #include <QTest>
@@ -222,4 +224,41 @@ TEST_F(ViewOfDragon, CroppedScreenshotHoldsTheObjectOnATransparentBackground) {
     EXPECT_FALSE(view.takeScreenshot(QString::fromStdString(noExtension), false));
     EXPECT_FALSE(std::filesystem::exists(noExtension));
 }
+TEST(ViewNavigation, ARecordedFlightIsSavedLoadedAndReplayedWithItsRates) {
+    ShownView view;
+    ASSERT_TRUE(view.waitedForExposure);
+    view.standAtStart();
+    const QString folder = QString::fromStdString(tempPath("paths"));
+    QDir().mkpath(folder);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder); // the path and the report go to the working directory
+
+    QTest::keyClick(&view, Qt::Key_R);
+    QTest::keyPress(&view, Qt::Key_W);
+    for (int frame = 0; frame < 8; ++frame) {
+        QTest::qWait(15);
+        view.repaint();
+    }
+    QTest::keyRelease(&view, Qt::Key_W);
+    QTest::keyClick(&view, Qt::Key_R);
+    view.repaint();
+    EXPECT_FALSE(view.isRecording());
+    const std::vector<VWalkPathEntry> recorded = view.cameraPath().entries;
+    ASSERT_GE(recorded.size(), 8u);
+    EXPECT_LT(recorded.back().position.z, recorded.front().position.z) << "flew forward, along -z";
+    EXPECT_GT(recorded.back().time, recorded.front().time);
+
+    view.savePath();
+    view.loadPath();
+    EXPECT_EQ(view.cameraPath().entries.size(), recorded.size());
+    const Vec3d standing = view.freeCamera().position();
+    view.traceRecordedPath();
+    EXPECT_FALSE(view.replayRates().empty());
+    const std::vector<uint8_t> report = readBytes(QDir(folder).filePath("TestPathFPS.txt").toStdString());
+    const std::string expectedStart = "Anzahl(n): " + std::to_string(view.replayRates().size()) + "\n";
+    EXPECT_EQ(std::string(report.begin(), report.end()).rfind(expectedStart, 0), 0u);
+    expectNear(view.freeCamera().position(), standing); // the free camera is back
+    QDir::setCurrent(previous);
+}
 } // namespace
+

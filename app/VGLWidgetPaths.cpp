@@ -1,0 +1,81 @@
+// The view's camera-path slots: saving and loading the path, the measured
+// replay with its statistics file, and the frame-by-frame test replay.
+
+#include "FrameRateReport.h"
+#include "LogStream.h"
+#include "VGLWidget.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+
+void VGLWidget::savePath() {
+    if (!mPath.save(VWalkPath::kFileName)) logErr() << "cannot write " << VWalkPath::kFileName << "\n";
+}
+
+void VGLWidget::loadPath() {
+    std::string error;
+    const bool loaded = mPath.load(VWalkPath::kFileName, error);
+    std::cerr << "Loaded Path: " << (loaded ? "succesful" : "unsuccesful") << std::endl;
+    if (!loaded) logErr() << error << "\n";
+}
+
+bool VGLWidget::canReplay() const {
+    if (mPath.entries.size() >= 2) return true;
+    logErr() << "no camera path to replay: record one (key R) or load one\n";
+    return false;
+}
+
+double VGLWidget::replayFrame(const VCameraPose& camera) {
+    mReplayCamera = camera;
+    const double before = secondsSinceStart();
+    repaint();
+    // The window keeps up with the system meanwhile; the user's input waits.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return secondsSinceStart() - before;
+}
+
+void VGLWidget::traceRecordedPath() {
+    if (!canReplay()) return;
+    const bool looping = paintLoop;
+    paintLoop = false; // the replay draws its own frames
+    VWalkPath once = mPath;
+    once.repeat = false; // a measured replay covers the path once
+    const VPathTracer tracer(once);
+    mReplayRates.clear();
+    const double start = secondsSinceStart();
+    for (double t = 0; !tracer.finished(t); t = secondsSinceStart() - start) {
+        const double seconds = replayFrame(tracer.pose(t));
+        if (seconds <= 0) continue; // a clock too coarse to time it has no rate
+        mReplayRates.push_back(float(1 / seconds));
+        fpsText = QString::number(mReplayRates.back(), 'g', 6) + " fps";
+        emit fpsCalculated(fpsText);
+    }
+    mReplayCamera.reset();
+    std::ofstream report("TestPathFPS.txt", std::ios::trunc);
+    writeFrameRateReport(report, mReplayRates);
+    if (!report) logErr() << "cannot write TestPathFPS.txt\n";
+    setPaintLoop(looping);
+    repaintUnlessLooping();
+}
+
+void VGLWidget::createTestOutput() {
+    if (!canReplay()) return;
+    const bool looping = paintLoop;
+    paintLoop = false;
+    std::vector<double> frameMs;
+    for (size_t k = 0; k < mPath.entries.size(); ++k) {
+        const VWalkPathEntry& e = mPath.entries[k];
+        frameMs.push_back(replayFrame({e.position, e.direction, e.up}) * 1000);
+        logOut() << "frame " << k << ": " << frameMs.back() << " ms, " << mStatistics.triangles << " triangles, "
+                 << mStatistics.billboards << " impostors\n";
+    }
+    mReplayCamera.reset();
+    std::nth_element(frameMs.begin(), frameMs.begin() + frameMs.size() / 2, frameMs.end());
+    logOut() << "test replay: " << mPath.entries.size() << " frames, median " << frameMs[frameMs.size() / 2]
+             << " ms\n";
+    setPaintLoop(looping);
+    repaintUnlessLooping();
+}
