@@ -14,6 +14,7 @@
 #include "SceneView.h"
 #include "VTextureCache.h"
 #include "OffscreenView.h"
+#include "PathBench.h"
 #include "SideFileStep.h"
 #include "SideFiles.h"
 #include "VConfiguration.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -66,6 +68,11 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  along the eye's direction: a line per frame, then medians;\n"
                      "                  --instances: the median frame of the N-copy grid against\n"
                      "                  that of its one copy nearest the camera\n"
+                     "  bench --path PATH.txt (FILE.mvh | --scene FILE.scn) [--plot OUT.png]\n"
+                     "                 [--cache MB] [--error PIXELS] [--size WxH]\n"
+                     "                  replay a recorded camera path, one frame per entry: the\n"
+                     "                  frame rates and their statistics go to TestPathFPS.txt,\n"
+                     "                  --plot draws frame time and triangles along the path\n"
                      "  glinfo          create a headless OpenGL context, report the driver and\n"
                      "                  compile every shader program [--shaders DIR]\n"
                      "  help            show this text\n";
@@ -323,6 +330,8 @@ struct ViewOptions {
     Vec3f eye{0, 0, 4}, centre{0, 0, 0}, up{0, 1, 0};
     int instances = 0; // copies drawn through the instance manager; 0: the hierarchy itself
     std::string scene;  // a scene file instead of a hierarchy
+    std::string path, plot; // bench: a camera path to replay, and its picture
+    unsigned cacheMegabytes = 512; // the texture cache a scene draws through
 };
 
 // Parses argv into options; an empty string when they were good, else the complaint.
@@ -359,6 +368,15 @@ std::string parseViewOptions(const char* command, int argc, char** argv, ViewOpt
             o.settings.geometry = GeometrySource::OutOfCore;
         } else if (arg == "--scene" && hasValue) {
             o.scene = argv[++k];
+        } else if (arg == "--path" && hasValue) {
+            o.path = argv[++k];
+        } else if (arg == "--plot" && hasValue) {
+            o.plot = argv[++k];
+        } else if (arg == "--cache" && hasValue) {
+            double megabytes = 0;
+            if (!parseNumber(argv[++k], megabytes) || megabytes < 1 || megabytes > 65536 || megabytes != std::floor(megabytes))
+                return prefix + "--cache takes megabytes from 1 to 65536";
+            o.cacheMegabytes = unsigned(megabytes);
         } else if (arg == "--instances" && hasValue) {
             double n = 0;
             if (!parseNumber(argv[++k], n) || n < 1 || n > 10000 || n != std::floor(n))
@@ -489,9 +507,10 @@ int benchInstances(const ViewOptions& o) {
     return 0;
 }
 
-// A scene file drawn as the view draws it: the medians of 10 frames, the
-// walk through the tree (with culling, drawing suppressed) apart.
-int renderScene(const ViewOptions& o) {
+// The headless context, the view's shaders, a texture cache and the scene
+// file drawn off screen: runs use(view) and returns its status, or 1 after
+// printing why the scene could not be opened.
+int withSceneView(const ViewOptions& o, const std::function<int(SceneView&)>& use) {
     GLHeadlessContext context;
     if (!createDrawingContext(context)) return 1;
     {
@@ -500,7 +519,7 @@ int renderScene(const ViewOptions& o) {
         VViewShaders::setupShaders();
     }
     VConfiguration::mUseOutOfCore = true; // hierarchies of a scene share the texture cache
-    VTextureCache cache(512u << 20);
+    VTextureCache cache(uint64_t(o.cacheMegabytes) << 20);
     int status = 1;
     {
         SceneView view;
@@ -511,33 +530,65 @@ int renderScene(const ViewOptions& o) {
         options.errorPixels = o.settings.errorPixels;
         options.wireframe = o.settings.wireframe;
         std::string error;
-        if (!view.open(o.scene, options, error)) {
-            std::cerr << "morva: cannot draw the scene " << o.scene << ": " << error << "\n";
-        } else {
-            std::vector<double> walkMs, drawMs;
-            SceneFrame frame;
-            for (int k = 0; k < 10; ++k) {
-                frame = view.draw(o.eye, o.centre, o.up);
-                walkMs.push_back(frame.traversalMs);
-                drawMs.push_back(frame.drawMs);
-            }
-            if (view.picture().save(QString::fromStdString(o.output))) {
-                std::cout << "nodes: " << view.graph().nodeCount() << "\n"
-                          << "nodes drawn: " << frame.statistics.nodesDrawn << "\n"
-                          << "nodes culled: " << frame.statistics.nodesCulled << "\n"
-                          << "impostors: " << frame.statistics.billboards << "\n"
-                          << "triangles: " << frame.statistics.triangles << "\n"
-                          << "lines: " << frame.statistics.lines << "\n"
-                          << "traversal ms: " << median(walkMs) << "\n"
-                          << "draw ms: " << median(drawMs) << "\n";
-                status = 0;
-            } else {
-                std::cerr << "morva: cannot write " << o.output << "\n";
-            }
-        }
+        if (view.open(o.scene, options, error)) status = use(view);
+        else std::cerr << "morva: cannot draw the scene " << o.scene << ": " << error << "\n";
     }
     VViewShaders::destroy();
     return status;
+}
+
+// A scene file drawn as the view draws it: the medians of 10 frames, the
+// walk through the tree (with culling, drawing suppressed) apart.
+int renderScene(const ViewOptions& o) {
+    return withSceneView(o, [&o](SceneView& view) {
+        std::vector<double> walkMs, drawMs;
+        SceneFrame frame;
+        for (int k = 0; k < 10; ++k) {
+            frame = view.draw(o.eye, o.centre, o.up);
+            walkMs.push_back(frame.traversalMs);
+            drawMs.push_back(frame.drawMs);
+        }
+        if (!view.picture().save(QString::fromStdString(o.output))) {
+            std::cerr << "morva: cannot write " << o.output << "\n";
+            return 1;
+        }
+        std::cout << "nodes: " << view.graph().nodeCount() << "\n"
+                  << "nodes drawn: " << frame.statistics.nodesDrawn << "\n"
+                  << "nodes culled: " << frame.statistics.nodesCulled << "\n"
+                  << "impostors: " << frame.statistics.billboards << "\n"
+                  << "triangles: " << frame.statistics.triangles << "\n"
+                  << "lines: " << frame.statistics.lines << "\n"
+                  << "traversal ms: " << median(walkMs) << "\n"
+                  << "draw ms: " << median(drawMs) << "\n";
+        return 0;
+    });
+}
+
+// A camera path replayed headless over a scene or a hierarchy, one frame
+// per entry.
+int benchPath(const ViewOptions& o) {
+    VWalkPath path;
+    std::string error;
+    if (!path.load(o.path, error)) {
+        std::cerr << "morva: " << error << "\n";
+        return 1;
+    }
+    auto eyeOf = [](const VWalkPathEntry& e) { return Vec3f(e.position); };
+    auto centreOf = [](const VWalkPathEntry& e) { return Vec3f(e.position + e.direction); };
+    if (!o.scene.empty()) {
+        return withSceneView(o, [&](SceneView& view) {
+            return replayPath(path, [&](const VWalkPathEntry& e) {
+                const SceneFrame frame = view.draw(eyeOf(e), centreOf(e), Vec3f(e.up));
+                return PathFrame{frame.drawMs, frame.statistics.triangles, frame.statistics.billboards};
+            }, o.plot);
+        });
+    }
+    HeadlessView view;
+    if (!view.open(o)) return 1;
+    return replayPath(path, [&](const VWalkPathEntry& e) {
+        const FrameCounts counts = view.view->draw(eyeOf(e), centreOf(e), Vec3f(e.up), o.settings);
+        return PathFrame{counts.selectMs + counts.drawMs, counts.triangles, counts.impostors};
+    }, o.plot);
 }
 
 int runRender(int argc, char** argv) {
@@ -584,6 +635,11 @@ int runBench(int argc, char** argv) {
     ViewOptions o;
     const std::string problem = parseViewOptions("bench", argc, argv, o);
     if (!problem.empty()) return usageError(problem);
+    if (!o.path.empty()) {
+        if (o.input.empty() == o.scene.empty() || !o.output.empty())
+            return usageError("bench --path takes FILE.mvh or --scene FILE.scn, and no -o");
+        return benchPath(o);
+    }
     if (o.input.empty() || !o.output.empty()) return usageError("bench takes FILE.mvh and no -o");
     if (o.instances > 0) return benchInstances(o);
     const Vec3d toEye = Vec3d(o.eye) - Vec3d(o.centre);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,10 +18,11 @@ struct ToolRun {
     std::string out, err;
 };
 
-ToolRun runMorva(const std::string& arguments) {
+// In the given working directory, else in this one.
+ToolRun runMorva(const std::string& arguments, const std::string& folder = "") {
     const std::string outPath = tempPath("morva.out"), errPath = tempPath("morva.err");
-    const std::string command =
-        std::string("'") + MORVA_TOOL_PATH + "' " + arguments + " >'" + outPath + "' 2>'" + errPath + "'";
+    const std::string command = (folder.empty() ? "" : "cd '" + folder + "' && ") + "'" + MORVA_TOOL_PATH + "' " +
+                                arguments + " >'" + outPath + "' 2>'" + errPath + "'";
     int raw = std::system(command.c_str());
     auto text = [](const std::string& path) {
         std::vector<uint8_t> b = readBytes(path);
@@ -194,6 +196,29 @@ TEST(MorvaTool, BenchSweepsTheDistanceFrom1To30) {
     EXPECT_DOUBLE_EQ(rows.back()[0], 30.0);
     for (const auto& row : rows) EXPECT_LE(row[2], 320) << row[0];
     EXPECT_LT(rows.back()[1] + rows.back()[2], rows.front()[1] + rows.front()[2]);
+}
+
+// A camera path replayed headless, one frame per entry: the statistics file
+// in the working directory and the plot; a file that is no path is refused.
+TEST(MorvaTool, BenchReplaysACameraPath) {
+    const std::string mvh = sampleCopy("path.mvh");
+    std::string path = "VWalkPath\nRepeat?:\nfalse\nreference orientation:\n1 0 0\n0 1 0\n0 0 1\n"
+                       "number of entries:\n3\nentries:\n";
+    for (const char* z : {"6", "4", "2"})
+        path += std::string("---------------\n0\n2\n0 0 ") + z + "\n0 0 -1\n0 1 0\n";
+    writeBytes(tempPath("path.txt"), std::vector<uint8_t>(path.begin(), path.end()));
+    const std::string folder = std::filesystem::path(tempPath("path.txt")).parent_path().string();
+    std::filesystem::remove(folder + "/TestPathFPS.txt");
+    const ToolRun run = runMorva("bench --path '" + tempPath("path.txt") + "' '" + mvh + "' --full --size 64x64 --plot '" +
+                                 tempPath("path.png") + "'", folder);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(summaryValue(run.out, "median triangles"), "320");
+    const std::vector<uint8_t> report = readBytes(folder + "/TestPathFPS.txt");
+    EXPECT_EQ(std::string(report.begin(), report.end()).rfind("Anzahl(n): 3\n", 0), 0u);
+    EXPECT_TRUE(isPng(tempPath("path.png")));
+    const ToolRun refused = runMorva("bench --path '" + mvh + "' '" + mvh + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("is no camera path"), std::string::npos) << refused.err;
 }
 
 // Copies through the instance manager: the picture of the grid, and the
