@@ -80,16 +80,22 @@ bool VWalkPath::load(const std::string& fileName, std::string& error) {
         error = "cannot open " + fileName;
         return false;
     }
+    if (load(in, error)) return true;
+    error = fileName + error;
+    return false;
+}
+
+bool VWalkPath::load(std::istream& in, std::string& error) {
     bool ok = true;
     scenefile::expectLine(in, kClassName, ok);
     if (!ok) {
-        error = fileName + " is no camera path: it does not start with " + kClassName;
+        error = std::string(" is no camera path: it does not start with ") + kClassName;
         return false;
     }
     VWalkPath fresh;
     fresh.read(in, ok);
     if (!ok) {
-        error = fileName + " ends early or holds something else than a camera path's entries";
+        error = " ends early or holds something else than a camera path's entries";
         return false;
     }
     *this = std::move(fresh);

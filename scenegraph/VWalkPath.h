@@ -42,4 +42,6 @@ class VWalkPath : public VSerializable {
     // the class-name line or is not whole; this path is then unchanged.
     bool save(const std::string& fileName) const;
     bool load(const std::string& fileName, std::string& error);
+    // The same from a stream holding a whole file.
+    bool load(std::istream& in, std::string& error);
 };
