@@ -2,6 +2,7 @@
 
 #include "GLExtensions.h"
 #include "LogStream.h"
+#include "SceneGeneration.h"
 #include "ShaderSets.h"
 #include "VConfiguration.h"
 #include "VSceneGraph.h"
@@ -416,6 +417,25 @@ bool VGLWidget::openScene(const std::string& path, std::string& error, bool keep
     setSceneGraph(mOwnedScene.get());
     if (!keepCamera) lookAtSphere(mOwnedScene->root()->globalSphere());
     return true;
+}
+
+void VGLWidget::generateScene(uint32_t seed) {
+    if (!mReady) return;
+    makeCurrent();
+    const uint64_t capacity = mTextureCache ? mTextureCache->engine().capacity : kSceneCacheBytes;
+    setSceneGraph(nullptr);
+    mOwnedScene.reset(); // its hierarchies leave the old cache first
+    mTextureCache.reset();
+    // The opened hierarchy registers with the new cache at its next frame.
+    mTextureCache = std::make_unique<VTextureCache>(capacity);
+    VConfiguration::mUseOutOfCore = true; // the scene's hierarchies share the cache
+    auto graph = std::make_unique<VSceneGraph>(nullptr);
+    ::generateScene(*graph, seed, sceneContentFolder());
+    if (!graph->save("Test.scn")) logErr() << "cannot write Test.scn\n";
+    mOwnedScene = std::move(graph);
+    doneCurrent();
+    setSceneGraph(mOwnedScene.get());
+    setCamera({0, 4, 14}, {0, 1.5f, 0}, {0, 1, 0});
 }
 
 void VGLWidget::closeHierarchy() {

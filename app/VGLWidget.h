@@ -77,6 +77,10 @@ class VGLWidget : public QOpenGLWidget {
     // for its hierarchies' impostors, and looks at it; false with the
     // reader's reason, the previous scene staying.
     bool openScene(const std::string& path, std::string& error, bool keepCamera = false);
+    // Replaces the scene, its resources and the texture cache with the
+    // scene generated from the seed, saves it as "Test.scn" in the working
+    // directory and looks at it from above the terrain's edge.
+    void generateScene(uint32_t seed);
     // The scene drawn each frame (not owned; null: none).
     void setSceneGraph(VSceneGraph* graph);
     VSceneGraph* sceneGraph() const { return mSceneGraph; }

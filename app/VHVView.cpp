@@ -75,13 +75,6 @@ void addRow(QFormLayout* form, const QString& label, QWidget* field) {
     form->addRow(label, field);
 }
 
-// A control whose target is not part of the viewer yet: visible, disabled,
-// and saying why.
-void markMissing(QWidget* control, const QString& missing) {
-    control->setEnabled(false);
-    control->setToolTip(VHVView::tr("Not available yet: %1").arg(missing));
-}
-
 void removeWithSideFiles(const QString& hierarchy) {
     std::error_code ignored;
     std::filesystem::path path(hierarchy.toStdString());
@@ -218,13 +211,13 @@ QWidget* VHVView::cacheGroup() {
 QWidget* VHVView::sceneGroup() {
     auto* group = new QGroupBox(tr("Generate Scenegraph"), this);
     auto* form = new QFormLayout(group);
-    mSeed = new QSpinBox(group);
-    mSeed->setRange(0, 1294967100);
+    mSeedBox = new QSpinBox(group);
+    mSeedBox->setRange(0, 1294967100);
     auto* generate = new QPushButton(tr("Generate Scene!"), group);
-    addRow(form, tr("Seed Number:"), mSeed);
+    addRow(form, tr("Seed Number:"), mSeedBox);
     form->addRow(generate);
-    markMissing(mSeed, tr("scene generation"));
-    markMissing(generate, tr("scene generation"));
+    connect(mSeedBox, &QSpinBox::valueChanged, this, &VHVView::seedValueChanged);
+    connect(generate, &QPushButton::clicked, this, &VHVView::generateScene);
     return group;
 }
 
@@ -323,6 +316,15 @@ void VHVView::cacheValueChanged() {
 void VHVView::resizeCache() {
     if (mCacheMegabytes == 0) return; // the field was emptied
     view()->resizeCache(mCacheMegabytes);
+}
+
+void VHVView::seedValueChanged() {
+    mSeed = unsigned(mSeedBox->value());
+}
+
+void VHVView::generateScene() {
+    view()->generateScene(mSeed);
+    view()->repaint();
 }
 
 // The settings that shape impostor atlases or how textures are held apply to

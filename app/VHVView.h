@@ -55,6 +55,8 @@ class VHVView : public QWidget {
     void updateSilError(bool repaint);
     void cacheValueChanged();
     void resizeCache();
+    void seedValueChanged();
+    void generateScene();
     void updateConfiguration();
     void updateCamHUD();
 
@@ -74,11 +76,12 @@ class VHVView : public QWidget {
     QString mFileName;
     bool mTemporary = false;
     unsigned mCacheMegabytes = 500;
+    unsigned mSeed = 0;
     double mErrorBound = 0;
     std::ostream *mPreviousOut = nullptr, *mPreviousErr = nullptr;
 
     QLineEdit *mGlobalError, *mSilhouetteError, *mNearPlane, *mBackPlane, *mCacheSize;
-    QSpinBox *mOpeningAngle, *mSeed;
+    QSpinBox *mOpeningAngle, *mSeedBox;
     QCheckBox *mMotionPrediction, *mShowPredictor, *mShowCompass, *mShowBoundingSphere, *mUseOutOfCore;
     QComboBox *mSizeType, *mClusterAlgorithm, *mPrefetchStrategy, *mTextureResolution, *mTextureCompression;
     QPushButton *mApply;
