@@ -178,17 +178,21 @@ void VLODObject3D::assignVertexNormals() {
     for (uint32_t v = 0; v < vnum(); ++v) varray[v].npath = std::make_unique<VKeyFrameVertex>(std::move(keys[v]));
 }
 
-float VLODObject3D::groundHeight(float x, float y) const {
+float VLODObject3D::groundHeight(float x, float y) const { return heightAbove(2, x, y); }
+
+float VLODObject3D::heightAbove(int upAxis, float first, float second) const {
     uint32_t drain = findDrain();
-    if (drain >= in_arcs.size()) return 0;
+    if (drain >= in_arcs.size() || upAxis < 0 || upAxis > 2) return 0;
+    const int firstAxis = upAxis == 0 ? 1 : 0, secondAxis = upAxis == 2 ? 1 : 2;
     float bestDistance = kFloatMax, height = 0;
     auto consider = [&](uint32_t v) {
-        Vec3f p = varray[v].path->evaluate(0);
-        float dx = p.x - x, dy = p.y - y;
-        float d = std::sqrt(dx * dx + dy * dy);
+        const Vec3f p = varray[v].path->evaluate(0);
+        const float c[3] = {p.x, p.y, p.z};
+        const float da = c[firstAxis] - first, db = c[secondAxis] - second;
+        const float d = std::sqrt(da * da + db * db);
         if (d < bestDistance) {
             bestDistance = d;
-            height = p.z;
+            height = c[upAxis];
         }
     };
     for (uint32_t a : in_arcs[drain]) {

@@ -94,6 +94,9 @@ class VLODObject3D {
     // Height of the terrain under (x, y): z of the nearest full-resolution
     // vertex in the x-y plane.
     float groundHeight(float x, float y) const;
+    // The same for a terrain whose up axis is upAxis (0 x, 1 y, 2 z): first
+    // and second are the other two coordinates in order (y up: x, then z).
+    float heightAbove(int upAxis, float first, float second) const;
 
     // --- Set-up steps after reading -----------------------------------------
 
