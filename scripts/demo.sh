@@ -7,6 +7,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
+# The images and hierarchies the viewer's built-in scenes read (data/scene).
+"$root/scripts/scene-content.sh"
 build="${MORVA_BUILD_DIR:-$root/build}"
 mesh="${MORVA_DEMO_MESH:-$root/data/dragon/dragon_vrip_res3.ply}"
 out="$build/demo/$(basename "${mesh%.*}").mvh"

@@ -9,6 +9,8 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcgal-dev libeigen3-dev libpugixml-dev libmeshoptimizer-dev
   assimp-testmodels
+  # Generates the built-in scenes' images and meshes.
+  python3
   # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
   libegl-dev libgl-dev libopengl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
   # Qt 6: images, and the viewer's widgets with its OpenGL widget.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, makes the scene content, and runs every test.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
+# The images and hierarchies the viewer's built-in scenes read (data/scene).
+"$root/scripts/scene-content.sh"
 cd "${MORVA_BUILD_DIR:-$root/build}"
 # The viewer's window tests (label gui) need an X server: a virtual one.
 if command -v xvfb-run >/dev/null; then
