@@ -1,6 +1,7 @@
 #include "VGLWidget.h"
 
 #include "GLExtensions.h"
+#include "InstanceTestScene.h"
 #include "LogStream.h"
 #include "SceneGeneration.h"
 #include "ShaderSets.h"
@@ -97,6 +98,7 @@ VGLWidget::~VGLWidget() {
     release();
     mOwnedScene.reset(); // its hierarchies leave the cache first
     mTextureCache.reset();
+    mInstances.reset();
     doneCurrent();
 }
 
@@ -241,6 +243,7 @@ void VGLWidget::paintGL() {
         placeCompass(camera);
         drawScene(context);
         drawObject();
+        drawInstances();
         reportGlError();
     }
     if (paintLoop) measureAndPace();
@@ -287,7 +290,9 @@ void VGLWidget::placeCompass(const VCameraPose& camera) {
     if (!compass) return;
     compass->setVisible(showCompass);
     if (!showCompass) return;
-    const Vec3d at = camera.position + camera.direction * double(2 * zNear + 0.5);
+    // Just beyond the near plane, but no nearer than the panel's default
+    // near plane of 1 puts it: closer, the small pyramid fills the view.
+    const Vec3d at = camera.position + camera.direction * std::max(double(2 * zNear + 0.5), 2.5);
     const double translation[3] = {at.x, at.y, at.z};
     compass->setTranslation(translation);
 }
@@ -321,6 +326,18 @@ void VGLWidget::drawObject() {
     mLastFrame = drawHierarchyFrame(*mObject, *mDrawing, settings);
     mStatistics.billboards += mLastFrame.impostors;
     mStatistics.triangles += mLastFrame.triangles;
+}
+
+void VGLWidget::drawInstances() {
+    if (!mInstances || mInstances->instances.empty()) return;
+    InstanceView view;
+    glGetFloatv(GL_MODELVIEW_MATRIX, view.viewMatrix); // the camera alone at this point
+    view.projectionConstant = projectionConstant();
+    view.wireframe = wireFrame || wireFrameOnly;
+    const LogCapture quiet;
+    const InstanceDrawCounts counts = mInstances->drawInstances(view);
+    mStatistics.billboards += counts.billboards;
+    mStatistics.triangles += counts.triangles;
 }
 
 void VGLWidget::reportGlError() {
@@ -436,6 +453,25 @@ void VGLWidget::generateScene(uint32_t seed) {
     doneCurrent();
     setSceneGraph(mOwnedScene.get());
     setCamera({0, 4, 14}, {0, 1.5f, 0}, {0, 1, 0});
+}
+
+bool VGLWidget::openInstanceScene(std::string& error) {
+    const std::string folder = sceneContentFolder();
+    if (!openHierarchy(instanceSceneTerrainFile(folder), error)) {
+        std::cerr << "Could not load terrain model!" << std::endl;
+        return false;
+    }
+    makeCurrent();
+    if (!mInstances) mInstances = std::make_unique<VLODObject3DInstanceManager>();
+    Vec3f tree;
+    const bool built = buildInstanceTestScene(*mInstances, *mObject, folder, tree);
+    doneCurrent();
+    if (!built) {
+        error = "the trees in " + folder + "/test could not be read";
+        return false;
+    }
+    setCamera(tree + Vec3f(0, 0.55f, 2.8f), tree + Vec3f(0, 0.33f, 0), {0, 1, 0});
+    return true;
 }
 
 void VGLWidget::closeHierarchy() {

@@ -27,6 +27,7 @@
 
 class VSceneGraph;
 class VTextureCache;
+class VLODObject3DInstanceManager;
 
 // A microsecond stopwatch on the steady clock.
 struct FrameStopwatch {
@@ -81,6 +82,10 @@ class VGLWidget : public QOpenGLWidget {
     // scene generated from the seed, saves it as "Test.scn" in the working
     // directory and looks at it from above the terrain's edge.
     void generateScene(uint32_t seed);
+    // The instance manager's test scene: its terrain model opened as the
+    // hierarchy in view and a tree placed on it through the instance
+    // manager; false with the reason.
+    bool openInstanceScene(std::string& error);
     // The scene drawn each frame (not owned; null: none).
     void setSceneGraph(VSceneGraph* graph);
     VSceneGraph* sceneGraph() const { return mSceneGraph; }
@@ -195,6 +200,7 @@ class VGLWidget : public QOpenGLWidget {
     void prefetchPredictedView();
     void drawScene(const VTraversalContext& context);
     void drawObject();
+    void drawInstances();
     void reportGlError();
     void measureAndPace();
     void drawText(const QString& text);
@@ -248,4 +254,5 @@ class VGLWidget : public QOpenGLWidget {
     std::vector<float> mReplayRates;
     std::unique_ptr<VTextureCache> mTextureCache;
     std::unique_ptr<VSceneGraph> mOwnedScene;
+    std::unique_ptr<VLODObject3DInstanceManager> mInstances;
 };

@@ -75,11 +75,11 @@ void VHVApp::initActions() {
     connect(mFileClose, &QAction::triggered, this, &VHVApp::slotFileClose);
     connect(mFileQuit, &QAction::triggered, this, &VHVApp::slotFileQuit);
     connect(mReloadShader, &QAction::triggered, this, &VHVApp::slotReloadShader);
+    connect(mOpenScene, &QAction::triggered, this, &VHVApp::slotOpenScene);
     connect(mWindowView, &QAction::toggled, this, &VHVApp::slotWindowView);
     connect(mWindowLog, &QAction::toggled, this, &VHVApp::slotWindowLog);
     connect(mHelpAbout, &QAction::triggered, this, &VHVApp::slotHelpAbout);
     setMissingTarget(mFileImport, tr("the hierarchy creation dialog"));
-    setMissingTarget(mOpenScene, tr("the predefined scene in the view"));
 }
 
 void VHVApp::initMenuBar() {
@@ -153,6 +153,17 @@ void VHVApp::slotFileQuit() {
     statusBar()->showMessage(tr("Exiting application..."));
     QApplication::quit();
     statusBar()->showMessage(tr("Ready."));
+}
+
+void VHVApp::slotOpenScene() {
+    std::string error;
+    if (!view()->isValid()) mWindowView->setChecked(true);
+    if (view()->openInstanceScene(error)) {
+        outputWindow()->setWindowTitle(tr("Predefined Scene") + " - " + tr("Output Window"));
+        statusBar()->showMessage(tr("Loaded the predefined scene"), kMessageMs);
+        return;
+    }
+    QMessageBox::warning(this, windowTitle(), tr("Cannot load the predefined scene:\n%1").arg(QString::fromStdString(error)));
 }
 
 void VHVApp::slotReloadShader() {

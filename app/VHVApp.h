@@ -30,6 +30,7 @@ class VHVApp : public QMainWindow {
     void slotFileOpen();
     void slotFileClose();
     void slotFileQuit();
+    void slotOpenScene();
     void slotReloadShader();
     void slotWindowView(bool on);
     void slotWindowLog(bool on);

@@ -7,16 +7,22 @@
 #include <random>
 
 namespace {
-// The branches' own placement within the tree's frame; the leaves share it.
+// The branches' scale and their offset from the ground point: the content
+// script's tree stands taller than wide, so after building its base lies at
+// y = -0.5, which the offset lifts onto the ground.
 constexpr float kTreeScale = 0.6661099f;
-constexpr float kTreeOffset[3] = {0.0040277f, 0.0166733f, -0.2002064f};
+constexpr float kTreeOffset[3] = {0, 0.5f * kTreeScale, 0};
+// Building a hierarchy fits each mesh into the unit cube on its own, so the
+// two halves of the content script's tree lie in different frames: a point
+// at b in the branches' frame lies at kLeafScale * b + kLeafShift in the
+// leaves'. The leaves' instance undoes that.
+constexpr float kLeafScale = 1.0755f;
+constexpr float kLeafShift[3] = {0.014f, -0.353f, -0.0125f};
 constexpr float kBranchColour[3] = {0.3921569f, 0, 0}, kLeafColour[3] = {0.2f, 0.55f, 0.15f};
 
-void place(VLODObject3DInstance& instance, float x, float y, float z, const float colour[3]) {
-    instance.scale = kTreeScale;
-    instance.matrix[12] = x + kTreeOffset[0];
-    instance.matrix[13] = y + kTreeOffset[1];
-    instance.matrix[14] = z + kTreeOffset[2];
+void place(VLODObject3DInstance& instance, float scale, const float at[3], const float colour[3]) {
+    instance.scale = scale;
+    std::copy(at, at + 3, instance.matrix + 12);
     std::copy(colour, colour + 3, instance.color);
 }
 } // namespace
@@ -26,7 +32,7 @@ std::string instanceSceneTerrainFile(const std::string& contentFolder) {
 }
 
 bool buildInstanceTestScene(VLODObject3DInstanceManager& manager, const VLODObject3D& terrain,
-                            const std::string& contentFolder) {
+                            const std::string& contentFolder, Vec3f& groundPoint) {
     manager.clear();
     std::mt19937 random(100);
     std::cout << "ADD OBJECT: TREE" << std::endl;
@@ -44,8 +50,13 @@ bool buildInstanceTestScene(VLODObject3DInstanceManager& manager, const VLODObje
     auto coordinate = [&random] { return float(double(random()) / double(std::mt19937::max()) * 0.9 - 0.45); };
     const float x = coordinate(), z = coordinate();
     const float height = terrain.heightAbove(1, x, z); // the scene's content stands with y up
-    if (branches) place(*branches, x, height, z, kBranchColour);
-    if (leaves) place(*leaves, x, height, z, kLeafColour);
+    const float branchesAt[3] = {x + kTreeOffset[0], height + kTreeOffset[1], z + kTreeOffset[2]};
+    const float leafScale = kTreeScale / kLeafScale;
+    const float leavesAt[3] = {branchesAt[0] - leafScale * kLeafShift[0], branchesAt[1] - leafScale * kLeafShift[1],
+                               branchesAt[2] - leafScale * kLeafShift[2]};
+    if (branches) place(*branches, kTreeScale, branchesAt, kBranchColour);
+    if (leaves) place(*leaves, leafScale, leavesAt, kLeafColour);
     std::cout << " ok" << std::endl;
+    groundPoint = Vec3f(x, height, z);
     return branches && leaves;
 }

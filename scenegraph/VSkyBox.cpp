@@ -11,22 +11,24 @@
 #include <cmath>
 
 namespace {
-// Per face: the outward normal, then the corners in counter-clockwise order
-// seen from inside, as seen from the centre, on a cube of edge 2.
+// Per face, in the order the six images come (back, front, right, left,
+// down, up; back lies along +z, behind a camera looking down -z): the
+// outward normal, then the corners bottom-left, bottom-right, top-right,
+// top-left as seen from the centre, on a cube of edge 2.
 struct FaceLayout {
     float normal[3];
     float corners[4][3];
 };
 const FaceLayout kFaceLayouts[VSkyBox::kFaces] = {
-    {{1, 0, 0}, {{1, -1, 1}, {1, -1, -1}, {1, 1, -1}, {1, 1, 1}}},
-    {{-1, 0, 0}, {{-1, -1, -1}, {-1, -1, 1}, {-1, 1, 1}, {-1, 1, -1}}},
-    {{0, 1, 0}, {{-1, 1, -1}, {-1, 1, 1}, {1, 1, 1}, {1, 1, -1}}},
-    {{0, -1, 0}, {{-1, -1, 1}, {-1, -1, -1}, {1, -1, -1}, {1, -1, 1}}},
-    {{0, 0, 1}, {{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1}}},
-    {{0, 0, -1}, {{1, -1, -1}, {-1, -1, -1}, {-1, 1, -1}, {1, 1, -1}}},
+    {{0, 0, 1}, {{1, -1, 1}, {-1, -1, 1}, {-1, 1, 1}, {1, 1, 1}}},
+    {{0, 0, -1}, {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}}},
+    {{1, 0, 0}, {{1, -1, -1}, {1, -1, 1}, {1, 1, 1}, {1, 1, -1}}},
+    {{-1, 0, 0}, {{-1, -1, 1}, {-1, -1, -1}, {-1, 1, -1}, {-1, 1, 1}}},
+    {{0, -1, 0}, {{-1, -1, 1}, {1, -1, 1}, {1, -1, -1}, {-1, -1, -1}}},
+    {{0, 1, 0}, {{-1, 1, -1}, {1, 1, -1}, {1, 1, 1}, {-1, 1, 1}}},
 };
-// Texture corners in units of the image size, matching the corner order.
-const float kTexCorners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+// Texture corners for those: images load top row first, at t = 0.
+const float kTexCorners[4][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
 const float kUntexturedGrey[4] = {0.5f, 0.5f, 0.5f, 1.0f};
 
 // The view's rotation: rows right, up and backwards of the camera, as a
