@@ -187,6 +187,9 @@ TEST_F(SceneDrawing, SkyBoxTurnsWithTheCameraOnly) {
         files[f] = tempPath("sky-" + std::to_string(f) + ".png");
         QImage image(4, 4, QImage::Format_RGBA8888);
         image.fill(colours[f]);
+        if (f == 1) // the front's upper half white: it must show above the horizon
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 4; ++x) image.setPixelColor(x, y, Qt::white);
         if (f != 2) {
             ASSERT_TRUE(image.save(QString::fromStdString(files[f])));
         }
@@ -200,8 +203,10 @@ TEST_F(SceneDrawing, SkyBoxTurnsWithTheCameraOnly) {
         Vec3d direction, up;
         QColor expected;
     };
-    for (const View& view : {View{{0, 0, -1}, {0, 1, 0}, colours[5]}, View{{1, 0, 0}, {0, 1, 0}, colours[0]},
-                             View{{0, 0, 1}, {0, 1, 0}, colours[4]}, View{{0, 1, 0}, {0, 0, 1}, QColor(128, 128, 128)}}) {
+    // Images come as back (+z), front (-z), right (+x, missing here), left, down, up.
+    for (const View& view : {View{{0, 0, -1}, {0, 1, 0}, colours[1]}, View{{1, 0, 0}, {0, 1, 0}, QColor(128, 128, 128)},
+                             View{{0, 0, 1}, {0, 1, 0}, colours[0]}, View{{0, 1, 0}, {0, 0, 1}, colours[5]},
+                             View{{-1, 0, 0}, {0, 1, 0}, colours[3]}}) {
         VCameraPose camera;
         camera.position = Vec3d(1000, -40, 7);
         camera.direction = view.direction;
@@ -209,10 +214,13 @@ TEST_F(SceneDrawing, SkyBoxTurnsWithTheCameraOnly) {
         look(camera);
         VDrawStatistics statistics;
         sky.draw(mContext, statistics);
-        const QColor centre = mTarget.picture().pixelColor(32, 32);
+        const QColor centre = mTarget.picture().pixelColor(32, 40); // below the horizon
         EXPECT_NEAR(centre.red(), view.expected.red(), 2) << view.direction.x << view.direction.y << view.direction.z;
         EXPECT_NEAR(centre.green(), view.expected.green(), 2);
         EXPECT_NEAR(centre.blue(), view.expected.blue(), 2);
+        if (view.expected == colours[1]) {
+            EXPECT_EQ(mTarget.picture().pixelColor(32, 20), QColor(Qt::white));
+        }
     }
 }
 } // namespace
