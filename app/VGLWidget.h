@@ -173,6 +173,9 @@ class VGLWidget : public QOpenGLWidget {
     // One frame per recorded entry, the same views on every run: each
     // frame's time and drawn primitives, and their median time, to the log.
     void createTestOutput();
+    // How 16-bit values survive being mapped to [0, 1] as floats and back:
+    // three counts, written to out (the test replay writes them to the log).
+    void testQuant(std::ostream* out);
 
   signals:
     void fpsCalculated(const QString& text);

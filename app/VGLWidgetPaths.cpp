@@ -76,6 +76,21 @@ void VGLWidget::createTestOutput() {
     std::nth_element(frameMs.begin(), frameMs.begin() + frameMs.size() / 2, frameMs.end());
     logOut() << "test replay: " << mPath.entries.size() << " frames, median " << frameMs[frameMs.size() / 2]
              << " ms\n";
+    testQuant(&logOut());
     setPaintLoop(looping);
     repaintUnlessLooping();
+}
+
+void VGLWidget::testQuant(std::ostream* out) {
+    auto truncated = [](float v) { return uint16_t(uint32_t(v)); };
+    auto mapped = [](uint32_t i) { return float(i) * 1.5259021893143654e-05f; }; // i / 65535
+    uint32_t sameMapped = 0, sameDirect = 0, changed = 0;
+    for (uint32_t i = 0; i < 32768; ++i) {
+        sameMapped += truncated(mapped(i) * 65536) == truncated(mapped(i + 1) * 65536);
+        sameDirect += truncated(float(i)) == truncated(float(i + 1));
+    }
+    for (uint32_t i = 0; i <= 32768; ++i) changed += truncated(mapped(i) * 65536) != i;
+    *out << "Test 1 (als Int gespeichert, zu [0,1] gemappt): " << sameMapped << "\n"
+         << "Test 2 (als Float gespeichert, direkt geladen): " << sameDirect << "\n"
+         << "Abweichende Cluster-Werte: " << changed << "\n";
 }
