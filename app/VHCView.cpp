@@ -79,6 +79,7 @@ QWidget* VHCView::makeFileGroup() {
         field->setMinimumWidth(300);
         chooser = new QPushButton(tr("..."), group);
         chooser->setObjectName(name + " chooser");
+        chooser->setFixedWidth(chooser->fontMetrics().horizontalAdvance("...") + 24);
         grid->addWidget(new QLabel(label, group), row, 0);
         grid->addWidget(field, row, 1);
         grid->addWidget(chooser, row, 2);
@@ -308,10 +309,8 @@ void VHCView::showBuildProgress() {
     if (!step) return;
     const int index = mProgress->findStep(tr(step));
     if (index != mProgress->currentStep()) mProgress->slotSelectStep(index);
-    const float fraction = mJob->currentFraction();
-    mProgress->slotSetProgressDesc(
-        tr("%1 %, %2 s so far").arg(int(fraction * 100)).arg(mBuildClock.elapsed() / 1000.0, 0, 'f', 1));
-    mProgress->slotSetProgress(fraction);
+    mProgress->slotSetProgressDesc(tr("%1 s so far").arg(mBuildClock.elapsed() / 1000.0, 0, 'f', 1));
+    mProgress->slotSetProgress(mJob->currentFraction());
 }
 
 void VHCView::buildFinished(bool ok, const CreationSummary& summary, const QString& error) {
