@@ -1,6 +1,7 @@
 #include "VHVApp.h"
 
 #include "VGLWidget.h"
+#include "VHCView.h"
 #include "VHVView.h"
 #include "VLogWindow.h"
 #include "VOutputWidget.h"
@@ -13,6 +14,8 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
+
+#include <iostream>
 
 namespace {
 constexpr int kMessageMs = 2000;
@@ -47,13 +50,6 @@ QAction* VHVApp::addToggleAction(const QString& text, const QString& menuText, c
     return action;
 }
 
-// An action whose target is not part of the viewer yet stays visible but
-// cannot be chosen, and says why.
-void VHVApp::setMissingTarget(QAction* action, const QString& missing) {
-    action->setEnabled(false);
-    action->setToolTip(tr("Not available yet: %1").arg(missing));
-}
-
 void VHVApp::initActions() {
     mFileOpen =
         addPlainAction(tr("Open File"), tr("&Open..."), tr("Ctrl+O"), tr("Opens an existing document"));
@@ -73,13 +69,13 @@ void VHVApp::initActions() {
 
     connect(mFileOpen, &QAction::triggered, this, &VHVApp::slotFileOpen);
     connect(mFileClose, &QAction::triggered, this, &VHVApp::slotFileClose);
+    connect(mFileImport, &QAction::triggered, this, &VHVApp::slotFileImport);
     connect(mFileQuit, &QAction::triggered, this, &VHVApp::slotFileQuit);
     connect(mReloadShader, &QAction::triggered, this, &VHVApp::slotReloadShader);
     connect(mOpenScene, &QAction::triggered, this, &VHVApp::slotOpenScene);
     connect(mWindowView, &QAction::toggled, this, &VHVApp::slotWindowView);
     connect(mWindowLog, &QAction::toggled, this, &VHVApp::slotWindowLog);
     connect(mHelpAbout, &QAction::triggered, this, &VHVApp::slotHelpAbout);
-    setMissingTarget(mFileImport, tr("the hierarchy creation dialog"));
 }
 
 void VHVApp::initMenuBar() {
@@ -147,6 +143,23 @@ void VHVApp::slotFileClose() {
     mPanel->setFileName(QString(), false, ignored);
     outputWindow()->setWindowTitle(tr("Output Window"));
     statusBar()->showMessage(tr("Ready."));
+}
+
+void VHVApp::slotFileImport() {
+    if (!mCreationDialog) mCreationDialog = new VHCView(this);
+    if (mCreationDialog->exec() == QDialog::Accepted) {
+        std::cerr << "set hierarchy" << std::endl;
+        const QString built = mCreationDialog->outputFileName();
+        std::string error;
+        if (!view()->isValid()) mWindowView->setChecked(true);
+        if (mPanel->setFileName(built, mCreationDialog->isTemporary(), error)) {
+            outputWindow()->setWindowTitle(built + " - " + tr("Output Window"));
+            statusBar()->showMessage(tr("Loaded document: ") + built);
+        } else {
+            QMessageBox::warning(this, windowTitle(), tr("Cannot open %1:\n%2").arg(built, QString::fromStdString(error)));
+        }
+    }
+    mCreationDialog->hide();
 }
 
 void VHVApp::slotFileQuit() {

@@ -7,6 +7,7 @@
 
 class QAction;
 class VGLWidget;
+class VHCView;
 class VHVView;
 class VLogWindow;
 class VOutputWidget;
@@ -29,6 +30,7 @@ class VHVApp : public QMainWindow {
   public slots:
     void slotFileOpen();
     void slotFileClose();
+    void slotFileImport();
     void slotFileQuit();
     void slotOpenScene();
     void slotReloadShader();
@@ -43,9 +45,9 @@ class VHVApp : public QMainWindow {
                             const QString& tip);
     QAction* addToggleAction(const QString& text, const QString& menuText, const QString& key,
                              const QString& tip, bool on);
-    void setMissingTarget(QAction* action, const QString& missing);
 
     QAction *mFileOpen, *mFileClose, *mFileImport, *mFileQuit, *mOpenScene, *mReloadShader;
     QAction *mWindowView, *mWindowLog, *mHelpAbout;
     VHVView* mPanel;
+    VHCView* mCreationDialog = nullptr; // made at the first import, reused
 };

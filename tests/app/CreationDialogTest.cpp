@@ -5,7 +5,10 @@
 #include "DragonHierarchy.h"
 #include "TestFiles.h"
 #include "VCreationProgressDialog.h"
+#include "VGLWidget.h"
 #include "VHCView.h"
+#include "VHVApp.h"
+#include "VHVView.h"
 #include "VLODObject3DCreator.h"
 
 #include <QApplication>
@@ -198,4 +201,27 @@ TEST(CreationDialog, FieldsFollowEachOther) {
         EXPECT_EQ(child<QLineEdit>(shown.dialog, c.field)->text().toStdString(), c.expected);
     }
 }
+// File > Import from the main window: the mesh built into a temporary
+// hierarchy (no output named) is opened in the view, and closing it deletes
+// the file.
+TEST(CreationDialog, TheMainWindowOpensWhatItBuilt) {
+    VHVApp window;
+    window.show();
+    bool started = false;
+    const auto fill = whileModalShows<VHCView>({}, [&started](VHCView* dialog) {
+        if (started) return;
+        started = true;
+        child<QLineEdit>(*dialog, "input file")->setText(QString::fromStdString(kDragon11K));
+        child<QLineEdit>(*dialog, "output file")->clear();
+        QTest::mouseClick(child<QPushButton>(*dialog, "create hierarchy"), Qt::LeftButton);
+    });
+    window.slotFileImport(); // returns when the dialog ends
+    ASSERT_TRUE(window.view()->hasObject());
+    const std::string built = window.panel()->fileName().toStdString();
+    EXPECT_TRUE(window.panel()->isTemporary());
+    EXPECT_TRUE(std::filesystem::exists(built));
+    window.slotFileClose();
+    EXPECT_FALSE(std::filesystem::exists(built));
+}
 } // namespace
+
