@@ -47,18 +47,20 @@ int replayPath(const VWalkPath& path, const PathFrameDrawer& draw, const std::st
         std::cerr << "morva: cannot write TestPathFPS.txt\n";
         return 1;
     }
-    std::vector<double> ms;
+    std::vector<double> ms, walkMs;
     std::vector<uint64_t> triangles, impostors;
     for (const PathFrame& f : frames) {
         ms.push_back(f.milliseconds);
         triangles.push_back(f.triangles);
         impostors.push_back(f.impostors);
+        if (f.walkMilliseconds >= 0) walkMs.push_back(f.walkMilliseconds);
     }
     std::cout << "frames: " << frames.size() << "\n"
               << "median frame ms: " << medianOf(ms) << "\n"
               << "median triangles: " << medianOf(triangles) << "\n"
-              << "median impostors: " << medianOf(impostors) << "\n"
-              << "report: TestPathFPS.txt\n";
+              << "median impostors: " << medianOf(impostors) << "\n";
+    if (!walkMs.empty()) std::cout << "median walk ms: " << medianOf(walkMs) << "\n";
+    std::cout << "report: TestPathFPS.txt\n";
     if (plotFile.empty()) return 0;
     // Text needs Qt's font database, which needs an application object;
     // the tool has a screen of its own only in the viewer.

@@ -17,6 +17,7 @@
 struct PathFrame {
     double milliseconds = 0; // selection and drawing, until the driver finished
     uint64_t triangles = 0, impostors = 0;
+    double walkMilliseconds = -1; // a scene's walk through its tree with culling; -1: none
 };
 
 // Draws the entry's view and says what it took.

@@ -11,6 +11,7 @@
 #include "FileBytes.h"
 #include "HierarchyDrawing.h"
 #include "InstanceScene.h"
+#include "SceneGeneration.h"
 #include "SceneView.h"
 #include "VTextureCache.h"
 #include "OffscreenView.h"
@@ -50,6 +51,9 @@ const char* kUsage = "usage: morva COMMAND [ARGUMENTS]\n"
                      "                  read a hierarchy in a headless OpenGL context, making or\n"
                      "                  reusing its impostor side files (.mv2, .mv3); --dump writes\n"
                      "                  every atlas side and its depth as PNG files into DIR\n"
+                     "  scene SEED -o OUT.scn\n"
+                     "                  generate the scene of the seed (sky box, terrain, 75\n"
+                     "                  airplanes) from the scene content (data/scene) and save it\n"
                      "  render FILE.mvh -o OUT.png [--size WxH] [--error PIXELS] [--eye x,y,z]\n"
                      "                  [--center x,y,z] [--up x,y,z] [--fov DEGREES] [--full] [--wireframe]\n"
                      "                  [--immediate | --out-of-core] [--instances N]\n"
@@ -577,10 +581,17 @@ int benchPath(const ViewOptions& o) {
     auto centreOf = [](const VWalkPathEntry& e) { return Vec3f(e.position + e.direction); };
     if (!o.scene.empty()) {
         return withSceneView(o, [&](SceneView& view) {
-            return replayPath(path, [&](const VWalkPathEntry& e) {
+            const int status = replayPath(path, [&](const VWalkPathEntry& e) {
                 const SceneFrame frame = view.draw(eyeOf(e), centreOf(e), Vec3f(e.up));
-                return PathFrame{frame.drawMs, frame.statistics.triangles, frame.statistics.billboards};
+                return PathFrame{frame.drawMs, frame.statistics.triangles, frame.statistics.billboards,
+                                 frame.traversalMs};
             }, o.plot);
+            const VLRUCache& cache = VTextureCache::instance->engine();
+            std::cout << "texture cache MB: " << o.cacheMegabytes << "\n"
+                      << "texture cache misses: " << cache.missesOverall << "\n"
+                      << "texture cache misses per frame: "
+                      << double(cache.missesOverall) / double(std::max<size_t>(path.entries.size(), 1)) << "\n";
+            return status;
         });
     }
     HeadlessView view;
@@ -663,6 +674,37 @@ int runBench(int argc, char** argv) {
               << "median triangles: " << median(triangles) << "\n"
               << "median frame ms: " << median(frameMs) << "\n";
     reportBuffers(*view.view);
+    return 0;
+}
+
+// The generated scene of a seed, saved as a scene file.
+int runScene(int argc, char** argv) {
+    double seed = -1;
+    std::string output;
+    for (int k = 0; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "-o" && k + 1 < argc) output = argv[++k];
+        else if (!parseNumber(argv[k], seed) || seed < 0 || seed > 4294967295.0 || seed != std::floor(seed))
+            return usageError("scene takes a seed from 0 to 4294967295 and -o OUT.scn");
+    }
+    if (seed < 0 || output.empty()) return usageError("scene takes a seed and -o OUT.scn");
+    GLHeadlessContext context;
+    if (!createDrawingContext(context)) return 1;
+    VConfiguration::mUseOutOfCore = true; // the airplanes register with the cache
+    VTextureCache cache(64u << 20);
+    bool saved = false;
+    const std::string folder = sceneContentFolder();
+    {
+        const LogCapture quiet;
+        VSceneGraph graph(nullptr);
+        generateScene(graph, uint32_t(seed), folder);
+        saved = graph.save(output);
+    }
+    if (!saved) {
+        std::cerr << "morva: cannot write " << output << "\n";
+        return 1;
+    }
+    std::cout << "content: " << folder << "\n" << "scene: " << output << "\n";
     return 0;
 }
 
@@ -753,5 +795,6 @@ int main(int argc, char** argv) {
     if (command == "sidefiles") return runSideFiles(argc - 2, argv + 2);
     if (command == "render") return runRender(argc - 2, argv + 2);
     if (command == "bench") return runBench(argc - 2, argv + 2);
+    if (command == "scene") return runScene(argc - 2, argv + 2);
     return usageError("unknown command '" + command + "'");
 }

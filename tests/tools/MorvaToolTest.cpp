@@ -198,8 +198,9 @@ TEST(MorvaTool, BenchSweepsTheDistanceFrom1To30) {
     EXPECT_LT(rows.back()[1] + rows.back()[2], rows.front()[1] + rows.front()[2]);
 }
 
-// A camera path replayed headless, one frame per entry: the statistics file
-// in the working directory and the plot; a file that is no path is refused.
+// A camera path replayed headless, one frame per entry, over a hierarchy and
+// over the generated scene: the statistics file in the working directory and
+// the plot; a file that is no path is refused.
 TEST(MorvaTool, BenchReplaysACameraPath) {
     const std::string mvh = sampleCopy("path.mvh");
     std::string path = "VWalkPath\nRepeat?:\nfalse\nreference orientation:\n1 0 0\n0 1 0\n0 0 1\n"
@@ -216,6 +217,16 @@ TEST(MorvaTool, BenchReplaysACameraPath) {
     const std::vector<uint8_t> report = readBytes(folder + "/TestPathFPS.txt");
     EXPECT_EQ(std::string(report.begin(), report.end()).rfind("Anzahl(n): 3\n", 0), 0u);
     EXPECT_TRUE(isPng(tempPath("path.png")));
+
+    // Over the generated scene (its content where the build finds it).
+    const ToolRun scene = runMorva("scene 3 -o '" + tempPath("generated.scn") + "'");
+    ASSERT_EQ(scene.status, 0) << scene.err;
+    std::filesystem::remove(folder + "/TestPathFPS.txt");
+    const ToolRun flight = runMorva("bench --path '" + tempPath("path.txt") + "' --scene '" + tempPath("generated.scn") +
+                                    "' --size 64x64 --cache 16", folder);
+    ASSERT_EQ(flight.status, 0) << flight.err;
+    EXPECT_EQ(summaryValue("\n" + flight.out, "frames"), "3"); // the first line
+    EXPECT_TRUE(std::filesystem::exists(folder + "/TestPathFPS.txt"));
     const ToolRun refused = runMorva("bench --path '" + mvh + "' '" + mvh + "'");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("is no camera path"), std::string::npos) << refused.err;
