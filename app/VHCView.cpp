@@ -2,6 +2,7 @@
 
 #include "HierarchyBuildJob.h"
 #include "LogStream.h"
+#include "OverwriteQuestion.h"
 #include "VCreationProgressDialog.h"
 
 #include <QCheckBox>
@@ -46,13 +47,6 @@ bool readNumber(const QLineEdit* field, double& value) {
     bool ok = false;
     value = QLocale::c().toDouble(field->text(), &ok);
     return ok;
-}
-
-// No write permission for anyone counts even for the superuser, as the
-// pipeline counts it.
-bool isReadOnly(const QFileInfo& file) {
-    const auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return !(file.permissions() & writeBits) || !file.isWritable();
 }
 } // namespace
 
@@ -224,21 +218,6 @@ void VHCView::reject() {
     QDialog::reject();
 }
 
-// The replace question comes before anything is read, so that a refusal
-// costs nothing.
-bool VHCView::mayWriteOutput(const QString& output) {
-    const QFileInfo file(output);
-    if (output.isEmpty() || !file.exists()) return true;
-    if (isReadOnly(file)) {
-        QMessageBox::critical(this, tr("Output Error"), output + " " + tr("is read-only!"));
-        return false;
-    }
-    const auto answer = QMessageBox::question(this, tr("Output File"),
-                                              output + " " + tr("already exists.\nDo you want to replace it?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    return answer == QMessageBox::Yes;
-}
-
 bool VHCView::readSettings(CreationSettings& settings) {
     settings.useMinimum = mUseMinimum->isChecked();
     settings.useMaximum = mUseMaximum->isChecked();
@@ -273,7 +252,8 @@ void VHCView::slotCreateHierarchy() {
     if (isBuilding()) return;
     const QString input = mInputFile->text(), output = mOutputFile->text();
     CreationSettings settings;
-    if (!mayWriteOutput(output)) return;
+    // Asked before anything is read, so that a refusal costs nothing.
+    if (!mayOverwrite(this, output, tr("Output File"))) return;
     settings.replaceExisting = true; // asked above
     if (!readSettings(settings)) return;
     if (!mCreator) {

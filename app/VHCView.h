@@ -58,7 +58,6 @@ class VHCView : public QDialog {
     QWidget* makeSettingsGroup();
     QWidget* makeOperatorGroup();
     QWidget* makeButtonRow();
-    bool mayWriteOutput(const QString& output);
     bool readSettings(CreationSettings& settings);
     void prepareProgressDialog();
     void setBuilding(bool building);

@@ -1,5 +1,6 @@
 #include "VOutputWidget.h"
 
+#include "OverwriteQuestion.h"
 #include "VGLWidget.h"
 
 #include <QAction>
@@ -236,25 +237,12 @@ void VOutputWidget::setFrameRateInfo(const QString& fps) {
     statusBar()->showMessage(mView->hasObject() ? objectStatus(fps) : sceneStatus(fps));
 }
 
-bool VOutputWidget::confirmScreenshotTarget(const QString& fileName) {
-    const QFileInfo file(fileName);
-    if (!file.exists()) return true;
-    if (!file.isWritable()) {
-        QMessageBox::critical(this, tr("Output Error"), fileName + " " + tr("is read-only!"));
-        return false;
-    }
-    const auto answer = QMessageBox::question(this, tr("Output Image File"),
-                                              fileName + " " + tr("already exists.\nDo you want to replace it?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    return answer == QMessageBox::Yes;
-}
-
 void VOutputWidget::slotScreenShot() {
     // The replace question is ours: it also covers read-only files.
     const QString fileName =
         QFileDialog::getSaveFileName(this, tr("Choose image filename"), mLastScreenshot,
                                      tr("Images (*.png *.xpm *.jpg)"), nullptr, QFileDialog::DontConfirmOverwrite);
-    if (fileName.isEmpty() || !confirmScreenshotTarget(fileName)) return;
+    if (fileName.isEmpty() || !mayOverwrite(this, fileName, tr("Output Image File"))) return;
     if (!mView->takeScreenshot(fileName, true))
         statusBar()->showMessage(tr("Could not save %1").arg(fileName), kMessageMs);
     mLastScreenshot = fileName;

@@ -52,8 +52,6 @@ class VOutputWidget : public QMainWindow {
     void setSwatch(QAction* action, QPixmap& swatch, const QColor& colour);
     QString objectStatus(const QString& fps) const;
     QString sceneStatus(const QString& fps) const;
-    // False when the user declined or the file cannot be replaced.
-    bool confirmScreenshotTarget(const QString& fileName);
 
     VGLWidget* mView = nullptr;
     QToolBar* mToolBar = nullptr;
