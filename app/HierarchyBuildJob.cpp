@@ -9,6 +9,8 @@
 #include <EGL/egl.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <mutex>
 
 namespace {
@@ -112,7 +114,15 @@ void HierarchyBuildJob::run(std::string input, std::string output, CreationSetti
     GLCoverageMeasure measure;
     CreationSummary summary;
     std::string error;
-    const bool built = createHierarchyFile(input, output, settings, mCreator, measure, summary, error);
+    bool built = false;
+    // An exception must not leave the worker: it would end the program.
+    try {
+        built = createHierarchyFile(input, output, settings, mCreator, measure, summary, error);
+    } catch (const std::bad_alloc&) {
+        error = "the mesh needs more memory than there is";
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
     measure.release();
     releaseCurrentContext();
     mCreator.mProgress = nullptr;
