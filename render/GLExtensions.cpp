@@ -94,7 +94,11 @@ namespace {
 void* eglLookup(const char* name) { return reinterpret_cast<void*>(eglGetProcAddress(name)); }
 
 GLProcAddressLookup gLookup = eglLookup;
-const char* gExtensions = nullptr; // the current context's list, fetched once per initExtensions
+// A copy of the current context's list, fetched once per initExtensions: the
+// driver's string goes with its context, which may be destroyed before a
+// later query.
+std::string gExtensions;
+bool gExtensionsFetched = false;
 bool gExtensionsListed = false;
 
 // Prints the names with a prefix under a heading and takes them out.
@@ -138,15 +142,18 @@ void setGLProcAddressLookup(GLProcAddressLookup lookup) { gLookup = lookup ? loo
 
 bool isExtensionSupported(const char* name) {
     if (!name || !*name || std::strchr(name, ' ')) return false;
-    if (!gExtensions) {
-        gExtensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-        if (!gExtensions) return failWith("Unable to get supported OpenGL extensions!\n");
-        if (!gExtensionsListed) printExtensions(gExtensions); // once per process
+    if (!gExtensionsFetched) {
+        const auto* list = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+        if (!list) return failWith("Unable to get supported OpenGL extensions!\n");
+        gExtensions = list;
+        gExtensionsFetched = true;
+        if (!gExtensionsListed) printExtensions(list); // once per process
         gExtensionsListed = true;
     }
+    const char* all = gExtensions.c_str();
     const size_t length = std::strlen(name);
-    for (const char* at = gExtensions; (at = std::strstr(at, name)) != nullptr; at += length) {
-        const bool starts = at == gExtensions || at[-1] == ' ';
+    for (const char* at = all; (at = std::strstr(at, name)) != nullptr; at += length) {
+        const bool starts = at == all || at[-1] == ' ';
         const bool ends = at[length] == ' ' || at[length] == '\0';
         if (starts && ends) return true;
     }
@@ -172,7 +179,7 @@ void initARBProgramFunctions() {
 bool initExtensions() {
     // The list belongs to the context it came from: a later context (a second
     // view) reads its own, the first one's may be gone.
-    gExtensions = nullptr;
+    gExtensionsFetched = false;
     LOAD(glProgramEnvParameter4fARB);
     LOAD(glProgramEnvParameter4fvARB);
     LOAD(glProgramLocalParameter4fARB);
