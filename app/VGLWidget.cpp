@@ -474,6 +474,15 @@ bool VGLWidget::openInstanceScene(std::string& error) {
     return true;
 }
 
+void VGLWidget::closeScene() {
+    makeCurrent();
+    setSceneGraph(nullptr);
+    mOwnedScene.reset();
+    if (mInstances) mInstances->clear();
+    doneCurrent();
+    update();
+}
+
 void VGLWidget::closeHierarchy() {
     makeCurrent();
     release();

@@ -70,6 +70,8 @@ class VGLWidget : public QOpenGLWidget {
     bool hasObject() const { return mHasObject; }
     // Drops the opened hierarchy; a scene stays.
     void closeHierarchy();
+    // Drops the scene the view owns and the placed instances.
+    void closeScene();
     const VLODObject3D& object() const { return *mObject; }
     const FrameCounts& lastFrame() const { return mLastFrame; }
     // Why the drawing layer could not be set up (empty when it was).

@@ -361,6 +361,7 @@ void VHVView::deleteTemporaryFile() {
 bool VHVView::setFileName(const QString& name, bool temporary, std::string& error) {
     if (name.isEmpty()) {
         view()->closeHierarchy();
+        view()->closeScene();
         std::cout << "no object!" << std::endl;
     } else if (name != mFileName) {
         const bool scene = name.endsWith(".scn", Qt::CaseInsensitive);
@@ -380,6 +381,7 @@ bool VHVView::setFileName(const QString& name, bool temporary, std::string& erro
 void VHVView::updateView() {
     if (mFileName.isEmpty()) {
         view()->closeHierarchy();
+        view()->closeScene();
         std::cout << "no object!" << std::endl;
         return;
     }

@@ -80,6 +80,9 @@ TEST(MainWindow, ACorruptFileIsReportedAndWhatIsInViewStays) {
     }
     EXPECT_EQ(window.fileName(), QString::fromStdString(scene.first));
     window.grab().save(QString::fromStdString(tempPath("main-window.png")));
+    window.slotFileClose(); // closes what is shown, scene and hierarchy
+    EXPECT_FALSE(view.hasObject());
+    EXPECT_EQ(view.sceneGraph(), nullptr);
 }
 
 bool logWindowHas(const VLogWindow& log, const QString& text) {
