@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 
 void VGLWidget::savePath() {
@@ -54,9 +53,8 @@ void VGLWidget::traceRecordedPath() {
         emit fpsCalculated(fpsText);
     }
     mReplayCamera.reset();
-    std::ofstream report("TestPathFPS.txt", std::ios::trunc);
-    writeFrameRateReport(report, mReplayRates);
-    if (!report) logErr() << "cannot write TestPathFPS.txt\n";
+    std::string error;
+    if (!writeFrameRateReportFile("TestPathFPS.txt", mReplayRates, error)) logErr() << error << "\n";
     setPaintLoop(looping);
     repaintUnlessLooping();
 }

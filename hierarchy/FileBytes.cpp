@@ -17,7 +17,18 @@ bool readFileBytes(const std::string& name, std::vector<uint8_t>& bytes) {
     return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
 }
 
+bool writeFileAtomically(const std::string& name, const std::string& text, std::string& error) {
+    return writeFileAtomically(name, std::vector<uint8_t>(text.begin(), text.end()), error);
+}
+
 bool writeFileAtomically(const std::string& name, const std::vector<uint8_t>& bytes, std::string& error) {
+    // The rename would replace a file that nobody may write; writing in place
+    // would have been refused, so this is too.
+    struct stat existing{};
+    if (::stat(name.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) {
+        error = name + " is read-only";
+        return false;
+    }
     std::string temporary = name + ".partial-XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {

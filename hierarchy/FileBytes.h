@@ -13,3 +13,4 @@ bool readFileBytes(const std::string& name, std::vector<uint8_t>& bytes);
 // complete, so that a reader never finds a half-written file under name.
 // False, with the reason in error, when the folder cannot take the file.
 bool writeFileAtomically(const std::string& name, const std::vector<uint8_t>& bytes, std::string& error);
+bool writeFileAtomically(const std::string& name, const std::string& text, std::string& error);

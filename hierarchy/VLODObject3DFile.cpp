@@ -110,15 +110,14 @@ bool VLODObject3D::write(const std::string& fileName) const {
             (void)c;
         }
 
-    FILE* file = std::fopen(fileName.c_str(), "wb");
-    if (!file) {
-        logErr() << "Error open file: " << fileName << " writeable!\n";
-        return false;
-    }
-    bool written = std::fwrite(out.data().data(), 1, out.data().size(), file) == out.data().size();
-    written = (std::fclose(file) == 0) && written;
-    if (!written) logErr() << "Error writing file: " << fileName << "\n";
-    return written;
+    // Beside the file and renamed into place: a failed write never leaves
+    // half a hierarchy where a good one stood.
+    std::string error;
+    if (writeFileAtomically(fileName, out.data(), error)) return true;
+    const bool notOpened = error.rfind("cannot create", 0) == 0 || error.ends_with("is read-only");
+    if (notOpened) logErr() << "Error open file: " << fileName << " writeable!\n";
+    else logErr() << "Error writing file: " << fileName << ": " << error << "\n";
+    return false;
 }
 
 bool VLODObject3D::read(const std::string& fileName, bool createStrips, bool /*unused*/) {

@@ -1,7 +1,10 @@
 #include "FrameRateReport.h"
 
+#include "FileBytes.h"
+
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 FrameRateStatistics frameRateStatistics(std::span<const float> values) {
@@ -46,4 +49,10 @@ void writeFrameRateReport(std::ostream& out, std::span<const float> values) {
     either(s.hasMean, s.maximum) << "\n";
     out << "Values: \n";
     for (float x : values) out << x << "\n";
+}
+
+bool writeFrameRateReportFile(const std::string& path, std::span<const float> values, std::string& error) {
+    std::ostringstream out;
+    writeFrameRateReport(out, values);
+    return writeFileAtomically(path, out.str(), error);
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <ostream>
 #include <span>
+#include <string>
 
 struct FrameRateStatistics {
     size_t count = 0;
@@ -23,3 +24,6 @@ FrameRateStatistics frameRateStatistics(std::span<const float> values);
 // The report: the labelled statistics, then "Values: " and one value per
 // line in frame order. What a run too short to have it lacks reads "n/a".
 void writeFrameRateReport(std::ostream& out, std::span<const float> values);
+// The report as a file, written whole and renamed into place; false with the
+// reason.
+bool writeFrameRateReportFile(const std::string& path, std::span<const float> values, std::string& error);

@@ -1,5 +1,6 @@
 #include "VSceneGraph.h"
 
+#include "FileBytes.h"
 #include "LogStream.h"
 #include "SceneFileText.h"
 #include "SceneHierarchyCheck.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -157,15 +159,13 @@ void VSceneGraph::print() const {
 }
 
 bool VSceneGraph::save(const std::string& fileName) const {
-    std::ofstream out(fileName, std::ios::binary);
-    if (!out) {
-        logErr() << "ERROR - cannot write the scene file \"" << fileName << "\"!\n";
-        return false;
-    }
+    std::ostringstream out;
     out << kFileHeader << "\n1\n";
     write(out);
-    out.flush();
-    return bool(out);
+    std::string error; // written whole and renamed into place, or not at all
+    if (writeFileAtomically(fileName, out.str(), error)) return true;
+    logErr() << "ERROR - cannot write the scene file \"" << fileName << "\"! " << error << "\n";
+    return false;
 }
 
 void VSceneGraph::write(std::ostream& out) const {

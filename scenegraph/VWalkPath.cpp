@@ -1,8 +1,10 @@
 #include "VWalkPath.h"
 
+#include "FileBytes.h"
 #include "SceneFileText.h"
 
 #include <fstream>
+#include <sstream>
 
 namespace {
 constexpr const char* kEntrySeparator = "---------------";
@@ -67,11 +69,11 @@ void VWalkPath::read(std::istream& in, bool& ok) {
 }
 
 bool VWalkPath::save(const std::string& fileName) const {
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    std::ostringstream out;
     writeClassName(out);
     write(out);
-    return bool(out.flush());
+    std::string error; // written whole and renamed into place, or not at all
+    return writeFileAtomically(fileName, out.str(), error);
 }
 
 bool VWalkPath::load(const std::string& fileName, std::string& error) {

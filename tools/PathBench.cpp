@@ -7,7 +7,6 @@
 #include <QPainterPath>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -41,10 +40,9 @@ int replayPath(const VWalkPath& path, const PathFrameDrawer& draw, const std::st
         frames.push_back(draw(entry));
         if (frames.back().milliseconds > 0) rates.push_back(float(1000 / frames.back().milliseconds));
     }
-    std::ofstream report("TestPathFPS.txt", std::ios::trunc);
-    writeFrameRateReport(report, rates);
-    if (!report) {
-        std::cerr << "morva: cannot write TestPathFPS.txt\n";
+    std::string error;
+    if (!writeFrameRateReportFile("TestPathFPS.txt", rates, error)) {
+        std::cerr << "morva: " << error << "\n";
         return 1;
     }
     std::vector<double> ms, walkMs;
