@@ -77,6 +77,7 @@ struct ShownDialog {
 };
 
 TEST(CreationDialog, BuildsWhatTheToolBuilds) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     const std::string byTool = tempPath("tool-res4.mvh");
     ASSERT_TRUE(runMorva("build '" + kDragon11K + "' '" + byTool + "' --patch-size 64 --force"));
     for (const std::string& output : {tempPath("dialog-res4.mvh"), std::string()}) {
@@ -107,6 +108,7 @@ TEST(CreationDialog, BuildsWhatTheToolBuilds) {
 }
 
 TEST(CreationDialog, CancelLeavesNoFileAndTheDialogOpen) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     ShownDialog shown;
     const std::string output = tempPath("cancelled.mvh");
     shown.setFiles(kDragon11K, output);
@@ -205,6 +207,7 @@ TEST(CreationDialog, FieldsFollowEachOther) {
 // hierarchy (no output named) is opened in the view, and closing it deletes
 // the file.
 TEST(CreationDialog, TheMainWindowOpensWhatItBuilt) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     VHVApp window;
     window.show();
     bool started = false;

@@ -125,6 +125,7 @@ TEST(OutputWindow, EveryActionHasAKeyOfItsOwn) {
 }
 
 TEST(OutputWindow, StatusBarTellsWhatTheViewDraws) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
     VHVApp app;
     app.show();

@@ -149,6 +149,7 @@ TEST(Panel, ASettingThatShapesSideFilesRebuildsThoseInView) {
 // Impostors far away keep their textures when the cache is made after the
 // hierarchy was opened (they came from the hierarchy's own store before).
 TEST(Panel, ACacheMadeAfterOpeningServesTheImpostors) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
     VHVApp window;
     window.show();

@@ -156,6 +156,7 @@ TEST(ViewNavigation, PaceIntervalIsThePeriodLeftAfterTheFrame) {
 class ViewOfDragon : public ::testing::Test {
   protected:
     void SetUp() override {
+        MORVA_SKIP_WITHOUT_DRAGON();
         ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
         VConfiguration::mUseOutOfCore = false;
         std::string error;

@@ -32,6 +32,7 @@ double differingShare(const QImage& a, const QImage& b) {
 }
 
 TEST(ViewWidget, AnOpenedHierarchyLooksAsTheRendererDrawsIt) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     ASSERT_FALSE(dragonHierarchy().empty()) << "morva build failed";
     VConfiguration::mUseOutOfCore = false; // every atlas at once, as the renderer reads them
     VGLWidget view;

@@ -39,6 +39,7 @@ size_t cutAtError(const VLODObject3D& h, float error) {
 // the coarse mesh into most of the fine one at once; any cut finer than the
 // coarsest then drew them whole.
 TEST(MergeRefusal, CutsAtEveryErrorStayNearTheUnmergedOnes) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     CapturedLog log;
     VObject3D dragon;
     ASSERT_TRUE(dragon.readPly(dragonPath("dragon_vrip_res3.ply"))) << dragon.lastError();

@@ -3,6 +3,7 @@
 
 #include "MeshTestSupport.h"
 #include "StripCountWorker.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 namespace {
 TEST(StripCountWorkerTest, CountsMatchOneThreadOverManyBatches) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     VObject3D mesh;
     ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res4.ply"))) << mesh.lastError();
     std::vector<uint32_t> tris;

@@ -322,6 +322,7 @@ TEST_F(MultiTriangulation, MergesNeverCloseACycle) {
 // the finest cut is the input itself (flat spots of the scan would
 // otherwise be simplified into the drain's patch).
 TEST_F(MultiTriangulation, ScannedDragonBecomesAHierarchyWhoseCutsAreMeshes) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     VObject3D mesh;
     ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res3.ply"))) << mesh.lastError();
     VLODObject3DCreator c;

@@ -1,6 +1,7 @@
 #include "VTriStripLocalOptimizer.h"
 
 #include "MeshTestSupport.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,7 @@ TEST(VTriStripLocalOptimizerTest, GridsAreCoveredExactlyByFewStrips) {
 // point reuses its working memory from call to call: patches of many sizes,
 // in an order that grows and shrinks, must count what their strips hold.
 TEST(VTriStripLocalOptimizerTest, ScannedDragonIsCoveredExactlyAndCountedAlike) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     VObject3D mesh;
     ASSERT_TRUE(mesh.readPly(dragonPath("dragon_vrip_res3.ply"))) << mesh.lastError();
     std::vector<uint32_t> tris;

@@ -75,6 +75,7 @@ class DragonPictures : public ::testing::Test {
 };
 
 TEST_F(DragonPictures, OnePixelOfErrorLooksLikeTheFullMeshLargeErrorsDrawImpostors) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     FrameCounts full, cut, coarse, far;
     const QImage fullPicture = picture(4.5, 1, true, full);
     const QImage cutPicture = picture(4.5, 1, false, cut);
@@ -101,6 +102,7 @@ TEST_F(DragonPictures, OnePixelOfErrorLooksLikeTheFullMeshLargeErrorsDrawImposto
 // The buffers and the out-of-core file draw what immediate mode draws: the
 // same cut, the same pixels (up to the rasteriser's rounding on a few edges).
 TEST_F(DragonPictures, BuffersAndTheOutOfCoreFileDrawThePicturesOfImmediateMode) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     ASSERT_NE(mView.drawing().buffers(), nullptr) << mView.bufferProblem();
     OffscreenView outOfCore;
     std::string error;

@@ -256,6 +256,7 @@ int cpuInCut(const ImpostorTree& tree, uint32_t i, const SelectionView& view, fl
 }
 
 TEST_F(InstanceManagerTest, TheGpuBillboardCutIsTheCpuCut) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     const std::string path = dragonFile();
     std::string error;
     VLODObject3DInstanceManager manager;
@@ -327,6 +328,7 @@ double silhouetteOverlap(const QImage& a, const QImage& b, size_t& covered) {
 // billboards: without their texels in the shared atlas, or with
 // them elsewhere, those pixels would be missing).
 TEST_F(InstanceManagerTest, AnInstanceCoversWhatItsObjectCovers) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     VViewShaders::setupShaders();
     OffscreenView view;
     std::string error;

@@ -79,6 +79,7 @@ std::string buildScene() {
 }
 
 TEST(SceneView, ASavedSceneDrawsEveryKindAndCullsWhatIsBehind) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     CapturedLog log;
     VViewShaders::setupShaders();
     const bool outOfCore = VConfiguration::mUseOutOfCore;

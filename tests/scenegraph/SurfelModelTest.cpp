@@ -191,6 +191,7 @@ TEST_F(SurfelModel, SideFilesModelRefusingEveryImpostorDrawsEveryLeafNodeAndNoTe
 // viewer wrote, and draws the same patches from its buffer as in immediate
 // mode (the sphere could not tell normals from positions).
 TEST_F(SurfelModel, SideFilesModelDrawsADragonFromItsBuffer) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     CapturedLog quiet;
     std::string path;
     ASSERT_TRUE(buildDragonHierarchy("dragon_vrip_res4.ply", "surfel-dragon.mvh", 1, path));

@@ -119,6 +119,7 @@ TEST(MorvaTool, GlinfoCompilesEveryProgramOrNamesTheFailedOnes) {
 // A scanned mesh to a hierarchy file that `morva info` then reads, with the
 // summary block at the end of the output.
 TEST(MorvaTool, BuildMakesAReadableHierarchy) {
+    MORVA_SKIP_WITHOUT_DRAGON();
     const std::string out = tempPath("dragon-built.mvh");
     std::remove(out.c_str());
     ToolRun r = runMorva("build '" + std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply' '" + out +
