@@ -4,6 +4,7 @@
 // that a walk from the root finishes. An accepted file must also be exactly
 // the bytes its contents encode: nothing skipped, nothing left over.
 
+#include "FuzzCheck.h"
 #include "ByteStream.h"
 #include "GeometryFile.h"
 #include "ImpostorSelection.h"
@@ -17,15 +18,6 @@
 #include <vector>
 
 namespace {
-
-[[noreturn]] void failCheck(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Independent of NDEBUG: the checks are the point of the fuzzer.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : failCheck(#condition, __FILE__, __LINE__))
-
 // More atlases than any seed has, so that the seeds are accepted as they are.
 constexpr uint32_t kAtlasCount = 256;
 

@@ -5,6 +5,7 @@
 // or doubled triangle, no edge with more than two triangles, and only vertex
 // positions the hierarchy can bound.
 
+#include "FuzzCheck.h"
 #include "LogStream.h"
 #include "VObject3D.h"
 
@@ -19,14 +20,6 @@
 #include <unordered_set>
 
 namespace meshfuzz {
-
-[[noreturn]] inline void failCheck(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Independent of NDEBUG: the checks are the point of the fuzzer.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : meshfuzz::failCheck(#condition, __FILE__, __LINE__))
 
 // A stream without a buffer drops everything; progress lines for every input
 // would drown libFuzzer's own output and slow each run down.

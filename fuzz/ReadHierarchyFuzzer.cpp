@@ -4,6 +4,7 @@
 // walk the arrays without checks of their own. An accepted object must also
 // survive being written and read back unchanged.
 
+#include "FuzzCheck.h"
 #include "LogStream.h"
 #include "VLODObject3D.h"
 
@@ -20,15 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-[[noreturn]] void failCheck(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Independent of NDEBUG: the checks are the point of the fuzzer.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : failCheck(#condition, __FILE__, __LINE__))
-
 // A stream without a buffer drops everything; progress lines for every input
 // would drown libFuzzer's own output and slow each run down.
 std::ostream& silentStream() {

@@ -5,6 +5,7 @@
 // and write again to the same text. Image and hierarchy files named by the
 // input are never opened.
 
+#include "FuzzCheck.h"
 #include "LogStream.h"
 #include "VSceneGraph.h"
 
@@ -17,15 +18,6 @@
 #include <string>
 
 namespace {
-
-[[noreturn]] void failCheck(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Independent of NDEBUG: the checks are the point of the fuzzer.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : failCheck(#condition, __FILE__, __LINE__))
-
 std::ostream& silentStream() {
     static std::ostream stream(nullptr);
     return stream;

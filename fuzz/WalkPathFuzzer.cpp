@@ -2,6 +2,7 @@
 // the path in memory as it was; an accepted one must write and read back to
 // the same text.
 
+#include "FuzzCheck.h"
 #include "VWalkPath.h"
 
 #include <cstdint>
@@ -11,14 +12,6 @@
 #include <string>
 
 namespace {
-[[noreturn]] void failCheck(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Independent of NDEBUG: the checks are the point of the fuzzer.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : failCheck(#condition, __FILE__, __LINE__))
-
 std::string textOf(const VWalkPath& path) {
     std::ostringstream out;
     path.writeClassName(out);
