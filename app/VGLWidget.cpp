@@ -505,10 +505,7 @@ void VGLWidget::lookAtSphere(const BoundingSphere& s) {
     setCamera(Vec3f(s.x, s.y, s.z + distance), s.centre(), Vec3f(0, 1, 0));
 }
 
-void VGLWidget::setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& up) {
-    cameraPosition = eye;
-    viewDirection = normalizeOrZ(centre - eye);
-    upVector = up;
+void VGLWidget::setCamera(const Vec3f& eye, const Vec3f& centre, const Vec3f& /*up: stays +y*/) {
     mFreeCamera.stop();
     mFreeCamera.place(Vec3d(eye));
     mFreeCamera.lookAlong(Vec3d(centre) - Vec3d(eye));
@@ -656,10 +653,8 @@ void VGLWidget::setWfColor(const QColor& colour) {
 }
 
 void VGLWidget::resetView() {
-    cameraPosition = Vec3f(0, 0, 7);
-    upVector = Vec3f(0, 1, 0);
     mFreeCamera.stop();
-    mFreeCamera.place(Vec3d(cameraPosition));
+    mFreeCamera.place(Vec3d(0, 0, 7));
     repaintUnlessLooping();
 }
 

@@ -225,8 +225,6 @@ class VGLWidget : public QOpenGLWidget {
     FrameCounts mLastFrame;
     FrameSettings mObjectSettings; // the object's switches: freeze, colour mode, culling
 
-    // The widget's camera values (animate and resetView).
-    Vec3f cameraPosition{0, 0, 4}, viewDirection{0, 0, -1}, upVector{0, 1, 0};
     float zNear = 0.1f, zFar = 50, openingAngle = 20;
     float simplificationError = 1, silhouetteError = 1;
     bool wireFrame = false, wireFrameOnly = false, usePhong = true;

@@ -292,7 +292,6 @@ void VHVView::updateSimpError(bool repaint) {
     if (!mGlobalError->hasAcceptableInput()) return;
     const float e = float(valueOf(mGlobalError));
     view()->setErrorPixels(e);
-    mErrorBound = e / view()->projectionConstant();
     if (repaint) view()->update();
 }
 
@@ -302,6 +301,10 @@ void VHVView::updateSilError(bool repaint) {
     view()->setSilhouetteError(e);
     std::cout << "set sil error to " << e / view()->projectionConstant() << std::endl;
     if (repaint) view()->update();
+}
+
+double VHVView::errorBound() const {
+    return view()->simplificationErrorPixels() / view()->projectionConstant();
 }
 
 void VHVView::updateCamHUD() {

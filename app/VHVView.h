@@ -41,7 +41,7 @@ class VHVView : public QWidget {
     bool isTemporary() const { return mTemporary; }
     // The simplification bound per unit of distance the last error change
     // gave the view: pixels times the viewport's angle per pixel.
-    double errorBound() const { return mErrorBound; }
+    double errorBound() const;
 
   public slots:
     // Reads the file in view again (settings that shape its side files changed).
@@ -77,7 +77,6 @@ class VHVView : public QWidget {
     bool mTemporary = false;
     unsigned mCacheMegabytes = 500;
     unsigned mSeed = 0;
-    double mErrorBound = 0;
     std::ostream *mPreviousOut = nullptr, *mPreviousErr = nullptr;
 
     QLineEdit *mGlobalError, *mSilhouetteError, *mNearPlane, *mBackPlane, *mCacheSize;
