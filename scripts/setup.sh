@@ -11,6 +11,8 @@ packages=(
   assimp-testmodels
   # Generates the built-in scenes' images and meshes.
   python3
+  # Subdivides the dragon into the large test mesh (scripts/large-mesh.sh).
+  python3-numpy
   # OpenGL through Mesa: headless EGL contexts (llvmpipe) for the tool and tests.
   libegl-dev libgl-dev libopengl-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
   # Qt 6: images, and the viewer's widgets with its OpenGL widget.
