@@ -65,11 +65,21 @@ void normalizeMesh(VObject3D& mesh) {
     }
 }
 
-void VLODObject3DCreator::createHierarchy(const VObject3D& mesh, VLODObject3D& object, CoverageMeasure& measure) {
+void VLODObject3DCreator::releaseGraph() {
+    decltype(vertices)().swap(vertices);
+    decltype(quadrics)().swap(quadrics);
+    decltype(triangles)().swap(triangles);
+    decltype(arcs)().swap(arcs);
+    decltype(nodes)().swap(nodes);
+    decltype(plist)().swap(plist);
+    m_source_nnum = 0;
+}
+
+void VLODObject3DCreator::createHierarchy(VObject3D&& mesh, VLODObject3D& object, CoverageMeasure& measure) {
     mCancel = false;
     logOut() << "create multi triangulation hierarchy\n";
     AnimationDomain domain;
-    createMultiTriangulation(mesh, domain);
+    createMultiTriangulation(std::move(mesh), domain);
     printGraphStatistics();
     mergeNodes(mMinPatchSize);
     printGraphStatistics();
@@ -87,6 +97,7 @@ void VLODObject3DCreator::createHierarchy(const VObject3D& mesh, VLODObject3D& o
     if (mCancel) return;
     logOut() << "Translate object: \n";
     createFinalObject(object);
+    releaseGraph();
     object.mTimeBegin = domain.start;
     object.mTimeEnd = domain.end;
     object.mKeyFrames = domain.keyFrames;
@@ -119,7 +130,7 @@ bool createHierarchyFile(const std::string& input, const std::string& output, co
     creator.mMaxError = settings.useMaximum ? float(settings.maximum) : 3.4028235e38f;
     creator.mMinPatchSize = settings.minPatchSize;
     VLODObject3D object;
-    creator.createHierarchy(mesh, object, measure);
+    creator.createHierarchy(std::move(mesh), object, measure);
     if (creator.mCancel) {
         error = "cancelled";
         return false;

@@ -14,32 +14,41 @@ constexpr uint32_t kSource = 0;
 constexpr uint32_t kDrain = 1;
 constexpr double kLargestError = 3.4028234663852886e38;
 
+// Stamp, cost and insertion order packed into two words that sort the same
+// way: a non-negative double's bits grow with its value. The queue compares
+// keys millions of times, so integer comparisons pay; two 64-bit words
+// rather than one 128-bit one keep a queued candidate at 24 bytes.
+struct CandidateKey {
+    uint64_t high = 0; // stamp, then the cost's upper half
+    uint64_t low = 0;  // the cost's lower half, then the order
+    uint32_t stamp() const { return uint32_t(high >> 32); }
+    auto operator<=>(const CandidateKey&) const = default;
+};
+
 struct Candidate {
     uint32_t stamp;
     QUADRIC_FT cost;
     uint32_t order; // insertion order among equal keys
     uint32_t i, j;
 
-    // Stamp, cost and order packed into one number that sorts the same way:
-    // a non-negative double's bits grow with its value. The queue compares
-    // keys millions of times, so one integer comparison pays.
-    unsigned __int128 key() const {
+    CandidateKey key() const {
         uint64_t costBits;
         std::memcpy(&costBits, &cost, sizeof costBits);
-        return (static_cast<unsigned __int128>(stamp) << 96) | (static_cast<unsigned __int128>(costBits) << 32) | order;
+        return {(uint64_t(stamp) << 32) | (costBits >> 32), (costBits << 32) | order};
     }
 };
 
 struct QueuedCandidate {
-    unsigned __int128 key;
+    CandidateKey key;
     uint32_t i, j;
     Candidate candidate() const {
-        uint64_t costBits = uint64_t(key >> 32);
+        const uint64_t costBits = (key.high << 32) | (key.low >> 32);
         QUADRIC_FT cost;
         std::memcpy(&cost, &costBits, sizeof cost);
-        return {uint32_t(key >> 96), cost, uint32_t(key), i, j};
+        return {key.stamp(), cost, uint32_t(key.low), i, j};
     }
 };
+static_assert(sizeof(QueuedCandidate) == 24);
 
 struct LaterCandidate {
     bool operator()(const QueuedCandidate& a, const QueuedCandidate& b) const { return a.key > b.key; }
@@ -56,7 +65,7 @@ class CandidateQueue {
     size_t size() const { return mSize; }
 
     void push(const QueuedCandidate& q) {
-        const uint32_t stamp = uint32_t(q.key >> 96);
+        const uint32_t stamp = q.key.stamp();
         ++mSize;
         if (mCurrent == kNone) {
             bucket(stamp).push_back(q); // nothing taken yet
@@ -109,7 +118,9 @@ class CandidateQueue {
     // Makes the current stamp's bucket the sorted run, smallest key last.
     void load() {
         mSorted.swap(bucket(mCurrent));
-        bucket(mCurrent).clear();
+        // The bucket must not keep the sorted run's old buffer: over a
+        // hundred stamps those buffers would add up to many times the queue.
+        decltype(mSorted)().swap(bucket(mCurrent));
         std::sort(mSorted.begin(), mSorted.end(), LaterCandidate());
     }
 
@@ -164,7 +175,11 @@ struct VLODObject3DCreator::Builder {
         return Vec3d(c.vertices[v].path->evaluate(c.sampleTimes[sample]));
     }
 
-    void setUp(const VObject3D& mesh);
+    // consumed, when given, is the mesh itself: its paths are taken over and
+    // it is cleared once copied.
+    void setUp(const VObject3D& mesh, VObject3D* consumed);
+    void copyVertices(const VObject3D& mesh, VObject3D* consumed);
+    void copyTriangles(const VObject3D& mesh);
     void offer(uint32_t i, uint32_t j);
     void run();
     uint32_t currentStamp(uint32_t i, uint32_t j) const;
@@ -208,16 +223,33 @@ QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector
 }
 
 void VLODObject3DCreator::createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain) {
+    buildGraph(mesh, nullptr, domain);
+}
+
+void VLODObject3DCreator::createMultiTriangulation(VObject3D&& mesh, AnimationDomain& domain) {
+    buildGraph(mesh, &mesh, domain);
+}
+
+void VLODObject3DCreator::buildGraph(const VObject3D& mesh, VObject3D* consumed, AnimationDomain& domain) {
     reportProgress(kStepMultiTriangulation, 0);
-    Builder builder(*this);
-    builder.setUp(mesh);
-    builder.run();
-    builder.finish();
-    domain = builder.domain;
+    {
+        Builder builder(*this);
+        builder.setUp(mesh, consumed);
+        builder.run();
+        builder.finish();
+        domain = builder.domain;
+    }
+    // The quadrics only rank collapses, and the arrays grew by doubling:
+    // what the later steps do not need goes back before they start.
+    decltype(quadrics)().swap(quadrics);
+    vertices.shrink_to_fit();
+    triangles.shrink_to_fit();
+    arcs.shrink_to_fit();
+    nodes.shrink_to_fit();
     reportProgress(kStepMultiTriangulation, 1);
 }
 
-void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
+void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consumed) {
     const auto start = std::chrono::steady_clock::now();
     domain = mesh.animationDomain();
     c.samples = domain.keyFrames;
@@ -230,38 +262,19 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
                                           : float(domain.start + (double(domain.end) - domain.start) / (c.samples - 1) * k);
 
     logOut() << "Recreate arrays ...\n";
-    c.vertices.clear();
-    c.triangles.clear();
-    c.arcs.clear();
-    c.nodes.clear();
+    c.releaseGraph();
     c.edgeCollapses = c.nonEdgeCollapses = 0;
     c.maxQueueSize = 0;
     c.lastError = 0;
     inputTriangles = uint32_t(mesh.triangles.size());
-
-    logOut() << "Copy vertices ...\n";
-    inputVertices = uint32_t(mesh.vertices.size());
-    c.vertices.resize(mesh.vertices.size());
-    for (size_t v = 0; v < mesh.vertices.size(); ++v) c.vertices[v].path = mesh.vertices[v]->clone();
-    c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
-    removed.assign(c.vertices.size(), false);
-    adjacent.assign(c.vertices.size(), {});
-    incidentLayer.assign(c.vertices.size(), 0); // every triangle is on the arc into the drain, layer 0
+    copyVertices(mesh, consumed);
 
     c.nodes.resize(2);
     c.nodes[kSource].layer = 1;
     c.nodes[kSource].error.assign(c.samples, kLargestError);
     c.nodes[kDrain].error.assign(c.samples, 0.0);
-    const uint32_t first = addArc(kSource, kDrain);
-
-    logOut() << "Copy triangles ...\n";
-    c.triangles.resize(mesh.triangles.size());
-    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
-        std::copy(mesh.triangles[t].v, mesh.triangles[t].v + 3, c.triangles[t].v);
-        addToArc(t, first);
-        for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back({t, c.nodes[kDrain].layer});
-    }
-
+    copyTriangles(mesh);
+    if (consumed) consumed->clear();
     logOut() << "Init EdgeSet ...\n";
     // Every triangle side (edge, triangle * 3 + side), grouped by edge.
     std::vector<std::pair<uint64_t, uint32_t>> sides(c.triangles.size() * 3);
@@ -299,6 +312,38 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh) {
     logOut() << "\tTime: " << seconds(start) << "\n";
 }
 
+void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D* consumed) {
+    logOut() << "Copy vertices ...\n";
+    inputVertices = uint32_t(mesh.vertices.size());
+    // Every collapse adds one vertex: room for all of them now spares the
+    // copies (and the doubled peak) of growing arrays of millions.
+    const size_t most = 2 * size_t(inputVertices);
+    c.vertices.reserve(most);
+    c.quadrics.reserve(most * c.samples);
+    removed.reserve(most);
+    adjacent.reserve(most);
+    incidentLayer.reserve(most);
+    c.vertices.resize(mesh.vertices.size());
+    for (size_t v = 0; v < mesh.vertices.size(); ++v)
+        c.vertices[v].path = consumed ? std::move(consumed->vertices[v]) : mesh.vertices[v]->clone();
+    c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
+    removed.assign(c.vertices.size(), false);
+    adjacent.assign(c.vertices.size(), {});
+    incidentLayer.assign(c.vertices.size(), 0); // every triangle is on the arc into the drain, layer 0
+}
+
+void VLODObject3DCreator::Builder::copyTriangles(const VObject3D& mesh) {
+    logOut() << "Copy triangles ...\n";
+    const uint32_t first = addArc(kSource, kDrain);
+    c.triangles.resize(mesh.triangles.size());
+    c.arcs[first].patch.reserve(mesh.triangles.size());
+    for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+        std::copy(mesh.triangles[t].v, mesh.triangles[t].v + 3, c.triangles[t].v);
+        addToArc(t, first);
+        for (uint32_t corner : c.triangles[t].v) adjacent[corner].push_back({t, c.nodes[kDrain].layer});
+    }
+}
+
 void VLODObject3DCreator::Builder::offer(uint32_t i, uint32_t j) {
     const QUADRIC_FT cost = c.collapseCost(i, j);
     if (!(cost < c.mMaxError)) return;
@@ -328,6 +373,7 @@ void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
     c.triangles[arc.patch[position]].position = position;
     arc.patch.pop_back();
     if (arc.patch.empty()) {
+        std::vector<uint32_t>().swap(arc.patch);
         // Node 0 has an arc per collapse: take the arc out by its known place.
         std::vector<uint32_t>& out = c.nodes[arc.source].out;
         out[arc.outPosition] = out.back();

@@ -92,11 +92,16 @@ class VLODObject3DCreator {
     // animation domain. The mesh must be repaired (at most two triangles per
     // edge, no degenerate triangles).
     void createMultiTriangulation(const VObject3D& mesh, AnimationDomain& domain);
+    // The same, taking the mesh's vertex paths over and clearing it as soon
+    // as the working graph holds it, so the two never both live whole.
+    void createMultiTriangulation(VObject3D&& mesh, AnimationDomain& domain);
 
     // Merges nodes until the arcs carry minPatchSize triangles on average (or
     // no merge is left), choosing merges that unite patches into few strips.
     // Nodes 0 and 1 are never merged, and no merge closes a cycle.
     void mergeNodes(uint32_t minPatchSize);
+    // Keeps only the triangles some arc carries, in arc order.
+    void compactTriangles();
 
     // Gives every arc of node 0 a source node of its own; an arc from node 0
     // straight into the drain is cut into strips, each one a source node.
@@ -107,8 +112,13 @@ class VLODObject3DCreator {
     // The whole pipeline on an imported, normalised mesh: builder, merging
     // (with the graph statistics before and after), source nodes, surfels
     // and the final object. Clears mCancel first; stops after the step in
-    // which it is set.
-    void createHierarchy(const VObject3D& mesh, VLODObject3D& object, CoverageMeasure& measure);
+    // which it is set. The mesh is consumed, and the working graph is
+    // released once the object holds it: memory is what limits the size of
+    // mesh that can be built.
+    void createHierarchy(VObject3D&& mesh, VLODObject3D& object, CoverageMeasure& measure);
+
+    // Drops the working graph and the surfel list, memory included.
+    void releaseGraph();
 
     // Builds the surfel tree over the source nodes into plist: one surfel per
     // source node, merged pairwise by least error until one root is left,
@@ -124,7 +134,7 @@ class VLODObject3DCreator {
     QUADRIC_FT collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements = nullptr) const;
 
     std::vector<CreatorVertex> vertices;
-    std::vector<Quadric> quadrics; // vertex v, sample k at v * samples + k
+    std::vector<Quadric> quadrics; // vertex v, sample k at v * samples + k; only while the graph is built
     std::vector<float> sampleTimes; // the time of each sample
     std::vector<CreatorTriangle> triangles;
     std::vector<CreatorArc> arcs;
@@ -142,4 +152,5 @@ class VLODObject3DCreator {
 
   private:
     struct Builder;
+    void buildGraph(const VObject3D& mesh, VObject3D* consumed, AnimationDomain& domain);
 };

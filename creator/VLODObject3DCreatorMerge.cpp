@@ -504,7 +504,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
         c.triangles[t].position = uint32_t(c.arcs[to].patch.size());
         c.arcs[to].patch.push_back(t);
     }
-    c.arcs[from].patch.clear();
+    std::vector<uint32_t>().swap(c.arcs[from].patch);
     --mLiveArcs;
     ++mVersion[to];
     ++mPatchVersion[to];
@@ -523,7 +523,7 @@ const std::vector<uint32_t>& Merger::merge(uint32_t arc) {
     for (uint32_t t : c.arcs[arc].patch) c.triangles[t].arc = UINT32_MAX;
     mTriangles -= c.arcs[arc].patch.size();
     --mLiveArcs;
-    c.arcs[arc].patch.clear();
+    std::vector<uint32_t>().swap(c.arcs[arc].patch); // a dead arc's memory goes back at once
 
     // s's arcs by their other node, to find the twins.
     const uint32_t round = nextMarkRound();
@@ -547,6 +547,10 @@ const std::vector<uint32_t>& Merger::merge(uint32_t arc) {
         if (mPosition[from] > mPosition[s]) restoreOrder(from, s);
     }
     mMerged[d] = true;
+    // Hundreds of thousands of nodes merge away: their lists go back too.
+    assert(c.nodes[d].out.empty() && c.nodes[d].in.empty());
+    std::vector<uint32_t>().swap(c.nodes[d].out);
+    std::vector<uint32_t>().swap(c.nodes[d].in);
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
     return changed;
@@ -570,6 +574,8 @@ void Merger::run(uint32_t minPatchSize) {
     logOut() << "smallest node error: " << mSmallestError << "\n";
 
     mLargestCountedPair = 4 * size_t(minPatchSize);
+    // A slot per four arcs: most arcs merge early, and the memo is the
+    // largest array of the step.
     mPairCache.assign(std::bit_ceil(std::max<size_t>(c.arcs.size(), 1024)), PairCount{});
     mVersion.assign(c.arcs.size(), 0);
     mPatchVersion.assign(c.arcs.size(), 0);
@@ -712,5 +718,25 @@ void Merger::renumber() {
 void VLODObject3DCreator::mergeNodes(uint32_t minPatchSize) {
     reportProgress(kStepMergeNodes, 0);
     Merger(*this).run(minPatchSize);
+    compactTriangles();
     reportProgress(kStepMergeNodes, 1);
+}
+
+// Merging drops the triangles of every merged arc: on a scan, over half of
+// all the builder made. The rest move together, arc by arc, and the
+// arrays give back what they no longer use.
+void VLODObject3DCreator::compactTriangles() {
+    size_t live = 0;
+    for (const CreatorArc& arc : arcs) live += arc.patch.size();
+    std::vector<CreatorTriangle> kept;
+    kept.reserve(live);
+    for (CreatorArc& arc : arcs)
+        for (uint32_t k = 0; k < arc.patch.size(); ++k) {
+            kept.push_back(triangles[arc.patch[k]]);
+            kept.back().position = k;
+            arc.patch[k] = uint32_t(kept.size() - 1);
+        }
+    triangles.swap(kept);
+    arcs.shrink_to_fit();
+    nodes.shrink_to_fit();
 }

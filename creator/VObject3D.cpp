@@ -13,10 +13,12 @@ VObject3D::VObject3D(const std::string& fileName) {
 
 VObject3D::~VObject3D() = default;
 
+// Gives the memory back too: a mesh of millions of triangles is cleared to
+// make room for what is built from it.
 void VObject3D::clear() {
-    vertices.clear();
-    triangles.clear();
-    extra.clear();
+    decltype(vertices)().swap(vertices);
+    decltype(triangles)().swap(triangles);
+    decltype(extra)().swap(extra);
 }
 
 bool VObject3D::importFile(const std::string& fileName) {
