@@ -14,10 +14,14 @@ inline void resetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-inline uint64_t peakResidentBytes() {
+// A field of /proc/self/status given in kB, in bytes.
+inline uint64_t statusBytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024; // in kB
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(field.size())) * 1024;
     return 0;
 }
+
+inline uint64_t peakResidentBytes() { return statusBytes("VmHWM:"); }
+inline uint64_t residentBytes() { return statusBytes("VmRSS:"); }

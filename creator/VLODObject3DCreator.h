@@ -100,7 +100,9 @@ class VLODObject3DCreator {
     // no merge is left), choosing merges that unite patches into few strips.
     // Nodes 0 and 1 are never merged, and no merge closes a cycle.
     void mergeNodes(uint32_t minPatchSize);
-    // Keeps only the triangles some arc carries, in arc order.
+    // Keeps only the arcs that carry triangles, and only the triangles some
+    // arc carries, in arc order.
+    void compactArcs();
     void compactTriangles();
 
     // Gives every arc of node 0 a source node of its own; an arc from node 0

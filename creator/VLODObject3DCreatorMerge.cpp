@@ -683,31 +683,17 @@ void Merger::run(uint32_t minPatchSize) {
 
 // Drops merged nodes and dead arcs; indices shrink, order is kept.
 void Merger::renumber() {
+    c.compactArcs();
     std::vector<uint32_t> nodeIndex(c.nodes.size(), UINT32_MAX);
     uint32_t keptNodes = 0;
     for (uint32_t n = 0; n < c.nodes.size(); ++n)
         if (!mMerged[n]) nodeIndex[n] = keptNodes++;
-    std::vector<uint32_t> arcIndex(c.arcs.size(), UINT32_MAX);
-    uint32_t keptArcs = 0;
-    for (uint32_t a = 0; a < c.arcs.size(); ++a)
-        if (!c.arcs[a].patch.empty()) arcIndex[a] = keptArcs++;
-
-    for (uint32_t a = 0; a < c.arcs.size(); ++a) {
-        if (arcIndex[a] == UINT32_MAX) continue;
-        CreatorArc& arc = c.arcs[a];
+    for (CreatorArc& arc : c.arcs) {
         arc.source = nodeIndex[arc.source];
         arc.dest = nodeIndex[arc.dest];
-        for (uint32_t t : arc.patch) c.triangles[t].arc = arcIndex[a];
-        if (arcIndex[a] != a) c.arcs[arcIndex[a]] = std::move(arc);
     }
-    c.arcs.resize(keptArcs);
-    for (uint32_t n = 0; n < c.nodes.size(); ++n) {
-        if (nodeIndex[n] == UINT32_MAX) continue;
-        CreatorNode& node = c.nodes[n];
-        for (uint32_t& a : node.out) a = arcIndex[a];
-        for (uint32_t& a : node.in) a = arcIndex[a];
-        if (nodeIndex[n] != n) c.nodes[nodeIndex[n]] = std::move(node);
-    }
+    for (uint32_t n = 0; n < c.nodes.size(); ++n)
+        if (nodeIndex[n] != UINT32_MAX && nodeIndex[n] != n) c.nodes[nodeIndex[n]] = std::move(c.nodes[n]);
     c.nodes.resize(keptNodes);
     for (const CreatorArc& arc : c.arcs)
         for ([[maybe_unused]] uint32_t t : arc.patch)
@@ -720,6 +706,25 @@ void VLODObject3DCreator::mergeNodes(uint32_t minPatchSize) {
     Merger(*this).run(minPatchSize);
     compactTriangles();
     reportProgress(kStepMergeNodes, 1);
+}
+
+// An arc without triangles is on no node's list: it goes, and the arcs
+// after it move down, keeping their order.
+void VLODObject3DCreator::compactArcs() {
+    std::vector<uint32_t> arcIndex(arcs.size(), UINT32_MAX);
+    uint32_t kept = 0;
+    for (uint32_t a = 0; a < arcs.size(); ++a)
+        if (!arcs[a].patch.empty()) arcIndex[a] = kept++;
+    for (uint32_t a = 0; a < arcs.size(); ++a) {
+        if (arcIndex[a] == UINT32_MAX) continue;
+        for (uint32_t t : arcs[a].patch) triangles[t].arc = arcIndex[a];
+        if (arcIndex[a] != a) arcs[arcIndex[a]] = std::move(arcs[a]);
+    }
+    arcs.resize(kept);
+    for (CreatorNode& node : nodes) {
+        for (uint32_t& a : node.out) a = arcIndex[a];
+        for (uint32_t& a : node.in) a = arcIndex[a];
+    }
 }
 
 // Merging drops the triangles of every merged arc: on a scan, over half of

@@ -165,7 +165,7 @@ bool VLODObject3D::fail(const std::string& message) {
 bool VLODObject3D::parse(const uint8_t* data, size_t size) {
     if (size < kHeaderSize) return fail("unexpected end of file in the header");
     ByteReader in(data + sizeof kIdentifier, size - sizeof kIdentifier);
-    uint32_t vCount, tCount, pCount, nCount, aCount;
+    uint32_t vCount = 0, tCount = 0, pCount = 0, nCount = 0, aCount = 0;
     in.u32(vCount);
     in.u32(tCount);
     in.u32(pCount);
