@@ -2,7 +2,8 @@
 // The merge step's arc queue: entries ordered by weight, then error ratio,
 // equal keys in the order they were queued. One entry per arc at most:
 // queueing an arc again replaces its entry, so the heap stays as small as
-// the graph however often weights change.
+// the graph however often weights change. An entry costs 24 bytes an arc
+// (the heap's slot, where it sits, its version): millions of arcs are queued.
 
 #include <algorithm>
 #include <bit>
@@ -26,13 +27,16 @@ class MergeQueue {
   public:
     // Tests start the sequence numbers near their end to see them renumbered.
     explicit MergeQueue(size_t arcs, uint32_t firstSequence = 0)
-        : mPlace(arcs, kNowhere), mEntry(arcs), mNext(firstSequence) {}
+        : mPlace(arcs, kNowhere), mVersion(arcs), mNext(firstSequence) {
+        assert(arcs <= kArcMask);
+        mHeap.reserve(arcs); // one slot an arc at most: it never grows past that
+    }
 
     void push(const MergeEntry& entry) {
         assert(entry.arc < mPlace.size());
         if (mNext == UINT32_MAX) renumber();
-        mEntry[entry.arc] = entry;
-        const Slot slot{keyOf(entry), mNext++, entry.arc};
+        mVersion[entry.arc] = entry.version;
+        const Slot slot{keyOf(entry), mNext++, entry.arc | (entry.exact ? kExactBit : 0)};
         uint32_t at = mPlace[entry.arc];
         if (at == kNowhere) {
             at = uint32_t(mHeap.size());
@@ -46,7 +50,8 @@ class MergeQueue {
     size_t size() const { return mHeap.size(); }
     MergeEntry pop() {
         assert(!mHeap.empty());
-        const uint32_t arc = mHeap.front().arc;
+        const Slot first = mHeap.front();
+        const uint32_t arc = first.arc & kArcMask;
         mPlace[arc] = kNowhere;
         const Slot last = mHeap.back();
         mHeap.pop_back();
@@ -54,16 +59,20 @@ class MergeQueue {
             mHeap[0] = last;
             siftDown(0);
         }
-        return mEntry[arc];
+        return {std::bit_cast<float>(uint32_t(first.key >> 32)), std::bit_cast<float>(uint32_t(first.key)), arc,
+                mVersion[arc], (first.arc & kExactBit) != 0};
     }
 
   private:
     static constexpr uint32_t kNowhere = UINT32_MAX;
+    // A slot's arc field carries the entry's exact flag in its top bit.
+    static constexpr uint32_t kExactBit = 0x80000000u;
+    static constexpr uint32_t kArcMask = 0x7fffffffu;
     static constexpr size_t kArity = 4; // four 16-byte children fill a cache line
     struct Slot {
         uint64_t key;
         uint32_t sequence;
-        uint32_t arc;
+        uint32_t arc; // and the exact flag
     };
     // The bits of non-negative floats sort as the floats do: one integer
     // holds the whole key.
@@ -102,7 +111,7 @@ class MergeQueue {
     }
     void place(uint32_t at, const Slot& slot) {
         mHeap[at] = slot;
-        mPlace[slot.arc] = at;
+        mPlace[slot.arc & kArcMask] = at;
     }
     // Sequence numbers ran out: number the queued entries afresh in their
     // order, which keeps it. A sorted array is a heap.
@@ -110,13 +119,13 @@ class MergeQueue {
         std::sort(mHeap.begin(), mHeap.end(), before);
         for (uint32_t i = 0; i < mHeap.size(); ++i) {
             mHeap[i].sequence = i;
-            mPlace[mHeap[i].arc] = i;
+            mPlace[mHeap[i].arc & kArcMask] = i;
         }
         mNext = uint32_t(mHeap.size());
     }
 
     std::vector<Slot> mHeap;
-    std::vector<uint32_t> mPlace;    // per arc: its slot in mHeap, or kNowhere
-    std::vector<MergeEntry> mEntry; // per arc: its queued entry
+    std::vector<uint32_t> mPlace;   // per arc: its slot in mHeap, or kNowhere
+    std::vector<uint32_t> mVersion; // per arc: the version of its queued entry
     uint32_t mNext = 0;
 };

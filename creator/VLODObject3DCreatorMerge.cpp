@@ -576,7 +576,7 @@ void Merger::run(uint32_t minPatchSize) {
     mLargestCountedPair = 4 * size_t(minPatchSize);
     // A slot per four arcs: most arcs merge early, and the memo is the
     // largest array of the step.
-    mPairCache.assign(std::bit_ceil(std::max<size_t>(c.arcs.size(), 1024)), PairCount{});
+    mPairCache.assign(std::bit_ceil(std::max<size_t>(c.arcs.size() / 4, 1024)), PairCount{});
     mVersion.assign(c.arcs.size(), 0);
     mPatchVersion.assign(c.arcs.size(), 0);
     mStripCache.assign(c.arcs.size(), -1);
