@@ -68,6 +68,7 @@ void normalizeMesh(VObject3D& mesh) {
 void VLODObject3DCreator::releaseGraph() {
     decltype(vertices)().swap(vertices);
     decltype(quadrics)().swap(quadrics);
+    decltype(quadricSlot)().swap(quadricSlot);
     decltype(triangles)().swap(triangles);
     decltype(arcs)().swap(arcs);
     decltype(nodes)().swap(nodes);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <numeric>
 
 namespace {
 constexpr uint32_t kSource = 0;
@@ -203,14 +204,15 @@ struct VLODObject3DCreator::Builder {
 };
 
 QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements) const {
+    assert(i < quadricSlot.size() && j < quadricSlot.size() && "only while the graph is built");
     const bool bothStatic = vertices[i].path->isStatic() && vertices[j].path->isStatic();
     // Only an animated pair over a real time span is measured at every sample.
     const uint32_t measured = bothStatic ? 1 : samples;
     if (placements) placements->assign(samples, Vec3d());
     QUADRIC_FT sum = 0;
     for (uint32_t k = 0; k < measured; ++k) {
-        Quadric q = quadrics[size_t(i) * samples + k];
-        q.add(quadrics[size_t(j) * samples + k]);
+        Quadric q = quadrics[size_t(quadricSlot[i]) * samples + k];
+        q.add(quadrics[size_t(quadricSlot[j]) * samples + k]);
         const float time = sampleTimes[k];
         QuadricPlacement p = placeByQuadric(q, Vec3d(vertices[i].path->evaluate(time)),
                                             Vec3d(vertices[j].path->evaluate(time)));
@@ -243,6 +245,7 @@ void VLODObject3DCreator::buildGraph(const VObject3D& mesh, VObject3D* consumed,
     // again, and the arrays were reserved for more than they hold: what the
     // later steps do not need goes back before they start.
     decltype(quadrics)().swap(quadrics);
+    decltype(quadricSlot)().swap(quadricSlot);
     compactArcs();
     vertices.shrink_to_fit();
     triangles.shrink_to_fit();
@@ -302,7 +305,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
             const Vec3d p0 = position(t.v[0], k), p1 = position(t.v[1], k), p2 = position(t.v[2], k);
             const Vec3d n = normalizeOrZ(cross(p0 - p1, p2 - p1));
             const Quadric plane = Quadric::fromPlane(n.x, n.y, n.z, -dot(n, p0));
-            for (uint32_t v : t.v) c.quadrics[size_t(v) * c.samples + k].add(plane);
+            for (uint32_t v : t.v) c.quadrics[size_t(c.quadricSlot[v]) * c.samples + k].add(plane);
         }
     }
 
@@ -321,7 +324,7 @@ void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D
     // copies (and the doubled peak) of growing arrays of millions.
     const size_t most = 2 * size_t(inputVertices);
     c.vertices.reserve(most);
-    c.quadrics.reserve(most * c.samples);
+    c.quadricSlot.reserve(most);
     removed.reserve(most);
     adjacent.reserve(most);
     incidentLayer.reserve(most);
@@ -335,6 +338,8 @@ void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D
     for (size_t v = 0; v < mesh.vertices.size(); ++v)
         c.vertices[v].path = consumed ? std::move(consumed->vertices[v]) : mesh.vertices[v]->clone();
     c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
+    c.quadricSlot.resize(c.vertices.size());
+    std::iota(c.quadricSlot.begin(), c.quadricSlot.end(), 0u);
     removed.assign(c.vertices.size(), false);
     adjacent.assign(c.vertices.size(), {});
     incidentLayer.assign(c.vertices.size(), 0); // every triangle is on the arc into the drain, layer 0
@@ -524,11 +529,12 @@ uint32_t VLODObject3DCreator::Builder::addVertex(uint32_t i, uint32_t j, const s
     }
     const uint32_t index = uint32_t(c.vertices.size());
     c.vertices.push_back(std::move(v));
-    for (uint32_t k = 0; k < c.samples; ++k) {
-        Quadric q = c.quadrics[size_t(i) * c.samples + k];
-        q.add(c.quadrics[size_t(j) * c.samples + k]);
-        c.quadrics.push_back(q);
-    }
+    // The new vertex takes over i's quadric slot: i and j are never asked
+    // about again, so the quadrics never outnumber the input's vertices.
+    const uint32_t slot = c.quadricSlot[i];
+    for (uint32_t k = 0; k < c.samples; ++k)
+        c.quadrics[size_t(slot) * c.samples + k].add(c.quadrics[size_t(c.quadricSlot[j]) * c.samples + k]);
+    c.quadricSlot.push_back(slot);
     removed.push_back(false);
     adjacent.emplace_back();
     incidentLayer.push_back(0);
@@ -550,7 +556,7 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
             c.nodes[node].error = {cand.cost};
         } else {
             for (uint32_t k = 0; k < c.samples; ++k) {
-                Quadric q = c.quadrics[size_t(n) * c.samples + k];
+                Quadric q = c.quadrics[size_t(c.quadricSlot[n]) * c.samples + k];
                 c.nodes[node].error.push_back(std::max<QUADRIC_FT>(0, q.evaluate(placement[k])));
             }
         }
@@ -684,16 +690,11 @@ void VLODObject3DCreator::Builder::removeUnusedVertices() {
     for (uint32_t v = 0; v < c.vertices.size(); ++v) {
         if (newIndex[v] == UINT32_MAX) continue;
         newIndex[v] = kept;
-        if (kept != v) {
-            c.vertices[kept] = std::move(c.vertices[v]);
-            std::copy_n(c.quadrics.begin() + ptrdiff_t(size_t(v) * c.samples), c.samples,
-                        c.quadrics.begin() + ptrdiff_t(size_t(kept) * c.samples));
-        }
+        if (kept != v) c.vertices[kept] = std::move(c.vertices[v]);
         ++kept;
     }
     logOut() << c.vertices.size() - kept << " vertices removed.\n";
     c.vertices.resize(kept);
-    c.quadrics.resize(size_t(kept) * c.samples);
     for (const CreatorArc& arc : c.arcs)
         for (uint32_t t : arc.patch)
             for (uint32_t& v : c.triangles[t].v) v = newIndex[v];

@@ -136,7 +136,11 @@ class VLODObject3DCreator {
     QUADRIC_FT collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements = nullptr) const;
 
     std::vector<CreatorVertex> vertices;
-    std::vector<Quadric> quadrics; // vertex v, sample k at v * samples + k; only while the graph is built
+    // Only while the graph is built: vertex v's quadric at sample k is
+    // quadrics[quadricSlot[v] * samples + k]; a collapse's new vertex reuses
+    // a slot of the pair it replaces.
+    std::vector<Quadric> quadrics;
+    std::vector<uint32_t> quadricSlot;
     std::vector<float> sampleTimes; // the time of each sample
     std::vector<CreatorTriangle> triangles;
     std::vector<CreatorArc> arcs;
