@@ -72,6 +72,7 @@ void VLODObject3DCreator::releaseGraph() {
     decltype(triangles)().swap(triangles);
     decltype(arcs)().swap(arcs);
     decltype(nodes)().swap(nodes);
+    decltype(nodeErrors)().swap(nodeErrors);
     decltype(plist)().swap(plist);
     m_source_nnum = 0;
 }

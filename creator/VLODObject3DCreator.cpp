@@ -169,6 +169,7 @@ struct VLODObject3DCreator::Builder {
     // Scratch of collapse(), kept to spare an allocation per collapse.
     std::vector<std::pair<uint32_t, uint32_t>> scratchArcToDest;
     std::vector<uint32_t> scratchChanged, scratchOffered, scratchRing;
+    std::vector<double> scratchErrors;
 
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
@@ -251,6 +252,7 @@ void VLODObject3DCreator::buildGraph(const VObject3D& mesh, VObject3D* consumed,
     triangles.shrink_to_fit();
     arcs.shrink_to_fit();
     nodes.shrink_to_fit();
+    nodeErrors.shrink_to_fit();
     reportProgress(kStepMultiTriangulation, 1);
 }
 
@@ -274,10 +276,8 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
     inputTriangles = uint32_t(mesh.triangles.size());
     copyVertices(mesh, consumed);
 
-    c.nodes.resize(2);
-    c.nodes[kSource].layer = 1;
-    c.nodes[kSource].error.assign(c.samples, kLargestError);
-    c.nodes[kDrain].error.assign(c.samples, 0.0);
+    c.addNode(1, std::vector<double>(c.samples, kLargestError));
+    c.addNode(0, std::vector<double>(c.samples, 0.0));
     copyTriangles(mesh);
     if (consumed) consumed->clear();
     logOut() << "Init EdgeSet ...\n";
@@ -332,6 +332,7 @@ void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D
     // three arcs. Reserving more than is ever used costs address space only:
     // pages no element reaches are never touched, so never resident.
     c.nodes.reserve(size_t(inputVertices) + 2);
+    c.nodeErrors.reserve((size_t(inputVertices) + 2) * c.samples);
     c.triangles.reserve(3 * mesh.triangles.size() + 8 * size_t(inputVertices));
     c.arcs.reserve(8 * size_t(inputVertices) + 1);
     c.vertices.resize(mesh.vertices.size());
@@ -361,6 +362,14 @@ void VLODObject3DCreator::Builder::offer(uint32_t i, uint32_t j) {
     const QUADRIC_FT cost = c.collapseCost(i, j);
     if (!(cost < c.mMaxError)) return;
     push({std::max(c.vertices[i].layer, c.vertices[j].layer), cost, order++, i, j});
+}
+
+uint32_t VLODObject3DCreator::addNode(uint32_t layer, std::span<const double> errors) {
+    assert(errors.size() == samples);
+    nodes.emplace_back();
+    nodes.back().layer = layer;
+    nodeErrors.insert(nodeErrors.end(), errors.begin(), errors.end());
+    return uint32_t(nodes.size() - 1);
 }
 
 uint32_t VLODObject3DCreator::Builder::addArc(uint32_t source, uint32_t dest) {
@@ -549,17 +558,16 @@ void VLODObject3DCreator::Builder::collapse(const Candidate& cand, uint32_t stam
 
     uint32_t node = kDrain, newArc = 0;
     if (!baseMode) {
-        node = uint32_t(c.nodes.size());
-        c.nodes.emplace_back();
-        c.nodes[node].layer = stamp + 1;
-        if (c.samples == 1) {
-            c.nodes[node].error = {cand.cost};
-        } else {
+        std::vector<double>& errors = scratchErrors;
+        errors.assign(1, cand.cost);
+        if (c.samples > 1) {
+            errors.clear();
             for (uint32_t k = 0; k < c.samples; ++k) {
                 Quadric q = c.quadrics[size_t(c.quadricSlot[n]) * c.samples + k];
-                c.nodes[node].error.push_back(std::max<QUADRIC_FT>(0, q.evaluate(placement[k])));
+                errors.push_back(std::max<QUADRIC_FT>(0, q.evaluate(placement[k])));
             }
         }
+        node = c.addNode(stamp + 1, errors);
         newArc = addArc(kSource, node);
         c.nodes[kSource].layer = std::max(c.nodes[kSource].layer, c.nodes[node].layer + 1);
     }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,9 +57,8 @@ struct CreatorSurfel {
 class CoverageMeasure;
 
 struct CreatorNode {
-    std::vector<uint32_t> out;  // outgoing arcs
-    std::vector<uint32_t> in;   // incoming arcs
-    std::vector<double> error;  // one per time sample
+    std::vector<uint32_t> out; // outgoing arcs
+    std::vector<uint32_t> in;  // incoming arcs
     uint32_t layer = 0;
 };
 
@@ -145,6 +145,15 @@ class VLODObject3DCreator {
     std::vector<CreatorTriangle> triangles;
     std::vector<CreatorArc> arcs;
     std::vector<CreatorNode> nodes;
+    // Node n's error at sample k is nodeErrors[n * samples + k]: one flat
+    // array rather than a small one in each of hundreds of thousands of nodes.
+    std::vector<double> nodeErrors;
+    std::span<double> nodeError(uint32_t n) { return {nodeErrors.data() + size_t(n) * samples, samples}; }
+    std::span<const double> nodeError(uint32_t n) const {
+        return {nodeErrors.data() + size_t(n) * samples, samples};
+    }
+    // Appends a node with the errors given (samples of them); returns it.
+    uint32_t addNode(uint32_t layer, std::span<const double> errors);
     uint32_t samples = 1;
 
     uint32_t m_source_nnum = 0; // source nodes made by insertSourceNodes

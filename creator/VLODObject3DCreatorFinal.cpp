@@ -43,17 +43,16 @@ void VLODObject3DCreator::insertSourceNodes() {
 
     reportProgress(kStepSourceNodes, 0);
     const std::vector<uint32_t> sourceArcs = nodes[kSource].out;
+    const std::span<const double> source = nodeError(kSource);
+    const std::vector<double> sourceErrors(source.begin(), source.end());
     nodes[kSource].out.clear();
     const size_t percent = std::max<size_t>(1, sourceArcs.size() / 100);
     for (size_t i = 0; i < sourceArcs.size(); ++i) {
         if (i % percent == 0) reportProgress(kStepSourceNodes, float(i) / float(sourceArcs.size()));
         const uint32_t a = sourceArcs[i];
         if (arcs[a].dest != kDrain) {
-            const uint32_t node = uint32_t(nodes.size());
-            nodes.emplace_back();
+            const uint32_t node = addNode(nodes[arcs[a].dest].layer + 1, sourceErrors);
             nodes[node].out = {a};
-            nodes[node].layer = nodes[arcs[a].dest].layer + 1;
-            nodes[node].error = nodes[kSource].error;
             arcs[a].source = node;
             continue;
         }
@@ -74,10 +73,7 @@ void VLODObject3DCreator::insertSourceNodes() {
         logOut() << "partitions: " << strips.size() << "\n";
         [[maybe_unused]] size_t inserted = 0;
         for (const auto& strip : strips) {
-            const uint32_t node = uint32_t(nodes.size());
-            nodes.emplace_back();
-            nodes[node].layer = 1;
-            nodes[node].error = nodes[kSource].error;
+            const uint32_t node = addNode(1, sourceErrors);
             const uint32_t arc = uint32_t(arcs.size());
             arcs.push_back({node, kDrain, {}, 0, 0});
             nodes[node].out = {arc};
@@ -115,7 +111,7 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
     logOut() << "Nodes\n";
     object.narray.resize(nodes.size() - 1);
     for (size_t n = 1; n < nodes.size(); ++n)
-        object.narray[n - 1].error.assign(nodes[n].error.begin(), nodes[n].error.end());
+        object.narray[n - 1].error.assign(nodeError(uint32_t(n)).begin(), nodeError(uint32_t(n)).end());
 
     // Arcs node by node, so that each node's outgoing arcs are contiguous,
     // and triangles arc by arc.

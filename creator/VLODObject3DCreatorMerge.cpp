@@ -26,8 +26,8 @@ constexpr size_t kManyArcs = 64; // a node with more arcs gets the cheap weight 
 // refused (the errors are quadric costs, squared lengths).
 constexpr float kLargestErrorRatio = 2;
 
-double nodeError(const CreatorNode& n) {
-    return n.error.empty() ? 0.0 : *std::max_element(n.error.begin(), n.error.end());
+double largestError(std::span<const double> errors) {
+    return errors.empty() ? 0.0 : *std::max_element(errors.begin(), errors.end());
 }
 
 class Merger {
@@ -102,7 +102,7 @@ class Merger {
     std::vector<size_t> mCounts;
     StripCountWorker mWorker;
     std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
-    std::vector<double> mNodeError;          // per node, as nodeError() gives it
+    std::vector<double> mNodeError;          // per node, its largest error
     // Per node: the round that marked it and the arc that joins it to the
     // node whose neighbours were marked.
     struct NeighbourMark {
@@ -568,7 +568,7 @@ void Merger::run(uint32_t minPatchSize) {
         if (c.nodes[n].out.empty() && !c.nodes[n].in.empty()) logOut() << "drain node: " << n << "\n";
     mNodeError.resize(c.nodes.size());
     for (uint32_t n = 0; n < c.nodes.size(); ++n) {
-        mNodeError[n] = nodeError(c.nodes[n]);
+        mNodeError[n] = largestError(c.nodeError(n));
         if (mNodeError[n] > 0) mSmallestError = std::min(mSmallestError, mNodeError[n]);
     }
     logOut() << "smallest node error: " << mSmallestError << "\n";
@@ -673,7 +673,7 @@ void Merger::run(uint32_t minPatchSize) {
     // Arcs whose coarser end has the smaller error vector.
     uint32_t errorNodes = 0;
     for (const CreatorArc& a : c.arcs)
-        errorNodes += c.nodes[a.source].error < c.nodes[a.dest].error;
+        errorNodes += std::ranges::lexicographical_compare(c.nodeError(a.source), c.nodeError(a.dest));
     logOut() << "NUMBER OF ERROR NODES: " << errorNodes << "\n";
     std::map<size_t, uint32_t> sizes;
     for (const CreatorArc& a : c.arcs) ++sizes[a.patch.size()];
@@ -693,8 +693,12 @@ void Merger::renumber() {
         arc.dest = nodeIndex[arc.dest];
     }
     for (uint32_t n = 0; n < c.nodes.size(); ++n)
-        if (nodeIndex[n] != UINT32_MAX && nodeIndex[n] != n) c.nodes[nodeIndex[n]] = std::move(c.nodes[n]);
+        if (nodeIndex[n] != UINT32_MAX && nodeIndex[n] != n) {
+            c.nodes[nodeIndex[n]] = std::move(c.nodes[n]);
+            std::ranges::copy(c.nodeError(n), c.nodeError(nodeIndex[n]).begin());
+        }
     c.nodes.resize(keptNodes);
+    c.nodeErrors.resize(size_t(keptNodes) * c.samples);
     for (const CreatorArc& arc : c.arcs)
         for ([[maybe_unused]] uint32_t t : arc.patch)
             for ([[maybe_unused]] uint32_t v : c.triangles[t].v) assert(v < c.vertices.size());

@@ -196,7 +196,7 @@ TEST_F(MultiTriangulation, AnimatedMeshesKeepAPathPerNewVertex) {
     VLODObject3DCreator c;
     buildGraph(c, mesh);
     ASSERT_GT(c.nodes.size(), 2u);
-    for (uint32_t k = 2; k < c.nodes.size(); ++k) EXPECT_EQ(c.nodes[k].error.size(), 3u);
+    ASSERT_EQ(c.nodeErrors.size(), c.nodes.size() * 3);
     for (const CreatorVertex& v : c.vertices) {
         ASSERT_EQ(v.path->type(), VVertex::KeyFrameType);
         EXPECT_EQ(static_cast<const VKeyFrameVertex&>(*v.path).keys().size(), 3u);
@@ -297,8 +297,7 @@ TEST_F(MultiTriangulation, MergesNeverCloseACycle) {
     // its error ratio is the best. But it would leave 2 -> 3 -> 2.
     VLODObject3DCreator c;
     const double errors[9] = {9, 0, 1, 5, 0.5, 0, 0, 0, 0};
-    c.nodes.resize(9);
-    for (uint32_t n = 0; n < 9; ++n) c.nodes[n].error = {errors[n]};
+    for (uint32_t n = 0; n < 9; ++n) c.addNode(0, std::span(&errors[n], 1));
     addVertices(c, 40);
     addArc(c, 0, 2, {0, 1, 2});
     addArc(c, 2, 4, {3, 4, 5});
