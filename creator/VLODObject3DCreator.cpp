@@ -170,6 +170,9 @@ struct VLODObject3DCreator::Builder {
     std::vector<std::pair<uint32_t, uint32_t>> scratchArcToDest;
     std::vector<uint32_t> scratchChanged, scratchOffered, scratchRing;
     std::vector<double> scratchErrors;
+    // Arcs emptied again, on no node's list: the next arcs take their places,
+    // or they would be two in five of all arcs made.
+    std::vector<uint32_t> freeArcs;
 
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
@@ -373,8 +376,15 @@ uint32_t VLODObject3DCreator::addNode(uint32_t layer, std::span<const double> er
 }
 
 uint32_t VLODObject3DCreator::Builder::addArc(uint32_t source, uint32_t dest) {
-    const uint32_t arc = uint32_t(c.arcs.size());
-    c.arcs.push_back({source, dest, {}, uint32_t(c.nodes[source].out.size()), uint32_t(c.nodes[dest].in.size())});
+    const CreatorArc made{source, dest, {}, uint32_t(c.nodes[source].out.size()), uint32_t(c.nodes[dest].in.size())};
+    uint32_t arc = uint32_t(c.arcs.size());
+    if (freeArcs.empty()) {
+        c.arcs.push_back(made);
+    } else {
+        arc = freeArcs.back();
+        freeArcs.pop_back();
+        c.arcs[arc] = made;
+    }
     c.nodes[source].out.push_back(arc);
     c.nodes[dest].in.push_back(arc);
     return arc;
@@ -396,6 +406,7 @@ void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
     arc.patch.pop_back();
     if (arc.patch.empty()) {
         std::vector<uint32_t>().swap(arc.patch);
+        freeArcs.push_back(c.triangles[t].arc);
         // Node 0 has an arc per collapse: take the arc out by its known place.
         std::vector<uint32_t>& out = c.nodes[arc.source].out;
         out[arc.outPosition] = out.back();
