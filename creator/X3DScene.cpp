@@ -82,7 +82,7 @@ template <typename T> bool parseNumbers(std::string_view text, std::vector<T>& o
 // --- Locations ---------------------------------------------------------------
 
 // "line L" for a byte offset into UTF-8 text; empty when it cannot be told.
-std::string lineOf(const std::string& text, std::ptrdiff_t offset, bool utf8) {
+std::string lineOf(std::string_view text, std::ptrdiff_t offset, bool utf8) {
     if (!utf8 || offset < 0 || size_t(offset) > text.size()) return {};
     auto line = 1 + std::count(text.begin(), text.begin() + offset, '\n');
     return "line " + std::to_string(line);
@@ -97,7 +97,7 @@ struct DefEntry {
 
 class SceneBuilder {
   public:
-    SceneBuilder(const std::string& text, bool utf8) : mText(text), mUtf8(utf8) {}
+    SceneBuilder(std::string_view text, bool utf8) : mText(text), mUtf8(utf8) {}
 
     // Builds the node of an element and everything below it; null with
     // error() set when the subtree cannot be built.
@@ -114,7 +114,7 @@ class SceneBuilder {
     bool readIndices(const pugi::xml_node& element, const char* name, std::vector<int32_t>& out);
     bool readBool(const pugi::xml_node& element, const char* name, bool& out);
 
-    const std::string& mText;
+    std::string_view mText;
     bool mUtf8;
     std::unordered_map<std::string, DefEntry> mDefs;
     std::string mError;
@@ -269,25 +269,31 @@ std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string&
         error = fileName + ": cannot open for reading";
         return nullptr;
     }
-    std::string text(bytes.begin(), bytes.end());
+    std::unique_ptr<X3DScene> scene = loadX3DSceneData(bytes, error);
+    if (!scene) error = fileName + ": " + error;
+    return scene;
+}
 
+std::unique_ptr<X3DScene> loadX3DSceneData(const std::vector<uint8_t>& bytes, std::string& error) {
+    error.clear();
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
     bool utf8 = parsed.encoding == pugi::encoding_utf8;
     if (!parsed) {
         std::string where = lineOf(text, parsed.offset, utf8);
-        error = fileName + ": not well-formed XML: " + parsed.description() + " at byte offset " +
+        error = std::string("not well-formed XML: ") + parsed.description() + " at byte offset " +
                 std::to_string(parsed.offset) + (where.empty() ? "" : " (" + where + ")");
         return nullptr;
     }
     pugi::xml_node x3d = doc.document_element();
     if (std::strcmp(x3d.name(), "X3D") != 0) {
-        error = fileName + ": not an X3D file: the root element is <" + x3d.name() + ">, not <X3D>";
+        error = std::string("not an X3D file: the root element is <") + x3d.name() + ">, not <X3D>";
         return nullptr;
     }
     pugi::xml_node sceneElement = x3d.child("Scene");
     if (!sceneElement) {
-        error = fileName + ": X3D file without a <Scene> element";
+        error = "X3D file without a <Scene> element";
         return nullptr;
     }
 
@@ -296,7 +302,7 @@ std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string&
     auto scene = std::make_unique<X3DScene>();
     scene->root = builder.build(sceneElement, 0, height);
     if (!scene->root) {
-        error = fileName + ": " + builder.error();
+        error = builder.error();
         return nullptr;
     }
     return scene;

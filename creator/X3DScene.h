@@ -74,6 +74,9 @@ struct X3DScene {
 // Numbers may be separated by any mix of whitespace and commas. A DEF name
 // given twice refers to the later node from then on.
 std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string& error);
+// The same over the bytes of a document already in memory; the messages are
+// those above without the file name.
+std::unique_ptr<X3DScene> loadX3DSceneData(const std::vector<uint8_t>& bytes, std::string& error);
 
 // Visits every node below the scene root depth first, children before their
 // parent, in document order; the root itself is not visited. A USE node is
