@@ -148,6 +148,12 @@ bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t 
         error = "atlas " + std::to_string(index) + " lies beyond the end of the textures file";
         return false;
     }
+    // Compressed depths are decoded across this range; the writer only ever
+    // stores finite depths, so anything else is damage.
+    if (!std::isfinite(e.smallest) || !std::isfinite(e.largest)) {
+        error = "atlas " + std::to_string(index) + " has a depth range that is not finite";
+        return false;
+    }
     entry = e;
     return true;
 }

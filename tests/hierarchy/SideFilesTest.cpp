@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 namespace {
 template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
@@ -104,8 +105,9 @@ TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
     EXPECT_EQ(texel[3], lo);
 }
 
-// Every cut of a real file, and sizes whose product would overflow, are
-// refused with a reason before anything is allocated.
+// Every cut of a real file, sizes whose product would overflow and depth
+// ranges that are not finite are refused with a reason before anything is
+// allocated.
 TEST(SideFiles, ShortOrLyingTexturesFilesAreRefused) {
     const std::vector<uint8_t> bytes = texturesFileBytes(stampFor(0), kAtlases, false);
     auto refused = [](const std::vector<uint8_t>& content, const std::string& reason) {
@@ -126,6 +128,13 @@ TEST(SideFiles, ShortOrLyingTexturesFilesAreRefused) {
     lying = bytes;
     std::memcpy(lying.data() + 37, &huge, 4); // atlas count
     EXPECT_TRUE(refused(lying, "too short for its directory"));
+    // A compressed file would decode every depth across the range.
+    for (size_t field : {53, 57}) // smallest, largest
+        for (float depth : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+            lying = texturesFileBytes(stampFor(1), kAtlases, true);
+            std::memcpy(lying.data() + field, &depth, 4);
+            EXPECT_TRUE(refused(lying, "depth range that is not finite")) << field << " " << depth;
+        }
 }
 
 TEST(SideFiles, GeometryFileHoldsTheFlatCopyAndTheImpostorTree) {
