@@ -46,7 +46,9 @@ uint16_t encodeDepth(float depth, float smallest, float largest) {
 }
 
 float decodeDepth(uint16_t code, float smallest, float largest) {
-    return float(smallest + double(code) / 65535.0 * (double(largest) - smallest));
+    // lerp keeps both ends exact and stays inside the range: smallest +
+    // t * (largest - smallest) rounds past it when one end dwarfs the other.
+    return float(std::lerp(double(smallest), double(largest), double(code) / 65535.0));
 }
 
 void decodeTexel(uint16_t normalCode, uint16_t depthCode, float smallest, float largest, float out[4]) {

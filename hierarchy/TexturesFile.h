@@ -52,6 +52,8 @@ struct TexturesFileDirectory {
 // Depth as 0..65535 across [smallest, largest], rounded to the nearest code;
 // 0 when the range is empty.
 uint16_t encodeDepth(float depth, float smallest, float largest);
+// Code 0 is smallest and 65535 largest exactly; no code decodes outside the
+// range, whatever its width (or order).
 float decodeDepth(uint16_t code, float smallest, float largest);
 // A compressed texel as (nx, ny, nz, depth): the table normal, or a zero
 // normal for an empty texel.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -90,7 +91,7 @@ TEST(SideFiles, TexturesFilesReadBackInBothModes) {
     }
 }
 
-TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
+TEST(SideFiles, DepthCodesRoundTripWithinHalfAStepAndStayInTheirRange) {
     const float lo = -0.3f, hi = 1.7f, step = (hi - lo) / 65535;
     for (int k = 0; k <= 1000; ++k) {
         const float depth = lo + (hi - lo) * float(k) / 1000;
@@ -99,6 +100,16 @@ TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
     EXPECT_EQ(encodeDepth(lo, lo, hi), 0u);
     EXPECT_EQ(encodeDepth(hi, lo, hi), 65535u);
     EXPECT_EQ(encodeDepth(0.7f, 0.7f, 0.7f), 0u); // one depth over the whole atlas
+    // Ranges where one end dwarfs the other (one given reversed): the ends
+    // still decode exactly and no code lands outside.
+    for (auto [a, b] : {std::pair(-1e20f, 1e4f), std::pair(2.66e36f, 0.326f)}) {
+        EXPECT_EQ(decodeDepth(0, a, b), a);
+        EXPECT_EQ(decodeDepth(65535, a, b), b);
+        for (uint32_t code = 0; code <= 65535; code += 257) {
+            const float depth = decodeDepth(uint16_t(code), a, b);
+            EXPECT_TRUE(depth >= std::min(a, b) && depth <= std::max(a, b)) << code << " " << depth;
+        }
+    }
     float texel[4];
     decodeTexel(kEmptyTexel, 0, lo, hi, texel);
     EXPECT_EQ(texel[0] * texel[0] + texel[1] * texel[1] + texel[2] * texel[2], 0.0f);
