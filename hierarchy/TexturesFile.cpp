@@ -150,9 +150,9 @@ bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t 
         error = "atlas " + std::to_string(index) + " lies beyond the end of the textures file";
         return false;
     }
-    // Compressed depths are decoded across this range; the writer only ever
-    // stores finite depths, so anything else is damage.
-    if (!std::isfinite(e.smallest) || !std::isfinite(e.largest)) {
+    // Compressed depths are decoded across this range, which the writer
+    // made from finite depths (uncompressed texels do not use it).
+    if (header.compressed() && (!std::isfinite(e.smallest) || !std::isfinite(e.largest))) {
         error = "atlas " + std::to_string(index) + " has a depth range that is not finite";
         return false;
     }

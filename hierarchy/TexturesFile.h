@@ -74,7 +74,8 @@ bool writeTexturesFile(const std::string& path, const std::vector<uint8_t>& stam
 // False, with the reason, when the file is too short for its header.
 bool readTexturesHeader(std::FILE* file, TexturesFileHeader& header, std::string& error);
 // Entry index of the directory; false when it is not in the directory, its
-// atlas data lies beyond the end of the file or its depth range is not finite.
+// atlas data lies beyond the end of the file, or the file is compressed and
+// the entry's depth range is not finite.
 bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t index, AtlasEntry& entry,
                     std::string& error);
 bool readTexturesDirectory(std::FILE* file, TexturesFileDirectory& directory, std::string& error);
