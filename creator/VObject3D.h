@@ -55,9 +55,8 @@ class VObject3D {
     // The same readers over bytes already in memory.
     bool readPlyData(std::vector<uint8_t> bytes);
     bool read3dsData(const std::vector<uint8_t>& bytes);
-    // maxElements caps the points and triangles the scene may instance (see
-    // collectX3DMesh); a scene beyond it is refused.
-    bool readX3DData(const std::vector<uint8_t>& bytes, uint64_t maxElements = kX3DMaxMeshElements);
+    // A scene beyond the limits (see collectX3DMesh) is refused.
+    bool readX3DData(const std::vector<uint8_t>& bytes, const X3DLimits& limits = {});
 
     // --- Repair (each prints its statistics) ---------------------------------
 
@@ -94,7 +93,7 @@ class VObject3D {
     bool failRead(const std::string& message);
     // The end of both X3D reads: refuses a scene that did not load (error
     // says why), else collects its mesh and repairs it.
-    bool takeX3DScene(const X3DScene* scene, std::string error, uint64_t maxElements);
+    bool takeX3DScene(const X3DScene* scene, std::string error, const X3DLimits& limits);
     // Refuses a mesh with a vertex the hierarchy could not bound.
     bool checkVertexPositions();
     std::string mLastError;

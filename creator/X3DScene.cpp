@@ -454,6 +454,7 @@ Affine transformMap(const X3DNode& t) {
 
 struct MeshSize {
     uint64_t points = 0, triangles = 0;
+    uint64_t steps = 0; // what collecting it takes, as X3DLimits counts them
 };
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
@@ -468,9 +469,11 @@ class MeshSizer {
         const X3DNode& n = resolved(node);
         if (auto it = mMemo.find(&n); it != mMemo.end()) return it->second;
         MeshSize size;
+        size.steps = 1 + n.children.size();
         if (isFaceSet(n)) {
             if (const X3DNode* coord = coordinateOf(n)) {
                 size.points = coord->points.size();
+                size.steps += n.indices.size();
                 forEachSetTriangle(n, coord->points.size(),
                                    [&](uint32_t, uint32_t, uint32_t) { ++size.triangles; });
             }
@@ -479,6 +482,7 @@ class MeshSizer {
                 MeshSize s = sizeOf(*child);
                 size.points = saturatingAdd(size.points, s.points);
                 size.triangles = saturatingAdd(size.triangles, s.triangles);
+                size.steps = saturatingAdd(size.steps, s.steps);
             }
         }
         mMemo[&n] = size;
@@ -549,19 +553,26 @@ void MeshCollector::collectSet(const X3DNode& set, const Affine& world) {
 } // namespace
 
 bool collectX3DMesh(const X3DScene& scene, X3DMesh& mesh, X3DMeshReport& report, std::string& error,
-                    uint64_t maxElements) {
+                    const X3DLimits& limits) {
     mesh = {};
     report = {};
     error.clear();
     if (!scene.root) return true;
 
-    // Size first: USE can multiply a small file into more than memory holds.
-    maxElements = std::min<uint64_t>(maxElements, std::numeric_limits<uint32_t>::max());
+    // Size first: USE can multiply a small file into more than memory holds,
+    // or into a walk that never ends.
+    const uint64_t maxElements = std::min<uint64_t>(limits.elements, std::numeric_limits<uint32_t>::max());
     MeshSize size = MeshSizer().sizeOf(*scene.root);
     if (size.points > maxElements || size.triangles > maxElements) {
         error = "the scene instances " + std::to_string(size.points) + " points and " +
                 std::to_string(size.triangles) + " triangles, more than the limit of " +
                 std::to_string(maxElements);
+        return false;
+    }
+    if (size.steps > limits.steps) {
+        error = "collecting the scene takes " + std::to_string(size.steps) +
+                " steps (nodes reached through its USEs, and indices read), more than the limit of " +
+                std::to_string(limits.steps);
         return false;
     }
     mesh.points.reserve(size.points);

@@ -10,10 +10,11 @@
 #include <vector>
 
 namespace {
-// USE lets a few hundred bytes instance millions of triangles, which the
-// reader accepts up to its limit; far below it here, so that every input
-// finishes in well under a second and the exploration stays on the parsing.
-constexpr uint64_t kMaxElements = 50'000;
+// USE lets a few hundred bytes instance millions of triangles, or walk
+// millions of nodes, which the reader accepts up to its limits; far below
+// them here, so that every input finishes in well under a second and the
+// exploration stays on the parsing.
+constexpr X3DLimits kLimits{50'000, 500'000};
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -23,6 +24,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VObject3D mesh;
-    meshfuzz::checkRead(mesh, mesh.readX3DData(std::vector<uint8_t>(data, data + size), kMaxElements));
+    meshfuzz::checkRead(mesh, mesh.readX3DData(std::vector<uint8_t>(data, data + size), kLimits));
     return 0;
 }
