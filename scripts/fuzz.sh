@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan and UBSan, warnings as
-# errors) and runs every one of them for SECONDS (default 5, the smoke run)
-# on a scratch copy of its seeds. Exits non-zero, naming the fuzzer and the
-# input it saved, when any run finds something.
+# Builds the project and its libFuzzer targets with clang (ASan and UBSan,
+# warnings as errors) and runs every fuzzer for SECONDS (default 5, the smoke
+# run) on a scratch copy of its seeds. Exits non-zero, naming the fuzzer and
+# the input it saved, when any run finds something.
 #
 #   scripts/fuzz.sh [SECONDS]
 #
@@ -38,12 +38,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVA_BUILD_FUZZERS=ON -DMORVA_BUILD_TESTS=OFF -DMORVA_BUILD_BENCH=OFF \
   -DMORVA_SANITIZE=address,undefined -DMORVA_WERROR=ON "${launcher[@]}" >/dev/null
-targets=()
-for entry in "${fuzzers[@]}"; do
-  read -r name _ <<<"$entry"
-  targets+=("$name")
-done
-cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
+# Everything, not only the fuzzers: the one clang build with warnings as errors.
+cmake --build "$build" --parallel "$jobs"
 
 # Corpora grow while fuzzing: the seeds in the repository stay as they are.
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/morva-fuzz.XXXXXX")"
