@@ -7,6 +7,7 @@
 // reader errors to its error stream.
 
 #include "VVertex.h"
+#include "X3DScene.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,6 +55,8 @@ class VObject3D {
     // The same readers over bytes already in memory.
     bool readPlyData(std::vector<uint8_t> bytes);
     bool read3dsData(const std::vector<uint8_t>& bytes);
+    // A scene beyond the limits (see collectX3DMesh) is refused.
+    bool readX3DData(const std::vector<uint8_t>& bytes, const X3DLimits& limits = {});
 
     // --- Repair (each prints its statistics) ---------------------------------
 
@@ -88,6 +91,9 @@ class VObject3D {
 
   private:
     bool failRead(const std::string& message);
+    // The end of both X3D reads: refuses a scene that did not load (error
+    // says why), else collects its mesh and repairs it.
+    bool takeX3DScene(const X3DScene* scene, std::string error, const X3DLimits& limits);
     // Refuses a mesh with a vertex the hierarchy could not bound.
     bool checkVertexPositions();
     std::string mLastError;

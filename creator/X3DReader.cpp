@@ -10,6 +10,18 @@ bool VObject3D::readX3D(const std::string& fileName) {
     logOut() << "loading scene ... ";
     std::string error;
     std::unique_ptr<X3DScene> scene = loadX3DScene(fileName, error);
+    return takeX3DScene(scene.get(), error, X3DLimits());
+}
+
+bool VObject3D::readX3DData(const std::vector<uint8_t>& bytes, const X3DLimits& limits) {
+    mLastError.clear();
+    logOut() << "loading scene ... ";
+    std::string error;
+    std::unique_ptr<X3DScene> scene = loadX3DSceneData(bytes, error);
+    return takeX3DScene(scene.get(), error, limits);
+}
+
+bool VObject3D::takeX3DScene(const X3DScene* scene, std::string error, const X3DLimits& limits) {
     if (!scene) {
         logOut() << "failed\n";
         logErr() << error << "\n";
@@ -21,7 +33,7 @@ bool VObject3D::readX3D(const std::string& fileName) {
 
     X3DMesh mesh;
     X3DMeshReport report;
-    if (!collectX3DMesh(*scene, mesh, report, error)) {
+    if (!collectX3DMesh(*scene, mesh, report, error, limits)) {
         logErr() << error << "\n";
         return failRead(error);
     }

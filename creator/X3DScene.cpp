@@ -82,7 +82,7 @@ template <typename T> bool parseNumbers(std::string_view text, std::vector<T>& o
 // --- Locations ---------------------------------------------------------------
 
 // "line L" for a byte offset into UTF-8 text; empty when it cannot be told.
-std::string lineOf(const std::string& text, std::ptrdiff_t offset, bool utf8) {
+std::string lineOf(std::string_view text, std::ptrdiff_t offset, bool utf8) {
     if (!utf8 || offset < 0 || size_t(offset) > text.size()) return {};
     auto line = 1 + std::count(text.begin(), text.begin() + offset, '\n');
     return "line " + std::to_string(line);
@@ -97,7 +97,7 @@ struct DefEntry {
 
 class SceneBuilder {
   public:
-    SceneBuilder(const std::string& text, bool utf8) : mText(text), mUtf8(utf8) {}
+    SceneBuilder(std::string_view text, bool utf8) : mText(text), mUtf8(utf8) {}
 
     // Builds the node of an element and everything below it; null with
     // error() set when the subtree cannot be built.
@@ -114,7 +114,7 @@ class SceneBuilder {
     bool readIndices(const pugi::xml_node& element, const char* name, std::vector<int32_t>& out);
     bool readBool(const pugi::xml_node& element, const char* name, bool& out);
 
-    const std::string& mText;
+    std::string_view mText;
     bool mUtf8;
     std::unordered_map<std::string, DefEntry> mDefs;
     std::string mError;
@@ -269,25 +269,31 @@ std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string&
         error = fileName + ": cannot open for reading";
         return nullptr;
     }
-    std::string text(bytes.begin(), bytes.end());
+    std::unique_ptr<X3DScene> scene = loadX3DSceneData(bytes, error);
+    if (!scene) error = fileName + ": " + error;
+    return scene;
+}
 
+std::unique_ptr<X3DScene> loadX3DSceneData(const std::vector<uint8_t>& bytes, std::string& error) {
+    error.clear();
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
     bool utf8 = parsed.encoding == pugi::encoding_utf8;
     if (!parsed) {
         std::string where = lineOf(text, parsed.offset, utf8);
-        error = fileName + ": not well-formed XML: " + parsed.description() + " at byte offset " +
+        error = std::string("not well-formed XML: ") + parsed.description() + " at byte offset " +
                 std::to_string(parsed.offset) + (where.empty() ? "" : " (" + where + ")");
         return nullptr;
     }
     pugi::xml_node x3d = doc.document_element();
     if (std::strcmp(x3d.name(), "X3D") != 0) {
-        error = fileName + ": not an X3D file: the root element is <" + x3d.name() + ">, not <X3D>";
+        error = std::string("not an X3D file: the root element is <") + x3d.name() + ">, not <X3D>";
         return nullptr;
     }
     pugi::xml_node sceneElement = x3d.child("Scene");
     if (!sceneElement) {
-        error = fileName + ": X3D file without a <Scene> element";
+        error = "X3D file without a <Scene> element";
         return nullptr;
     }
 
@@ -296,7 +302,7 @@ std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string&
     auto scene = std::make_unique<X3DScene>();
     scene->root = builder.build(sceneElement, 0, height);
     if (!scene->root) {
-        error = fileName + ": " + builder.error();
+        error = builder.error();
         return nullptr;
     }
     return scene;
@@ -448,6 +454,7 @@ Affine transformMap(const X3DNode& t) {
 
 struct MeshSize {
     uint64_t points = 0, triangles = 0;
+    uint64_t steps = 0; // what collecting it takes, as X3DLimits counts them
 };
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
@@ -462,9 +469,11 @@ class MeshSizer {
         const X3DNode& n = resolved(node);
         if (auto it = mMemo.find(&n); it != mMemo.end()) return it->second;
         MeshSize size;
+        size.steps = 1 + n.children.size();
         if (isFaceSet(n)) {
             if (const X3DNode* coord = coordinateOf(n)) {
                 size.points = coord->points.size();
+                size.steps += n.indices.size();
                 forEachSetTriangle(n, coord->points.size(),
                                    [&](uint32_t, uint32_t, uint32_t) { ++size.triangles; });
             }
@@ -473,6 +482,7 @@ class MeshSizer {
                 MeshSize s = sizeOf(*child);
                 size.points = saturatingAdd(size.points, s.points);
                 size.triangles = saturatingAdd(size.triangles, s.triangles);
+                size.steps = saturatingAdd(size.steps, s.steps);
             }
         }
         mMemo[&n] = size;
@@ -543,19 +553,26 @@ void MeshCollector::collectSet(const X3DNode& set, const Affine& world) {
 } // namespace
 
 bool collectX3DMesh(const X3DScene& scene, X3DMesh& mesh, X3DMeshReport& report, std::string& error,
-                    uint64_t maxElements) {
+                    const X3DLimits& limits) {
     mesh = {};
     report = {};
     error.clear();
     if (!scene.root) return true;
 
-    // Size first: USE can multiply a small file into more than memory holds.
-    maxElements = std::min<uint64_t>(maxElements, std::numeric_limits<uint32_t>::max());
+    // Size first: USE can multiply a small file into more than memory holds,
+    // or into a walk that never ends.
+    const uint64_t maxElements = std::min<uint64_t>(limits.elements, std::numeric_limits<uint32_t>::max());
     MeshSize size = MeshSizer().sizeOf(*scene.root);
     if (size.points > maxElements || size.triangles > maxElements) {
         error = "the scene instances " + std::to_string(size.points) + " points and " +
                 std::to_string(size.triangles) + " triangles, more than the limit of " +
                 std::to_string(maxElements);
+        return false;
+    }
+    if (size.steps > limits.steps) {
+        error = "collecting the scene takes " + std::to_string(size.steps) +
+                " steps (nodes reached through its USEs, and indices read), more than the limit of " +
+                std::to_string(limits.steps);
         return false;
     }
     mesh.points.reserve(size.points);

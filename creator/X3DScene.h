@@ -74,6 +74,9 @@ struct X3DScene {
 // Numbers may be separated by any mix of whitespace and commas. A DEF name
 // given twice refers to the later node from then on.
 std::unique_ptr<X3DScene> loadX3DScene(const std::string& fileName, std::string& error);
+// The same over the bytes of a document already in memory; the messages are
+// those above without the file name.
+std::unique_ptr<X3DScene> loadX3DSceneData(const std::vector<uint8_t>& bytes, std::string& error);
 
 // Visits every node below the scene root depth first, children before their
 // parent, in document order; the root itself is not visited. A USE node is
@@ -103,6 +106,17 @@ struct X3DMeshReport {
 // small file instance geometry far beyond what memory holds.
 inline constexpr uint64_t kX3DMaxMeshElements = 100'000'000;
 
+// What one collection may produce and walk. Besides the elements, the steps:
+// every node reached (once per time USE reaches it) with the children it looks
+// at, and every index a reached face set reads. USE lets a small file walk
+// empty groups or unusable indices for longer than anyone waits, while
+// producing nothing. A face set reads about four indices a triangle, so the
+// default leaves room for the largest mesh the element limit allows.
+struct X3DLimits {
+    uint64_t elements = kX3DMaxMeshElements;
+    uint64_t steps = 1'000'000'000;
+};
+
 // Collects the triangles of every IndexedFaceSet (polygons fan-triangulated
 // from their first corner; the last polygon needs no closing -1) and
 // IndexedTriangleSet in the scene, from the point field of the set's first
@@ -114,8 +128,9 @@ inline constexpr uint64_t kX3DMaxMeshElements = 100'000'000;
 // transform, are turned so that every triangle's right-hand normal points out
 // of its set's front side. mesh and report are replaced.
 // Returns false with a message, and leaves the mesh empty, when the scene
-// would produce more than maxElements points or triangles (checked before any
-// geometry is built; the limit is capped so that indices fit 32 bits), or when
-// a transformed point lies outside float range.
+// would produce more than limits.elements points or triangles or take more
+// than limits.steps (checked before any geometry is built; the element limit
+// is capped so that indices fit 32 bits), or when a transformed point lies
+// outside float range.
 bool collectX3DMesh(const X3DScene& scene, X3DMesh& mesh, X3DMeshReport& report, std::string& error,
-                    uint64_t maxElements = kX3DMaxMeshElements);
+                    const X3DLimits& limits = {});

@@ -46,7 +46,9 @@ uint16_t encodeDepth(float depth, float smallest, float largest) {
 }
 
 float decodeDepth(uint16_t code, float smallest, float largest) {
-    return float(smallest + double(code) / 65535.0 * (double(largest) - smallest));
+    // lerp keeps both ends exact and stays inside the range: smallest +
+    // t * (largest - smallest) rounds past it when one end dwarfs the other.
+    return float(std::lerp(double(smallest), double(largest), double(code) / 65535.0));
 }
 
 void decodeTexel(uint16_t normalCode, uint16_t depthCode, float smallest, float largest, float out[4]) {
@@ -146,6 +148,12 @@ bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t 
     const uint64_t room = e.offset <= header.fileBytes ? (header.fileBytes - e.offset) / (2 * header.texelBytes()) : 0;
     if (e.offset > header.fileBytes || (e.height != 0 && e.width > room / e.height)) {
         error = "atlas " + std::to_string(index) + " lies beyond the end of the textures file";
+        return false;
+    }
+    // Compressed depths are decoded across this range, which the writer
+    // made from finite depths (uncompressed texels do not use it).
+    if (header.compressed() && (!std::isfinite(e.smallest) || !std::isfinite(e.largest))) {
+        error = "atlas " + std::to_string(index) + " has a depth range that is not finite";
         return false;
     }
     entry = e;

@@ -52,6 +52,8 @@ struct TexturesFileDirectory {
 // Depth as 0..65535 across [smallest, largest], rounded to the nearest code;
 // 0 when the range is empty.
 uint16_t encodeDepth(float depth, float smallest, float largest);
+// Code 0 is smallest and 65535 largest exactly; no code decodes outside the
+// range, whatever its width (or order).
 float decodeDepth(uint16_t code, float smallest, float largest);
 // A compressed texel as (nx, ny, nz, depth): the table normal, or a zero
 // normal for an empty texel.
@@ -71,8 +73,9 @@ bool writeTexturesFile(const std::string& path, const std::vector<uint8_t>& stam
 
 // False, with the reason, when the file is too short for its header.
 bool readTexturesHeader(std::FILE* file, TexturesFileHeader& header, std::string& error);
-// Entry index of the directory; false when it is not in the directory or
-// its atlas data lies beyond the end of the file.
+// Entry index of the directory; false when it is not in the directory, its
+// atlas data lies beyond the end of the file, or the file is compressed and
+// the entry's depth range is not finite.
 bool readAtlasEntry(std::FILE* file, const TexturesFileHeader& header, uint32_t index, AtlasEntry& entry,
                     std::string& error);
 bool readTexturesDirectory(std::FILE* file, TexturesFileDirectory& directory, std::string& error);

@@ -54,15 +54,24 @@ std::string placed(const std::string& open, const std::string& point, const std:
 //  | / |
 //  0---1
 //
-// Meshes too big to build are refused while collecting, counting every
-// instance, before anything is built; so are points beyond float range.
+// Meshes too big to build, and walks too long to wait for, are refused while
+// collecting, counting every instance, before anything is built; so are
+// points beyond float range.
 TEST(X3DSceneTest, ScenesBecomeTrianglesAndPlacedPointsWithinTheLimits) {
-    // Ten uses per level over nine levels: 10^9 triangles from a few kilobytes.
-    std::string bomb = "<Group DEF='g0'>" + kTriangleShape + "</Group>";
-    for (int level = 1; level <= 9; ++level)
-        bomb += "<Group DEF='g" + std::to_string(level) + "'>" +
-                repeat("<Group USE='g" + std::to_string(level - 1) + "'/>", 10) + "</Group>";
+    // Ten uses per level over nine levels: 10^9 instances from a few kilobytes.
+    auto bombOf = [](const std::string& content) {
+        std::string bomb = "<Group DEF='g0'>" + content + "</Group>";
+        for (int level = 1; level <= 9; ++level)
+            bomb += "<Group DEF='g" + std::to_string(level) + "'>" +
+                    repeat("<Group USE='g" + std::to_string(level - 1) + "'/>", 10) + "</Group>";
+        return bomb;
+    };
     const std::string twice = "<Group DEF='g'>" + kTriangleShape + "</Group><Group USE='g'/>";
+    // 23 steps: the Scene and its 2 children, then twice the group (1 + 1),
+    // its shape (1 + 1) and the set (1 + 1 + 4 indices). The polygon's 9 is
+    // out of range, so the two points make no triangle.
+    const std::string unusable = "<Group DEF='g'><Shape><IndexedFaceSet coordIndex='0 0 0 9'>"
+                                 "<Coordinate point='0 0 0'/></IndexedFaceSet></Shape></Group><Group USE='g'/>";
     struct Case {
         const char* what;
         std::string scene;
@@ -72,6 +81,7 @@ TEST(X3DSceneTest, ScenesBecomeTrianglesAndPlacedPointsWithinTheLimits) {
         std::vector<std::pair<uint32_t, Vec3f>> at;
         uint64_t limit = kX3DMaxMeshElements;
         const char* refusal = nullptr; // part of the message when the mesh is refused
+        uint64_t steps = X3DLimits().steps;
     };
     const Case cases[] = {
         // The quad; two corners; index 9 past the four points; index -5; an
@@ -120,7 +130,13 @@ TEST(X3DSceneTest, ScenesBecomeTrianglesAndPlacedPointsWithinTheLimits) {
              "</Switch><ProtoDeclare name='P'><ProtoBody>" + shapeAt(8) + "</ProtoBody></ProtoDeclare>",
          {{0, 1, 2}, {3, 4, 5}}, 0, 0, 6, {{0, {1, 0, 0}}, {3, {4, 0, 0}}}},
         {"a set without coordinates", "<Shape><IndexedFaceSet coordIndex='0 1 2'/></Shape>", {}, 0, 1, 0, {}},
-        {"uses beyond the limit", bomb, {}, 0, 0, 0, {}, kX3DMaxMeshElements, "1111111111 triangles"},
+        {"uses beyond the limit", bombOf(kTriangleShape), {}, 0, 0, 0, {}, kX3DMaxMeshElements, "1111111111 triangles"},
+        // Nothing made, but more than two billion nodes to walk.
+        {"uses of a set without coordinates beyond the step limit",
+         bombOf("<Shape><IndexedFaceSet coordIndex='0 1 2'><Coordinat point='0 0 0 1 0 0 0 1 0'/></IndexedFaceSet></Shape>"),
+         {}, 0, 0, 0, {}, kX3DMaxMeshElements, "steps"},
+        {"unusable indices at the step limit", unusable, {}, 2, 0, 2, {}, kX3DMaxMeshElements, nullptr, 23},
+        {"unusable indices beyond the step limit", unusable, {}, 0, 0, 0, {}, kX3DMaxMeshElements, "takes 23 steps", 22},
         // Two triangles and three points: six elements.
         {"a used shape over the limit", twice, {}, 0, 0, 0, {}, 5, ""},
         {"a used shape at the limit", twice, {{0, 1, 2}, {3, 4, 5}}, 0, 0, 6, {}, 6},
@@ -136,7 +152,7 @@ TEST(X3DSceneTest, ScenesBecomeTrianglesAndPlacedPointsWithinTheLimits) {
         ASSERT_TRUE(scene) << error;
         X3DMesh mesh;
         X3DMeshReport report;
-        EXPECT_EQ(collectX3DMesh(*scene, mesh, report, error, k.limit), !k.refusal) << error;
+        EXPECT_EQ(collectX3DMesh(*scene, mesh, report, error, {k.limit, k.steps}), !k.refusal) << error;
         EXPECT_NE(error.find(k.refusal ? k.refusal : ""), std::string::npos) << error;
         ASSERT_EQ(mesh.points.size(), k.points);
         EXPECT_EQ(mesh.triangles, k.triangles);

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 namespace {
 template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset) {
@@ -89,7 +91,7 @@ TEST(SideFiles, TexturesFilesReadBackInBothModes) {
     }
 }
 
-TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
+TEST(SideFiles, DepthCodesRoundTripWithinHalfAStepAndStayInTheirRange) {
     const float lo = -0.3f, hi = 1.7f, step = (hi - lo) / 65535;
     for (int k = 0; k <= 1000; ++k) {
         const float depth = lo + (hi - lo) * float(k) / 1000;
@@ -98,14 +100,25 @@ TEST(SideFiles, DepthCodesRoundTripWithinHalfAStep) {
     EXPECT_EQ(encodeDepth(lo, lo, hi), 0u);
     EXPECT_EQ(encodeDepth(hi, lo, hi), 65535u);
     EXPECT_EQ(encodeDepth(0.7f, 0.7f, 0.7f), 0u); // one depth over the whole atlas
+    // Ranges where one end dwarfs the other (one given reversed): the ends
+    // still decode exactly and no code lands outside.
+    for (auto [a, b] : {std::pair(-1e20f, 1e4f), std::pair(2.66e36f, 0.326f)}) {
+        EXPECT_EQ(decodeDepth(0, a, b), a);
+        EXPECT_EQ(decodeDepth(65535, a, b), b);
+        for (uint32_t code = 0; code <= 65535; code += 257) {
+            const float depth = decodeDepth(uint16_t(code), a, b);
+            EXPECT_TRUE(depth >= std::min(a, b) && depth <= std::max(a, b)) << code << " " << depth;
+        }
+    }
     float texel[4];
     decodeTexel(kEmptyTexel, 0, lo, hi, texel);
     EXPECT_EQ(texel[0] * texel[0] + texel[1] * texel[1] + texel[2] * texel[2], 0.0f);
     EXPECT_EQ(texel[3], lo);
 }
 
-// Every cut of a real file, and sizes whose product would overflow, are
-// refused with a reason before anything is allocated.
+// Every cut of a real file, sizes whose product would overflow and depth
+// ranges that are not finite are refused with a reason before anything is
+// allocated.
 TEST(SideFiles, ShortOrLyingTexturesFilesAreRefused) {
     const std::vector<uint8_t> bytes = texturesFileBytes(stampFor(0), kAtlases, false);
     auto refused = [](const std::vector<uint8_t>& content, const std::string& reason) {
@@ -126,6 +139,13 @@ TEST(SideFiles, ShortOrLyingTexturesFilesAreRefused) {
     lying = bytes;
     std::memcpy(lying.data() + 37, &huge, 4); // atlas count
     EXPECT_TRUE(refused(lying, "too short for its directory"));
+    // A compressed file would decode every depth across the range.
+    for (size_t field : {53, 57}) // smallest, largest
+        for (float depth : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+            lying = texturesFileBytes(stampFor(1), kAtlases, true);
+            std::memcpy(lying.data() + field, &depth, 4);
+            EXPECT_TRUE(refused(lying, "depth range that is not finite")) << field << " " << depth;
+        }
 }
 
 TEST(SideFiles, GeometryFileHoldsTheFlatCopyAndTheImpostorTree) {
