@@ -183,6 +183,7 @@ struct VLODObject3DCreator::Builder {
     // consumed, when given, is the mesh itself: its paths are taken over and
     // it is cleared once copied.
     void setUp(const VObject3D& mesh, VObject3D* consumed);
+    void reserveArrays(const VObject3D& mesh);
     void copyVertices(const VObject3D& mesh, VObject3D* consumed);
     void copyTriangles(const VObject3D& mesh);
     void offer(uint32_t i, uint32_t j);
@@ -277,6 +278,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
     c.maxQueueSize = 0;
     c.lastError = 0;
     inputTriangles = uint32_t(mesh.triangles.size());
+    reserveArrays(mesh);
     copyVertices(mesh, consumed);
 
     c.addNode(1, std::vector<double>(c.samples, kLargestError));
@@ -320,8 +322,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
     logOut() << "\tTime: " << seconds(start) << "\n";
 }
 
-void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D* consumed) {
-    logOut() << "Copy vertices ...\n";
+void VLODObject3DCreator::Builder::reserveArrays(const VObject3D& mesh) {
     inputVertices = uint32_t(mesh.vertices.size());
     // Every collapse adds one vertex: room for all of them now spares the
     // copies (and the doubled peak) of growing arrays of millions.
@@ -338,6 +339,10 @@ void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D
     c.nodeErrors.reserve((size_t(inputVertices) + 2) * c.samples);
     c.triangles.reserve(3 * mesh.triangles.size() + 8 * size_t(inputVertices));
     c.arcs.reserve(8 * size_t(inputVertices) + 1);
+}
+
+void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D* consumed) {
+    logOut() << "Copy vertices ...\n";
     c.vertices.resize(mesh.vertices.size());
     for (size_t v = 0; v < mesh.vertices.size(); ++v)
         c.vertices[v].path = consumed ? std::move(consumed->vertices[v]) : mesh.vertices[v]->clone();
