@@ -74,7 +74,6 @@ void VLODObject3DCreator::releaseGraph() {
     decltype(nodes)().swap(nodes);
     decltype(nodeErrors)().swap(nodeErrors);
     decltype(plist)().swap(plist);
-    m_source_nnum = 0;
 }
 
 void VLODObject3DCreator::createHierarchy(VObject3D&& mesh, VLODObject3D& object, CoverageMeasure& measure) {
@@ -99,7 +98,6 @@ void VLODObject3DCreator::createHierarchy(VObject3D&& mesh, VLODObject3D& object
     if (mCancel) return;
     logOut() << "Translate object: \n";
     createFinalObject(object);
-    releaseGraph();
     object.mTimeBegin = domain.start;
     object.mTimeEnd = domain.end;
     object.mKeyFrames = domain.keyFrames;

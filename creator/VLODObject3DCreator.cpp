@@ -358,7 +358,6 @@ void VLODObject3DCreator::Builder::copyTriangles(const VObject3D& mesh) {
     logOut() << "Copy triangles ...\n";
     const uint32_t first = addArc(kSource, kDrain);
     c.triangles.resize(mesh.triangles.size());
-    c.arcs[first].patch.reserve(mesh.triangles.size());
     for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
         std::copy(mesh.triangles[t].v, mesh.triangles[t].v + 3, c.triangles[t].v);
         addToArc(t, first);
@@ -395,22 +394,13 @@ uint32_t VLODObject3DCreator::Builder::addArc(uint32_t source, uint32_t dest) {
     return arc;
 }
 
-void VLODObject3DCreator::Builder::addToArc(uint32_t t, uint32_t arc) {
-    c.triangles[t].arc = arc;
-    c.triangles[t].position = uint32_t(c.arcs[arc].patch.size());
-    c.arcs[arc].patch.push_back(t);
-}
+void VLODObject3DCreator::Builder::addToArc(uint32_t t, uint32_t arc) { c.appendToPatch(arc, t); }
 
 // Takes t off its arc; an arc left empty leaves its nodes too.
 void VLODObject3DCreator::Builder::removeFromArc(uint32_t t) {
     CreatorArc& arc = c.arcs[c.triangles[t].arc];
-    assert(!arc.patch.empty() && "(*tr->arc)->patch.tnum > 0");
-    const uint32_t position = c.triangles[t].position;
-    arc.patch[position] = arc.patch.back();
-    c.triangles[arc.patch[position]].position = position;
-    arc.patch.pop_back();
+    c.removeFromPatch(t);
     if (arc.patch.empty()) {
-        std::vector<uint32_t>().swap(arc.patch);
         freeArcs.push_back(c.triangles[t].arc);
         // Node 0 has an arc per collapse: take the arc out by its known place.
         std::vector<uint32_t>& out = c.nodes[arc.source].out;
@@ -707,8 +697,8 @@ void VLODObject3DCreator::Builder::finish() {
 void VLODObject3DCreator::Builder::removeUnusedVertices() {
     logOut() << "Remove unused vertices\n";
     std::vector<uint32_t> newIndex(c.vertices.size(), UINT32_MAX);
-    for (const CreatorArc& arc : c.arcs)
-        for (uint32_t t : arc.patch)
+    for (uint32_t a = 0; a < c.arcs.size(); ++a)
+        for (uint32_t t : c.patchOf(a))
             for (uint32_t v : c.triangles[t].v) newIndex[v] = 0;
     uint32_t kept = 0;
     for (uint32_t v = 0; v < c.vertices.size(); ++v) {
@@ -719,7 +709,7 @@ void VLODObject3DCreator::Builder::removeUnusedVertices() {
     }
     logOut() << c.vertices.size() - kept << " vertices removed.\n";
     c.vertices.resize(kept);
-    for (const CreatorArc& arc : c.arcs)
-        for (uint32_t t : arc.patch)
+    for (uint32_t a = 0; a < c.arcs.size(); ++a)
+        for (uint32_t t : c.patchOf(a))
             for (uint32_t& v : c.triangles[t].v) v = newIndex[v];
 }

@@ -28,18 +28,58 @@ struct CreatorVertex {
     std::unique_ptr<VVertex> path; // never null
 };
 
+constexpr uint32_t kNoTriangle = UINT32_MAX;
+
+// A patch is a list linked through its triangles, in the order they joined
+// it: millions of arcs with a small array each would cost more than the
+// triangles themselves, and moving a patch onto another is a splice.
 struct CreatorTriangle {
     uint32_t v[3] = {0, 0, 0};
-    uint32_t arc = 0;      // the arc that carries it
-    uint32_t position = 0; // its place in that arc's patch
+    uint32_t arc = 0;               // the arc that carries it
+    uint32_t prev = kNoTriangle;    // its neighbours in that arc's patch
+    uint32_t next = kNoTriangle;
+};
+
+struct CreatorPatch {
+    uint32_t first = kNoTriangle;
+    uint32_t last = kNoTriangle;
+    uint32_t count = 0;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
 };
 
 struct CreatorArc {
     uint32_t source = 0;
     uint32_t dest = 0;
-    std::vector<uint32_t> patch; // triangle indices; empty once the arc is gone
-    uint32_t outPosition = 0;    // its place in source's out list and in dest's
-    uint32_t inPosition = 0;     // in list; kept only while the builder runs
+    CreatorPatch patch;       // empty once the arc is gone
+    uint32_t outPosition = 0; // its place in source's out list and in dest's
+    uint32_t inPosition = 0;  // in list; kept only while the builder runs
+};
+
+// The triangle indices of a patch, walked through their links.
+class PatchTriangles {
+  public:
+    class Iterator {
+      public:
+        Iterator(const CreatorTriangle* triangles, uint32_t t) : mTriangles(triangles), mT(t) {}
+        uint32_t operator*() const { return mT; }
+        Iterator& operator++() {
+            mT = mTriangles[mT].next;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return mT == other.mT; }
+
+      private:
+        const CreatorTriangle* mTriangles;
+        uint32_t mT;
+    };
+    PatchTriangles(const CreatorTriangle* triangles, uint32_t first) : mTriangles(triangles), mFirst(first) {}
+    Iterator begin() const { return {mTriangles, mFirst}; }
+    Iterator end() const { return {mTriangles, kNoTriangle}; }
+
+  private:
+    const CreatorTriangle* mTriangles;
+    uint32_t mFirst;
 };
 
 // A node of the surfel tree above the source nodes.
@@ -109,8 +149,6 @@ class VLODObject3DCreator {
     // straight into the drain is cut into strips, each one a source node.
     void insertSourceNodes();
 
-    // Fills object from the graph (the drain becomes node 0) and derives its
-    // normals, node spheres and cones, and monotone node errors.
     // The whole pipeline on an imported, normalised mesh: builder, merging
     // (with the graph statistics before and after), source nodes, surfels
     // and the final object. Clears mCancel first; stops after the step in
@@ -127,6 +165,9 @@ class VLODObject3DCreator {
     // then thinned. The merge error needs a depth image: measure draws it.
     void createSurfelHierarchy(CoverageMeasure& measure);
 
+    // Fills object from the graph (the drain becomes node 0), releasing the
+    // graph, and derives its normals, node spheres and cones, and monotone
+    // node errors.
     void createFinalObject(VLODObject3D& object);
 
     void printGraphStatistics() const;
@@ -144,6 +185,16 @@ class VLODObject3DCreator {
     std::vector<float> sampleTimes; // the time of each sample
     std::vector<CreatorTriangle> triangles;
     std::vector<CreatorArc> arcs;
+    PatchTriangles patchOf(uint32_t arc) const { return {triangles.data(), arcs[arc].patch.first}; }
+    std::vector<uint32_t> patchIndices(uint32_t arc) const;
+    // Appends t to the arc's patch; t must be on no patch.
+    void appendToPatch(uint32_t arc, uint32_t t);
+    // Takes t off its arc's patch.
+    void removeFromPatch(uint32_t t);
+    // Appends the whole patch of from to that of to; from is left empty.
+    void movePatch(uint32_t from, uint32_t to);
+    // Empties the arc's patch; its triangles are left on no arc.
+    void dropPatch(uint32_t arc);
     std::vector<CreatorNode> nodes;
     // Node n's error at sample k is nodeErrors[n * samples + k]: one flat
     // array rather than a small one in each of hundreds of thousands of nodes.
@@ -156,7 +207,7 @@ class VLODObject3DCreator {
     uint32_t addNode(uint32_t layer, std::span<const double> errors);
     uint32_t samples = 1;
 
-    uint32_t m_source_nnum = 0; // source nodes made by insertSourceNodes
+    uint32_t m_source_nnum = 0; // source nodes made by the last insertSourceNodes
     std::vector<CreatorSurfel> plist;
 
     // Statistics of the last run.
@@ -167,5 +218,8 @@ class VLODObject3DCreator {
 
   private:
     struct Builder;
+    void copyVerticesAndNodes(VLODObject3D& object);
+    void copyArcsAndTriangles(VLODObject3D& object);
+    void copySurfels(VLODObject3D& object) const;
     void buildGraph(const VObject3D& mesh, VObject3D* consumed, AnimationDomain& domain);
 };

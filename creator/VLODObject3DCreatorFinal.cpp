@@ -57,8 +57,8 @@ void VLODObject3DCreator::insertSourceNodes() {
             continue;
         }
         // Never simplified: cut into strips, each a source node of its own.
-        const std::vector<uint32_t> patch = std::move(arcs[a].patch);
-        arcs[a].patch.clear();
+        const std::vector<uint32_t> patch = patchIndices(a);
+        dropPatch(a);
         std::erase(nodes[kDrain].in, a);
         logOut() << "arc from source to drain node found (" << patch.size() << " triangles)\n";
         std::map<std::array<uint32_t, 3>, uint32_t> byCorners;
@@ -81,10 +81,7 @@ void VLODObject3DCreator::insertSourceNodes() {
             for (size_t k = 2; k < strip.size(); ++k) {
                 std::array<uint32_t, 3> key = {strip[k - 2], strip[k - 1], strip[k]};
                 std::sort(key.begin(), key.end());
-                const uint32_t t = byCorners.at(key);
-                triangles[t].arc = arc;
-                triangles[t].position = uint32_t(arcs[arc].patch.size());
-                arcs[arc].patch.push_back(t);
+                appendToPatch(arc, byCorners.at(key));
                 ++inserted;
             }
         }
@@ -98,13 +95,13 @@ void VLODObject3DCreator::insertSourceNodes() {
     reportProgress(kStepSourceNodes, 1);
 }
 
-void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
-    reportProgress(kStepFinalObject, 0);
-    initTetrahederLookupTableRec();
-    object.clear();
+// The vertex paths move into the object: a copy of each would double them
+// at the build's peak.
+void VLODObject3DCreator::copyVerticesAndNodes(VLODObject3D& object) {
     logOut() << "Vertices\n";
     object.varray.resize(vertices.size());
-    for (size_t v = 0; v < vertices.size(); ++v) object.varray[v].path = vertices[v].path->clone();
+    for (size_t v = 0; v < vertices.size(); ++v) object.varray[v].path = std::move(vertices[v].path);
+    decltype(vertices)().swap(vertices);
 
     // Node 0 (the empty former source) goes; every index moves down by one.
     reportProgress(kStepFinalObject, 0.1f);
@@ -112,10 +109,19 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
     object.narray.resize(nodes.size() - 1);
     for (size_t n = 1; n < nodes.size(); ++n)
         object.narray[n - 1].error.assign(nodeError(uint32_t(n)).begin(), nodeError(uint32_t(n)).end());
+}
 
-    // Arcs node by node, so that each node's outgoing arcs are contiguous,
-    // and triangles arc by arc.
+// Arcs node by node, so that each node's outgoing arcs are contiguous, and
+// triangles arc by arc, into arrays sized once.
+void VLODObject3DCreator::copyArcsAndTriangles(VLODObject3D& object) {
     logOut() << "Arcs\nTriangles\n";
+    size_t liveArcs = 0, liveTriangles = 0;
+    for (const CreatorArc& arc : arcs) {
+        liveArcs += !arc.patch.empty();
+        liveTriangles += arc.patch.size();
+    }
+    object.aarray.reserve(liveArcs);
+    object.tarray.reserve(liveTriangles);
     for (size_t n = 1; n < nodes.size(); ++n) {
         MTNode& node = object.narray[n - 1];
         node.out = uint32_t(object.aarray.size());
@@ -128,7 +134,7 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
             out.dest = arc.dest - 1;
             out.tstart = uint32_t(object.tarray.size());
             out.tnum = uint32_t(arc.patch.size());
-            for (uint32_t t : arc.patch) {
+            for (uint32_t t : patchOf(a)) {
                 MTTriangle tri;
                 std::copy(triangles[t].v, triangles[t].v + 3, tri.v);
                 tri.arc = uint32_t(object.aarray.size());
@@ -138,6 +144,15 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
             ++node.onum;
         }
     }
+    for (uint32_t i = 0; i < object.anum(); ++i)
+        assert(object.aarray[i].tstart + object.aarray[i].tnum <= object.tnum() &&
+               "mrObj.aarray[i].tstart + mrObj.aarray[i].tnum <= m_tnum");
+    for (uint32_t i = 0; i < object.nnum(); ++i)
+        assert(object.narray[i].out + object.narray[i].onum <= object.anum() &&
+               "mrObj.narray[i].out + mrObj.narray[i].onum <= m_anum");
+}
+
+void VLODObject3DCreator::copySurfels(VLODObject3D& object) const {
     logOut() << " Surfels\n";
     object.parray.resize(plist.size());
     for (size_t s = 0; s < plist.size(); ++s) {
@@ -156,13 +171,19 @@ void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
             to.mt_children.push_back(node - 1);
         }
     }
-    for (uint32_t i = 0; i < object.anum(); ++i)
-        assert(object.aarray[i].tstart + object.aarray[i].tnum <= object.tnum() &&
-               "mrObj.aarray[i].tstart + mrObj.aarray[i].tnum <= m_tnum");
-    for (uint32_t i = 0; i < object.nnum(); ++i)
-        assert(object.narray[i].out + object.narray[i].onum <= object.anum() &&
-               "mrObj.narray[i].out + mrObj.narray[i].onum <= m_anum");
+}
+
+void VLODObject3DCreator::createFinalObject(VLODObject3D& object) {
+    reportProgress(kStepFinalObject, 0);
+    initTetrahederLookupTableRec();
+    object.clear();
+    copyVerticesAndNodes(object);
+    copyArcsAndTriangles(object);
+    copySurfels(object);
     object.m_source_nnum = m_source_nnum;
+    // The graph is not needed for what is derived below, and at this point
+    // it and the object would otherwise set the build's peak together.
+    releaseGraph();
 
     reportProgress(kStepFinalObject, 0.4f);
     logOut() << "Assign vertex normals ... \n";

@@ -215,10 +215,9 @@ size_t Merger::pairSlot(uint32_t a, uint32_t b) const {
 }
 
 void Merger::appendCorners(uint32_t arc) {
-    const std::vector<uint32_t>& patch = c.arcs[arc].patch;
     size_t at = mScratch.size();
-    mScratch.resize(at + 3 * patch.size());
-    for (uint32_t t : patch)
+    mScratch.resize(at + 3 * c.arcs[arc].patch.size());
+    for (uint32_t t : c.patchOf(arc))
         for (uint32_t v : c.triangles[t].v) mScratch[at++] = v;
 }
 
@@ -499,12 +498,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
     const int64_t united = knownStripIndices(from, to);
     mArcSum[c.arcs[to].source] += c.arcs[from].patch.size();
     mArcSum[c.arcs[to].dest] += c.arcs[from].patch.size();
-    for (uint32_t t : c.arcs[from].patch) {
-        c.triangles[t].arc = to;
-        c.triangles[t].position = uint32_t(c.arcs[to].patch.size());
-        c.arcs[to].patch.push_back(t);
-    }
-    std::vector<uint32_t>().swap(c.arcs[from].patch);
+    c.movePatch(from, to);
     --mLiveArcs;
     ++mVersion[to];
     ++mPatchVersion[to];
@@ -520,10 +514,9 @@ const std::vector<uint32_t>& Merger::merge(uint32_t arc) {
     changed.clear();
     assert(!mMerged[d] && "!merged_nodes.is_set(source_node)");
     detach(arc);
-    for (uint32_t t : c.arcs[arc].patch) c.triangles[t].arc = UINT32_MAX;
     mTriangles -= c.arcs[arc].patch.size();
     --mLiveArcs;
-    std::vector<uint32_t>().swap(c.arcs[arc].patch); // a dead arc's memory goes back at once
+    c.dropPatch(arc);
 
     // s's arcs by their other node, to find the twins.
     const uint32_t round = nextMarkRound();
@@ -699,8 +692,8 @@ void Merger::renumber() {
         }
     c.nodes.resize(keptNodes);
     c.nodeErrors.resize(size_t(keptNodes) * c.samples);
-    for (const CreatorArc& arc : c.arcs)
-        for ([[maybe_unused]] uint32_t t : arc.patch)
+    for (uint32_t a = 0; a < c.arcs.size(); ++a)
+        for ([[maybe_unused]] uint32_t t : c.patchOf(a))
             for ([[maybe_unused]] uint32_t v : c.triangles[t].v) assert(v < c.vertices.size());
 }
 } // namespace
@@ -721,7 +714,7 @@ void VLODObject3DCreator::compactArcs() {
         if (!arcs[a].patch.empty()) arcIndex[a] = kept++;
     for (uint32_t a = 0; a < arcs.size(); ++a) {
         if (arcIndex[a] == UINT32_MAX) continue;
-        for (uint32_t t : arcs[a].patch) triangles[t].arc = arcIndex[a];
+        for (uint32_t t : patchOf(a)) triangles[t].arc = arcIndex[a];
         if (arcIndex[a] != a) arcs[arcIndex[a]] = std::move(arcs[a]);
     }
     arcs.resize(kept);
@@ -739,12 +732,19 @@ void VLODObject3DCreator::compactTriangles() {
     for (const CreatorArc& arc : arcs) live += arc.patch.size();
     std::vector<CreatorTriangle> kept;
     kept.reserve(live);
-    for (CreatorArc& arc : arcs)
-        for (uint32_t k = 0; k < arc.patch.size(); ++k) {
-            kept.push_back(triangles[arc.patch[k]]);
-            kept.back().position = k;
-            arc.patch[k] = uint32_t(kept.size() - 1);
+    for (uint32_t a = 0; a < arcs.size(); ++a) {
+        const uint32_t first = uint32_t(kept.size());
+        for (uint32_t t : patchOf(a)) {
+            kept.push_back(triangles[t]);
+            kept.back().prev = kept.size() - 1 == first ? kNoTriangle : uint32_t(kept.size() - 2);
+            kept.back().next = uint32_t(kept.size());
         }
+        CreatorPatch& patch = arcs[a].patch;
+        if (patch.empty()) continue;
+        kept.back().next = kNoTriangle;
+        patch.first = first;
+        patch.last = uint32_t(kept.size() - 1);
+    }
     triangles.swap(kept);
     arcs.shrink_to_fit();
     nodes.shrink_to_fit();

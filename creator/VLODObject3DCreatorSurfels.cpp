@@ -274,7 +274,7 @@ void SurfelBuilder::run() {
     for (uint32_t n = firstSource; n < c.nodes.size(); ++n) {
         assert(c.nodes[n].out.size() == 1);
         const uint32_t s = uint32_t(c.plist.size());
-        const std::vector<uint32_t>& patch = c.arcs[c.nodes[n].out[0]].patch;
+        const std::vector<uint32_t> patch = c.patchIndices(c.nodes[n].out[0]);
         c.plist.emplace_back();
         c.plist.back().mt_children = {n};
         fit(c.plist.back(), patch);

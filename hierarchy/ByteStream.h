@@ -20,6 +20,10 @@ class ByteWriter {
     void bytes(const void* data, size_t size) { append(data, size); }
 
     const std::vector<uint8_t>& data() const { return mBytes; }
+    size_t size() const { return mBytes.size(); }
+    // Empties the buffer and keeps its memory, for a writer that passes
+    // the bytes on in pieces.
+    void clear() { mBytes.clear(); }
 
   private:
     // Assumes a little-endian host, as every platform the viewer runs on is.

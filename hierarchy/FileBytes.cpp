@@ -22,34 +22,59 @@ bool writeFileAtomically(const std::string& name, const std::string& text, std::
 }
 
 bool writeFileAtomically(const std::string& name, const std::vector<uint8_t>& bytes, std::string& error) {
+    AtomicFileWriter file(name);
+    if (!file.open(error)) return false;
+    file.append(bytes.data(), bytes.size());
+    return file.commit(error);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (mFd < 0) return;
+    ::close(mFd);
+    std::remove(mTemporary.c_str());
+}
+
+bool AtomicFileWriter::open(std::string& error) {
     // The rename would replace a file that nobody may write; writing in place
     // would have been refused, so this is too.
     struct stat existing{};
-    if (::stat(name.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) {
-        error = name + " is read-only";
+    if (::stat(mName.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) {
+        error = mName + " is read-only";
         return false;
     }
-    std::string temporary = name + ".partial-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot create a file beside " + name + ": " + std::strerror(errno);
+    mTemporary = mName + ".partial-XXXXXX";
+    mFd = mkstemp(mTemporary.data());
+    if (mFd < 0) {
+        error = "cannot create a file beside " + mName + ": " + std::strerror(errno);
         return false;
-    }
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += size_t(n);
     }
     // mkstemp makes the file private; a side file is as readable as the
     // hierarchy beside it.
-    ::fchmod(fd, 0644);
-    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!complete || !closed || std::rename(temporary.c_str(), name.c_str()) != 0) {
-        error = "cannot write " + name + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
+    ::fchmod(mFd, 0644);
+    return true;
+}
+
+void AtomicFileWriter::append(const uint8_t* data, size_t size) {
+    size_t written = 0;
+    while (mFd >= 0 && mWriteErrno == 0 && written < size) {
+        const ssize_t n = ::write(mFd, data + written, size - written);
+        if (n <= 0) mWriteErrno = n < 0 ? errno : ENOSPC;
+        else written += size_t(n);
+    }
+}
+
+bool AtomicFileWriter::commit(std::string& error) {
+    if (mFd < 0) {
+        error = "cannot write " + mName + ": it was never opened";
         return false;
     }
-    return true;
+    int failure = mWriteErrno;
+    if (failure == 0 && ::fsync(mFd) != 0) failure = errno;
+    if (::close(mFd) != 0 && failure == 0) failure = errno;
+    mFd = -1;
+    if (failure == 0 && std::rename(mTemporary.c_str(), mName.c_str()) != 0) failure = errno;
+    if (failure == 0) return true;
+    error = "cannot write " + mName + ": " + std::strerror(failure);
+    std::remove(mTemporary.c_str());
+    return false;
 }

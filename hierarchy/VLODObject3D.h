@@ -141,6 +141,7 @@ class VLODObject3D {
         std::vector<BoundingSphere> bounds;
         std::vector<Vec3f> normals;
         std::vector<NormalCone> childCones;
+        std::vector<uint32_t> corners;
     };
     void boundNode(uint32_t node, std::span<const Vec3f> positions, std::span<const Vec3d> triangleNormal,
                    std::vector<NormalCone>& cones, NodeScratch& scratch);

@@ -57,7 +57,22 @@ void VLODObject3D::setViewerSetup(ViewerSetup setup) { viewerSetup() = std::move
 
 bool VLODObject3D::write(const std::string& fileName) const {
     initTetrahederLookupTableRec(); // a vertex without a normal path writes its table normal
+    // Beside the file and renamed into place: a failed write never leaves
+    // half a hierarchy where a good one stood. The bytes go out in pieces, as
+    // a whole file in memory would be the largest thing a build holds.
+    AtomicFileWriter file(fileName);
+    std::string error;
+    if (!file.open(error)) {
+        logErr() << "Error open file: " << fileName << " writeable!\n";
+        return false;
+    }
     ByteWriter out;
+    auto passOn = [&](size_t atLeast) {
+        if (out.size() < atLeast) return;
+        file.append(out.data().data(), out.size());
+        out.clear();
+    };
+    constexpr size_t kPieceBytes = 1 << 20;
     out.bytes(kIdentifier, sizeof kIdentifier);
     for (uint32_t count : {vnum(), tnum(), pnum(), nnum(), anum(), m_source_nnum, mReservedCount}) out.u32(count);
     writeSphere(out, mBoundingSphere);
@@ -70,11 +85,13 @@ bool VLODObject3D::write(const std::string& fileName) const {
         else
             VStaticVertex(dequantizeNormal(v.normal)).write(out);
         out.u16(v.normal);
+        passOn(kPieceBytes);
     }
     for (const MTTriangle& t : tarray) {
         for (uint32_t i : t.v) out.u32(i);
         out.u32(t.arc);
         out.u16(t.normal);
+        passOn(kPieceBytes);
     }
     for (const MTSurfel& s : parray) {
         out.f32(s.x);
@@ -85,6 +102,7 @@ bool VLODObject3D::write(const std::string& fileName) const {
         out.u32(s.parent);
         out.u32(uint32_t(s.mt_children.size()));
         for (uint32_t c : s.mt_children) out.u32(c);
+        passOn(kPieceBytes);
     }
     for (const MTNode& n : narray) {
         out.u32(n.out);
@@ -95,12 +113,14 @@ bool VLODObject3D::write(const std::string& fileName) const {
         writeSphere(out, n.sphere);
         out.u16(n.coneaxis);
         out.f32(n.coneangle);
+        passOn(kPieceBytes);
     }
     for (const MTArc& a : aarray) {
         out.u32(a.source);
         out.u32(a.dest);
         out.u32(a.tnum);
         out.u32(a.tstart);
+        passOn(kPieceBytes);
     }
     // Construction must only ever hang surfels below single-arc nodes.
     for (const MTSurfel& s : parray)
@@ -110,13 +130,9 @@ bool VLODObject3D::write(const std::string& fileName) const {
             (void)c;
         }
 
-    // Beside the file and renamed into place: a failed write never leaves
-    // half a hierarchy where a good one stood.
-    std::string error;
-    if (writeFileAtomically(fileName, out.data(), error)) return true;
-    const bool notOpened = error.rfind("cannot create", 0) == 0 || error.ends_with("is read-only");
-    if (notOpened) logErr() << "Error open file: " << fileName << " writeable!\n";
-    else logErr() << "Error writing file: " << fileName << ": " << error << "\n";
+    passOn(0);
+    if (file.commit(error)) return true;
+    logErr() << "Error writing file: " << fileName << ": " << error << "\n";
     return false;
 }
 

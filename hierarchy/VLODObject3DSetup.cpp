@@ -17,6 +17,19 @@ namespace {
 // Node spheres beyond this radius come from the box-centre estimate.
 constexpr float kLargeSphereRadius = 10.0f;
 
+// Nodes over more triangles than this bound each vertex once.
+constexpr uint64_t kDeduplicatedTriangles = 4096;
+
+// Appends the points of the corners, and forgets the corners.
+void pushPoints(std::vector<uint32_t>& corners, std::span<const Vec3f> positions, std::vector<BoundingSphere>& bounds) {
+    for (uint32_t v : corners) {
+        BoundingSphere point;
+        point.setCentre(Vec3d(positions[v]));
+        bounds.push_back(point);
+    }
+    corners.clear();
+}
+
 void sortUnique(std::vector<Vec3f>& normals) {
     std::sort(normals.begin(), normals.end());
     normals.erase(std::unique(normals.begin(), normals.end()), normals.end());
@@ -95,20 +108,27 @@ void VLODObject3D::boundNode(uint32_t i, std::span<const Vec3f> positions, std::
     std::vector<BoundingSphere>& bounds = scratch.bounds;
     std::vector<Vec3f>& normals = scratch.normals;
     std::vector<NormalCone>& childCones = scratch.childCones;
+    std::vector<uint32_t>& corners = scratch.corners;
     bounds.clear();
     normals.clear();
     childCones.clear();
+    corners.clear();
+    // Each vertex once where the patches are large: a vertex is the corner of
+    // about six triangles, and the few nodes over huge patches would
+    // otherwise hand the sphere solver millions of copies. Small nodes hand
+    // over every corner in patch order, as always: the solver's result
+    // depends on the order and the repeats of its input.
+    uint64_t triangles = 0;
+    for (uint32_t aindex = node.out; aindex < node.out + node.onum; ++aindex) triangles += aarray[aindex].tnum;
+    const bool manyCorners = triangles > kDeduplicatedTriangles;
     for (uint32_t aindex = node.out; aindex < node.out + node.onum; ++aindex) {
         assert(aindex < anum() && "aindex < anum");
         const MTArc& arc = aarray[aindex];
         for (uint32_t t = arc.tstart; t < arc.tstart + arc.tnum; ++t) {
-            for (uint32_t v : tarray[t].v) {
-                BoundingSphere point;
-                point.setCentre(Vec3d(positions[v]));
-                bounds.push_back(point);
-            }
+            corners.insert(corners.end(), tarray[t].v, tarray[t].v + 3);
             normals.push_back(Vec3f(triangleNormal[t]));
         }
+        if (!manyCorners) pushPoints(corners, positions, bounds);
         if (arc.dest == mDrainNode) {
             normals.push_back(Vec3f(arc.cone.axis));
         } else {
@@ -117,6 +137,11 @@ void VLODObject3D::boundNode(uint32_t i, std::span<const Vec3f> positions, std::
         }
     }
     sortUnique(normals);
+    if (manyCorners) {
+        std::sort(corners.begin(), corners.end());
+        corners.erase(std::unique(corners.begin(), corners.end()), corners.end());
+        pushPoints(corners, positions, bounds);
+    }
 
     node.sphere.setToSmallestEnclosing(bounds);
     if (node.sphere.r > kLargeSphereRadius) node.sphere.setToBoxCentre(bounds);
