@@ -177,7 +177,7 @@ struct VLODObject3DCreator::Builder {
     explicit Builder(VLODObject3DCreator& creator) : c(creator) {}
 
     Vec3d position(uint32_t v, uint32_t sample) const {
-        return Vec3d(c.vertices[v].path->evaluate(c.sampleTimes[sample]));
+        return Vec3d(c.vertices[v].evaluate(c.sampleTimes[sample]));
     }
 
     // consumed, when given, is the mesh itself: its paths are taken over and
@@ -210,7 +210,7 @@ struct VLODObject3DCreator::Builder {
 
 QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements) const {
     assert(i < quadricSlot.size() && j < quadricSlot.size() && "only while the graph is built");
-    const bool bothStatic = vertices[i].path->isStatic() && vertices[j].path->isStatic();
+    const bool bothStatic = vertices[i].isStatic() && vertices[j].isStatic();
     // Only an animated pair over a real time span is measured at every sample.
     const uint32_t measured = bothStatic ? 1 : samples;
     if (placements) placements->assign(samples, Vec3d());
@@ -219,8 +219,8 @@ QUADRIC_FT VLODObject3DCreator::collapseCost(uint32_t i, uint32_t j, std::vector
         Quadric q = quadrics[size_t(quadricSlot[i]) * samples + k];
         q.add(quadrics[size_t(quadricSlot[j]) * samples + k]);
         const float time = sampleTimes[k];
-        QuadricPlacement p = placeByQuadric(q, Vec3d(vertices[i].path->evaluate(time)),
-                                            Vec3d(vertices[j].path->evaluate(time)));
+        QuadricPlacement p = placeByQuadric(q, Vec3d(vertices[i].evaluate(time)),
+                                            Vec3d(vertices[j].evaluate(time)));
         sum += p.cost;
         if (placements) (*placements)[k] = p.point;
     }
@@ -246,17 +246,15 @@ void VLODObject3DCreator::buildGraph(const VObject3D& mesh, VObject3D* consumed,
         builder.finish();
         domain = builder.domain;
     }
-    // The quadrics only rank collapses, about two arcs in five were emptied
-    // again, and the arrays were reserved for more than they hold: what the
-    // later steps do not need goes back before they start.
+    // The quadrics only rank collapses, and arcs emptied again leave holes:
+    // what the later steps do not need goes back before they start. The
+    // other arrays were reserved for more than they hold, but the pages
+    // never used were never resident, and a shrinking copy of the triangles
+    // would set the step's peak.
     decltype(quadrics)().swap(quadrics);
     decltype(quadricSlot)().swap(quadricSlot);
     compactArcs();
-    vertices.shrink_to_fit();
-    triangles.shrink_to_fit();
     arcs.shrink_to_fit();
-    nodes.shrink_to_fit();
-    nodeErrors.shrink_to_fit();
     reportProgress(kStepMultiTriangulation, 1);
 }
 
@@ -305,7 +303,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
 
     logOut() << "Init quadrics ...\n";
     for (const CreatorTriangle& t : c.triangles) {
-        const bool allStatic = std::all_of(t.v, t.v + 3, [&](uint32_t v) { return c.vertices[v].path->isStatic(); });
+        const bool allStatic = std::all_of(t.v, t.v + 3, [&](uint32_t v) { return c.vertices[v].isStatic(); });
         for (uint32_t k = 0; k < (allStatic ? 1 : c.samples); ++k) {
             const Vec3d p0 = position(t.v[0], k), p1 = position(t.v[1], k), p2 = position(t.v[2], k);
             const Vec3d n = normalizeOrZ(cross(p0 - p1, p2 - p1));
@@ -344,8 +342,12 @@ void VLODObject3DCreator::Builder::reserveArrays(const VObject3D& mesh) {
 void VLODObject3DCreator::Builder::copyVertices(const VObject3D& mesh, VObject3D* consumed) {
     logOut() << "Copy vertices ...\n";
     c.vertices.resize(mesh.vertices.size());
-    for (size_t v = 0; v < mesh.vertices.size(); ++v)
-        c.vertices[v].path = consumed ? std::move(consumed->vertices[v]) : mesh.vertices[v]->clone();
+    for (size_t v = 0; v < mesh.vertices.size(); ++v) {
+        const VVertex& path = *mesh.vertices[v];
+        if (path.type() == VVertex::StaticType) c.vertices[v].point = path.evaluate(0);
+        else c.vertices[v].path = consumed ? std::move(consumed->vertices[v]) : path.clone();
+        if (consumed) consumed->vertices[v].reset();
+    }
     c.quadrics.assign(c.vertices.size() * c.samples, Quadric());
     c.quadricSlot.resize(c.vertices.size());
     std::iota(c.quadricSlot.begin(), c.quadricSlot.end(), 0u);
@@ -535,8 +537,8 @@ bool VLODObject3DCreator::Builder::linkConditionHolds(uint32_t i, uint32_t j, co
 
 uint32_t VLODObject3DCreator::Builder::addVertex(uint32_t i, uint32_t j, const std::vector<Vec3d>& placement) {
     CreatorVertex v;
-    if (c.vertices[i].path->isStatic() && c.vertices[j].path->isStatic()) {
-        v.path = std::make_unique<VStaticVertex>(Vec3f(placement[0]));
+    if (c.vertices[i].isStatic() && c.vertices[j].isStatic()) {
+        v.point = Vec3f(placement[0]);
     } else {
         std::vector<VKeyFrameVertex::Key> keys(c.samples);
         for (uint32_t k = 0; k < c.samples; ++k) keys[k] = {Vec3f(placement[k]), c.sampleTimes[k]};

@@ -23,9 +23,19 @@
 #include <string>
 #include <vector>
 
+// Most vertices stand still: their point is kept in place, as a path object
+// of its own for each would double the vertices' memory.
 struct CreatorVertex {
+    Vec3f point;                   // where a vertex without a path stands
     uint32_t layer = 0;            // layer stamp: the highest node layer its triangles reach
-    std::unique_ptr<VVertex> path; // never null
+    std::unique_ptr<VVertex> path; // an animated vertex's path; null for a static point
+
+    Vec3f evaluate(float time) const { return path ? path->evaluate(time) : point; }
+    bool isStatic() const { return !path || path->isStatic(); }
+    // The vertex as a path of the hierarchy, taking its own path over.
+    std::unique_ptr<VVertex> takePath() {
+        return path ? std::move(path) : std::make_unique<VStaticVertex>(point);
+    }
 };
 
 constexpr uint32_t kNoTriangle = UINT32_MAX;

@@ -100,7 +100,7 @@ void VLODObject3DCreator::insertSourceNodes() {
 void VLODObject3DCreator::copyVerticesAndNodes(VLODObject3D& object) {
     logOut() << "Vertices\n";
     object.varray.resize(vertices.size());
-    for (size_t v = 0; v < vertices.size(); ++v) object.varray[v].path = std::move(vertices[v].path);
+    for (size_t v = 0; v < vertices.size(); ++v) object.varray[v].path = vertices[v].takePath();
     decltype(vertices)().swap(vertices);
 
     // Node 0 (the empty former source) goes; every index moves down by one.

@@ -33,7 +33,7 @@ class SurfelBuilder {
     void run();
 
   private:
-    Vec3d position(uint32_t vertex) const { return Vec3d(c.vertices[vertex].path->evaluate(0)); }
+    Vec3d position(uint32_t vertex) const { return Vec3d(c.vertices[vertex].evaluate(0)); }
     void fit(CreatorSurfel& surfel, const std::vector<uint32_t>& triangles) const;
     std::vector<uint32_t> neighbours(uint32_t s) const;
     std::vector<uint32_t> nearest(uint32_t s, const std::vector<uint32_t>& among) const;
@@ -113,7 +113,7 @@ std::vector<uint32_t> SurfelBuilder::nearest(uint32_t s, const std::vector<uint3
 double SurfelBuilder::mergeError(const CreatorSurfel& parent, const std::vector<uint32_t>& triangles) {
     mCorners.clear();
     for (uint32_t t : triangles)
-        for (uint32_t v : c.triangles[t].v) mCorners.push_back(c.vertices[v].path->evaluate(0));
+        for (uint32_t v : c.triangles[t].v) mCorners.push_back(c.vertices[v].evaluate(0));
     const double coverage = mMeasure.coverage(parent.shape, mCorners);
     if (coverage <= 0) return kNoCoverageError;
     const double error =

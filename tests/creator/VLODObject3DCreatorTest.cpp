@@ -147,7 +147,7 @@ SelectionView viewFrom(const Vec3d& eye, double e) {
 // triangle each.
 void addVertices(VLODObject3DCreator& c, int count) {
     for (int v = 0; v < count; ++v)
-        c.vertices.push_back({0, std::make_unique<VStaticVertex>(Vec3f(float(v), float(v * v % 7), float(v % 3)))});
+        c.vertices.push_back({Vec3f(float(v), float(v * v % 7), float(v % 3)), 0, nullptr});
 }
 void addArc(VLODObject3DCreator& c, uint32_t source, uint32_t dest, Tri corners) {
     const uint32_t arc = uint32_t(c.arcs.size());
