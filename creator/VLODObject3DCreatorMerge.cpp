@@ -22,6 +22,10 @@ constexpr uint32_t kDrain = 1;
 constexpr float kNoWeight = 3.4028235e38f;
 constexpr uint32_t kNoArc = UINT32_MAX;
 constexpr size_t kManyArcs = 64; // a node with more arcs gets the cheap weight bound
+// A patch with more triangles counts as one strip: the strip optimizer's
+// memory for the few patches of hundreds of thousands of triangles would
+// set the peak of the whole build, for weights that sort last anyway.
+constexpr size_t kLargestCountedPatch = 65536;
 // A merge whose source's error is more than this many times its dest's is
 // refused (the errors are quadric costs, squared lengths).
 constexpr float kLargestErrorRatio = 2;
@@ -41,6 +45,7 @@ class Merger {
     uint32_t stripIndices(uint32_t arc);
     uint32_t stripIndices(uint32_t a, uint32_t b);
     int64_t knownStripIndices(uint32_t a, uint32_t b) const;
+    int64_t knownStripIndices(uint32_t arc) const;
     static uint64_t pairKey(uint32_t a, uint32_t b);
     uint64_t pairVersions(uint32_t a, uint32_t b) const;
     size_t pairSlot(uint32_t a, uint32_t b) const;
@@ -67,7 +72,7 @@ class Merger {
     std::vector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
     // Two patches with more triangles than this are not counted together.
     size_t mLargestCountedPair = 0;
-    std::vector<int64_t> mStripCache; // per arc, -1 when unknown
+    std::vector<int32_t> mStripCache; // per arc, -1 when unknown
     // Strip counts of arc pairs, by a hash of the two arcs: a memo that
     // forgets what a later pair overwrites, so it needs no allocation.
     struct PairCount {
@@ -137,10 +142,11 @@ size_t Merger::countTriangles() const {
 }
 
 uint32_t Merger::stripIndices(uint32_t arc) {
+    if (c.arcs[arc].patch.size() > kLargestCountedPatch) return uint32_t(c.arcs[arc].patch.size() + 2);
     if (mStripCache[arc] < 0) {
         mScratch.clear();
         appendCorners(arc);
-        mStripCache[arc] = int64_t(mStrips.countStripIndices(mScratch));
+        mStripCache[arc] = int32_t(mStrips.countStripIndices(mScratch));
     }
     return uint32_t(mStripCache[arc]);
 }
@@ -178,10 +184,10 @@ void Merger::countMissing() {
             continue;
         }
         for (uint32_t single : {a, b})
-            if (mStripCache[single] < 0) add(single, kNoArc);
+            if (knownStripIndices(single) < 0) add(single, kNoArc);
     }
     for (uint32_t a : mLeft)
-        if (mStripCache[a] < 0) add(a, kNoArc);
+        if (knownStripIndices(a) < 0) add(a, kNoArc);
     // A patch listed twice is counted twice; that is rare and harmless.
     mLists.clear();
     for (const CountJob& job : mJobs)
@@ -191,7 +197,7 @@ void Merger::countMissing() {
     for (size_t k = 0; k < mJobs.size(); ++k) {
         const CountJob& job = mJobs[k];
         if (job.second == kNoArc)
-            mStripCache[job.first] = int64_t(mCounts[k]);
+            mStripCache[job.first] = int32_t(mCounts[k]);
         else
             mPairCache[pairSlot(job.first, job.second)] = {pairKey(job.first, job.second),
                                                            pairVersions(job.first, job.second),
@@ -203,9 +209,14 @@ void Merger::countMissing() {
 // -1 when that is not known.
 int64_t Merger::knownStripIndices(uint32_t a, uint32_t b) const {
     if (c.arcs[a].patch.size() + c.arcs[b].patch.size() > mLargestCountedPair)
-        return mStripCache[a] < 0 || mStripCache[b] < 0 ? -1 : mStripCache[a] + mStripCache[b];
+        return knownStripIndices(a) < 0 || knownStripIndices(b) < 0 ? -1 : knownStripIndices(a) + knownStripIndices(b);
     const PairCount& known = mPairCache[pairSlot(a, b)];
     return known.arcs == pairKey(a, b) && known.versions == pairVersions(a, b) ? int64_t(known.count) : -1;
+}
+
+int64_t Merger::knownStripIndices(uint32_t arc) const {
+    const size_t triangles = c.arcs[arc].patch.size();
+    return triangles > kLargestCountedPatch ? int64_t(triangles + 2) : mStripCache[arc];
 }
 
 uint64_t Merger::pairKey(uint32_t a, uint32_t b) { return uint64_t(std::min(a, b)) << 32 | std::max(a, b); }
@@ -502,7 +513,7 @@ void Merger::moveTriangles(uint32_t from, uint32_t to) {
     --mLiveArcs;
     ++mVersion[to];
     ++mPatchVersion[to];
-    mStripCache[to] = united;
+    mStripCache[to] = united <= INT32_MAX ? int32_t(united) : -1;
 }
 
 // Moves every arc of the arc's dest to its source; arcs that then join the
