@@ -13,9 +13,8 @@ build="${MORVA_BUILD_DIR:-$root/build}"
 mesh="${MORVA_DEMO_MESH:-$root/data/dragon/dragon_vrip_res3.ply}"
 out="$build/demo/$(basename "${mesh%.*}").mvh"
 mkdir -p "$build/demo"
-"$build/tools/morva" build "$mesh" "$out" --patch-size 64 --force > "$build/demo/build.log"
-echo "built $out (the pipeline's log is in $build/demo/build.log):"
-tail -n 8 "$build/demo/build.log"
+echo "building $out (the pipeline's log goes to $build/demo/build.log):"
+"$build/tools/morva" build "$mesh" "$out" --patch-size 64 --force --verbose 2> "$build/demo/build.log"
 echo
 "$build/tools/morva" info "$out"
 

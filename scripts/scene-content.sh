@@ -40,7 +40,7 @@ for mesh in "${meshes[@]}"; do
   [ -n "${logged:-}" ] || : > "$log"
   logged=1
   echo "scene content: building $mesh.mvh"
-  if ! "$tool" build "$out/$mesh.ply" "$out/$mesh.mvh" --patch-size 64 --force >> "$log" 2>&1; then
+  if ! "$tool" build "$out/$mesh.ply" "$out/$mesh.mvh" --patch-size 64 --force --verbose >> "$log" 2>&1; then
     echo "scene content: building $mesh.mvh failed; the tool's output is in $log" >&2
     exit 1
   fi

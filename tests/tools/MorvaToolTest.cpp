@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +33,8 @@ ToolRun runMorva(const std::string& arguments, const std::string& folder = "") {
 }
 
 // The value after "label: " on its own line of the summary.
-std::string summaryValue(const std::string& out, const std::string& label) {
+std::string summaryValue(std::string out, const std::string& label) {
+    out.insert(0, "\n");
     size_t at = out.find("\n" + label + ": ");
     if (at == std::string::npos) return "<missing>";
     at += label.size() + 3;
@@ -57,9 +59,23 @@ TEST(MorvaTool, HelpAndInfoSummariseTheSampleHierarchy) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("info FILE.mvh"), std::string::npos);
     EXPECT_TRUE(r.err.empty());
+    for (const char* command : {"import", "info", "build", "sidefiles", "scene", "render", "bench", "glinfo"}) {
+        r = runMorva(std::string(command) + " --help");
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_EQ(r.out.rfind("usage: morva " + std::string(command), 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("example:\n    morva " + std::string(command)), std::string::npos) << r.out;
+    }
 
+    // The summary alone by default; --verbose adds the steps' lines on
+    // standard error and leaves the summary as it was.
     r = runMorva("info '" + testDataPath("icosphere2.mvh") + "'");
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const ToolRun verbose = runMorva("info -v '" + testDataPath("icosphere2.mvh") + "'");
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.out, r.out);
+    EXPECT_GT(std::count(verbose.err.begin(), verbose.err.end(), '\n'), 20);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 9) << r.out;
     // Depth 2 over the icosahedron: 10 * 4^2 + 2 vertices; 20 + 80 + 320
     // triangles; drain, source, 20 + 80 refining nodes; 20 + 80 * 1 + 20 * 4
     // arcs; a root surfel and one per refining node; layers source, two
@@ -255,9 +271,10 @@ TEST(MorvaTool, InstancesAreDrawnThroughTheInstanceManager) {
     EXPECT_GT(all[1] + all[2], one[1] + one[2]) << bench.out;
 }
 
-// Whatever is refused exits with status 1, says why on standard error and
-// prints no summary.
-TEST(MorvaTool, RefusalsExitWithOneAndSayWhy) {
+// Whatever is refused says why on standard error, prints no summary and
+// exits with status 1, or with 2 and the command's usage when the command
+// line itself was wrong.
+TEST(MorvaTool, RefusalsSayWhyAndExitWithOneOrWithTwoForTheCommandLine) {
     const std::string sample = "'" + testDataPath("icosphere2.mvh") + "'";
     const std::string dragon = "'" + std::string(MORVA_DRAGON_DIR) + "/dragon_vrip_res4.ply' ";
     std::vector<uint8_t> bytes = readBytes(testDataPath("icosphere2.mvh"));
@@ -266,32 +283,42 @@ TEST(MorvaTool, RefusalsExitWithOneAndSayWhy) {
     writeBytes(tempPath("existing.mvh"), {1, 2, 3});
     writeBytes(tempPath("read-only.mvh"), {1});
     chmod(tempPath("read-only.mvh").c_str(), 0444);
-    const std::string usage = "usage: morva";
-    const std::pair<std::string, std::string> cases[] = {
-        {"", usage}, {"frobnicate", usage}, {"info", usage}, {"info a.mvh b.mvh", usage},
-        {"info '" + tempPath("nothing-here.mvh") + "'", "cannot open"},
-        {"info '" + tempPath("cut.mvh") + "'", "arc 179: unexpected end of file"},
-        {"import /usr/share/assimp/models/PLY/issue623.ply", "morva: cannot import"},
+    struct Case {
+        std::string args, expected;
+        int status;
+    };
+    const Case cases[] = {
+        {"", "usage: morva COMMAND", 2}, {"frobnicate", "unknown command 'frobnicate'", 2},
+        {"info", "usage: morva info FILE.mvh", 2}, {"info a.mvh b.mvh", "usage: morva info", 2},
+        // A missing file is one line.
+        {"info '" + tempPath("nothing-here.mvh") + "'", "cannot open", 1},
+        {"info '" + tempPath("cut.mvh") + "'", "arc 179: unexpected end of file", 1},
+        {"import /usr/share/assimp/models/PLY/issue623.ply", "morva: cannot import", 1},
         // An existing output stays unless --force.
-        {"build " + dragon + "'" + tempPath("existing.mvh") + "'", "already exists"},
+        {"build " + dragon + "'" + tempPath("existing.mvh") + "'", "already exists", 1},
         // A read-only output is refused before the mesh is read: the missing
         // input is never looked at.
-        {"build '" + tempPath("no-such-mesh.ply") + "' '" + tempPath("read-only.mvh") + "' --force", "is read-only!"},
-        {"build '" + tempPath("no-such-mesh.ply") + "' '" + tempPath("never.mvh") + "'", "Error importing file"},
-        {"build a.ply", usage}, {"build a.ply b.mvh --patch-size 0", usage},
-        {"build a.ply b.mvh --max-error x", usage}, {"build a.ply b.mvh --frobnicate", usage},
-        {"render " + sample, ""}, // no output named
-        {"render " + sample + " -o x.png --instances 0", usage},
+        {"build '" + tempPath("no-such-mesh.ply") + "' '" + tempPath("read-only.mvh") + "' --force", "is read-only!", 1},
+        {"build '" + tempPath("no-such-mesh.ply") + "' '" + tempPath("never.mvh") + "'", "Error importing file", 1},
+        {"build a.ply", "usage: morva build", 2}, {"build a.ply b.mvh --patch-size 0", "--patch-size takes", 2},
+        {"build a.ply b.mvh --max-error x", "--max-error takes", 2},
+        {"build a.ply b.mvh --frobnicate", "unknown option '--frobnicate'", 2},
+        {"render " + sample, "usage: morva render", 2}, // no output named
+        {"render " + sample + " -o x.png --instances 0", "--instances takes", 2},
         // A scene file that is none: the reader's reason, no picture.
-        {"render --scene " + sample + " -o '" + tempPath("scene.png") + "'", "cannot draw the scene"},
-        {"bench " + sample + " -o x.png", ""}, {"bench " + sample + " --eye 0,0,0", ""},
+        {"render --scene " + sample + " -o '" + tempPath("scene.png") + "'", "cannot draw the scene", 1},
+        {"bench " + sample + " -o x.png", "usage: morva bench", 2},
+        {"bench " + sample + " --eye 0,0,0", "--eye must differ", 2},
     };
-    for (const auto& [args, expected] : cases) {
-        const ToolRun r = runMorva(args);
-        EXPECT_EQ(r.status, 1) << args;
-        EXPECT_NE(r.err.find("morva: "), std::string::npos) << args << ": " << r.err;
-        EXPECT_NE(r.err.find(expected), std::string::npos) << args << ": " << r.err;
-        EXPECT_EQ(r.out.find("vertices: "), std::string::npos) << args;
+    for (const Case& c : cases) {
+        const ToolRun r = runMorva(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err.rfind("morva: ", 0), 0u) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.args << ": " << r.err;
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << ": " << r.err;
+        }
+        EXPECT_TRUE(r.out.empty()) << c.args << ": " << r.out;
     }
     EXPECT_EQ(readBytes(tempPath("existing.mvh")).size(), 3u);
 }
