@@ -163,7 +163,11 @@ void VHCView::slotInputFileName() {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    const QFileInfo input(dialog.selectedFiles().first());
+    setInputFile(dialog.selectedFiles().first());
+}
+
+void VHCView::setInputFile(const QString& path) {
+    const QFileInfo input(path);
     mInputFile->setText(input.filePath());
     // baseName() stops at the first dot: model.v2.ply gives model.mvh.
     mOutputFile->setText(input.absoluteDir().filePath(input.baseName() + ".mvh"));

@@ -38,6 +38,9 @@ class VHCView : public QDialog {
     const QString& outputFileName() const { return mOutputFileName; }
     bool isTemporary() const { return mTemporary; }
     bool isBuilding() const;
+    // Sets the input mesh, and the output beside it, as choosing the file
+    // in the input dialog does.
+    void setInputFile(const QString& path);
 
   public slots:
     void slotInputFileName();

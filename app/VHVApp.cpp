@@ -8,7 +8,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,7 +23,22 @@
 
 namespace {
 constexpr int kMessageMs = 2000;
+
+enum class DroppedKind { Hierarchy, Mesh, Other };
+
+DroppedKind kindOf(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == "mvh" || suffix == "scn") return DroppedKind::Hierarchy;
+    if (suffix == "ply" || suffix == "3ds" || suffix == "x3d") return DroppedKind::Mesh;
+    return DroppedKind::Other;
 }
+
+// The one local file a drag carries; empty when it carries anything else.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile()) return {};
+    return data->urls().first().toLocalFile();
+}
+} // namespace
 
 VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mPanel(new VHVView(this)) {
     setWindowTitle(tr("Morva Viewer 0.8 (beta)"));
@@ -30,6 +49,55 @@ VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mPanel(new VHVView(this))
     resize(440, sizeHint().height()); // room for a file's path in the status bar
     // Shown at once: showing sets up the view's OpenGL context, which opening a file needs.
     outputWindow()->setVisible(mWindowView->isChecked());
+    // A file dropped on the view opens as one dropped here does.
+    setAcceptDrops(true);
+    outputWindow()->setAcceptDrops(true);
+    outputWindow()->installEventFilter(this);
+}
+
+bool VHVApp::takesDrop(const QMimeData* data) {
+    const QString path = droppedFile(data);
+    return !path.isEmpty() && kindOf(path) != DroppedKind::Other;
+}
+
+void VHVApp::dragEnterEvent(QDragEnterEvent* event) {
+    if (takesDrop(event->mimeData())) event->acceptProposedAction();
+}
+
+void VHVApp::dropEvent(QDropEvent* event) {
+    if (!takesDrop(event->mimeData())) return;
+    event->acceptProposedAction();
+    openDroppedFile(droppedFile(event->mimeData()));
+}
+
+bool VHVApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == outputWindow() && event->type() == QEvent::DragEnter) {
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+        return true;
+    }
+    if (watched == outputWindow() && event->type() == QEvent::Drop) {
+        dropEvent(static_cast<QDropEvent*>(event));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void VHVApp::openDroppedFile(const QString& path) {
+    switch (kindOf(path)) {
+    case DroppedKind::Hierarchy:
+        openFile(path);
+        return;
+    case DroppedKind::Mesh:
+        if (!mCreationDialog) mCreationDialog = new VHCView(this);
+        mCreationDialog->setInputFile(path);
+        runCreationDialog();
+        return;
+    case DroppedKind::Other:
+        QMessageBox::warning(this, windowTitle(),
+                             tr("Cannot open %1:\nnot a hierarchy (.mvh), a scene (.scn) or a mesh (.ply, .3ds, .x3d)")
+                                 .arg(path));
+        return;
+    }
 }
 
 QAction* VHVApp::addPlainAction(const QString& text, const QString& menuText, const QString& key,
@@ -147,6 +215,10 @@ void VHVApp::slotFileClose() {
 
 void VHVApp::slotFileImport() {
     if (!mCreationDialog) mCreationDialog = new VHCView(this);
+    runCreationDialog();
+}
+
+void VHVApp::runCreationDialog() {
     if (mCreationDialog->exec() == QDialog::Accepted) {
         std::cerr << "set hierarchy" << std::endl;
         const QString built = mCreationDialog->outputFileName();

@@ -6,6 +6,9 @@
 #include <QMainWindow>
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 class VGLWidget;
 class VHCView;
 class VHVView;
@@ -21,6 +24,12 @@ class VHVApp : public QMainWindow {
     // view. When it cannot be read a message box names the file and the
     // reader's reason, and what was shown stays.
     bool openFile(const QString& path);
+    // What a file dropped on the main or the output window does: a hierarchy
+    // or a scene opens, a mesh opens the creation dialog with it as input.
+    // Anything else is refused with a message box.
+    void openDroppedFile(const QString& path);
+    // Whether a drag carries one local file of a kind openDroppedFile takes.
+    static bool takesDrop(const QMimeData* data);
     const QString& fileName() const;
     VHVView* panel() const { return mPanel; }
     VGLWidget* view() const;
@@ -38,7 +47,14 @@ class VHVApp : public QMainWindow {
     void slotWindowLog(bool on);
     void slotHelpAbout();
 
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    // Runs the creation dialog; when it built a hierarchy, opens it.
+    void runCreationDialog();
     void initActions();
     void initMenuBar();
     QAction* addPlainAction(const QString& text, const QString& menuText, const QString& key,

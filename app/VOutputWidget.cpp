@@ -215,22 +215,29 @@ QString VOutputWidget::objectStatus(const QString& fps) const {
         strips += arc.strips.size();
     const Vec3d& eye = mView->freeCamera().position();
     const double distance = std::sqrt(eye.x * eye.x + eye.y * eye.y + eye.z * eye.z);
-    return tr("%1 vertices (%2 strips, %3 arcs) Distance: %4 %5")
+    // What the last frame drew follows the object's own figures: the counts a
+    // user tunes the error against.
+    const FrameCounts& drawn = mView->lastFrame();
+    return tr("%1 vertices (%2 strips, %3 arcs) Distance: %4 %5 | %6 triangles, %7 impostors at %8 px")
         .arg(object.vnum())
         .arg(strips)
         .arg(object.anum())
         .arg(distance, 0, 'g', 6)
-        .arg(fps);
+        .arg(fps)
+        .arg(drawn.triangles)
+        .arg(drawn.impostors)
+        .arg(double(mView->simplificationErrorPixels()), 0, 'g', 3);
 }
 
 QString VOutputWidget::sceneStatus(const QString& fps) const {
     const VDrawStatistics& s = mView->frameStatistics();
-    return tr("%1 Points, %2 Lines, %3 Triangles, %4 Imposter, %5")
+    return tr("%1 Points, %2 Lines, %3 Triangles, %4 Imposter, %5 | at %6 px")
         .arg(s.points)
         .arg(s.lines)
         .arg(s.triangles)
         .arg(s.billboards)
-        .arg(fps);
+        .arg(fps)
+        .arg(double(mView->simplificationErrorPixels()), 0, 'g', 3);
 }
 
 void VOutputWidget::setFrameRateInfo(const QString& fps) {

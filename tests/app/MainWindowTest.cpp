@@ -1,21 +1,28 @@
 // The main window: a hierarchy or scene file that cannot be read is
 // reported in a message box naming it and the reader's reason, and what is
 // in view stays; "Reload Shader" names a broken shader file in the log
-// window and picks up the mended one.
+// window and picks up the mended one; dropped files open.
 
 #include "DragonHierarchy.h"
 #include "TestFiles.h"
 #include "VGLWidget.h"
+#include "VHCView.h"
 #include "VHVApp.h"
+#include "VOutputWidget.h"
 #include "VLineSphere.h"
 #include "VLogWindow.h"
 #include "VSceneGraph.h"
 #include "VShader.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -129,3 +136,51 @@ TEST(MainWindow, ReloadShaderNamesABrokenFileAndPicksUpTheMendedOne) {
     setShaderRoot(MORVA_SHADER_ROOT);
 }
 } // namespace
+
+namespace {
+// Drags the file over target and drops it there, as a file manager does;
+// returns whether target took the drag.
+bool dropFile(QWidget& target, const std::string& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    const QPointF at(target.width() / 2.0, target.height() / 2.0);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &drop);
+    return true;
+}
+} // namespace
+
+// A hierarchy dropped on the output window opens; a mesh dropped on the main
+// window opens the creation dialog with it as input; other files are not
+// taken.
+TEST(MainWindow, DroppedFilesOpenOrStartTheCreationDialog) {
+    VHVApp window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const std::string hierarchy = tempPath("dropped.mvh");
+    writeBytes(hierarchy, readBytes(testDataPath("icosphere2.mvh")));
+    ASSERT_TRUE(dropFile(*window.outputWindow(), hierarchy));
+    EXPECT_EQ(window.fileName().toStdString(), hierarchy);
+    EXPECT_EQ(window.outputWindow()->windowTitle().toStdString(), hierarchy + " - Output Window");
+
+    const std::string mesh = tempPath("dropped.ply");
+    writeBytes(mesh, readBytes(testDataPath("icosphere2.mvh"))); // read only once the dialog builds
+    QString input, output;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<VHCView*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        input = dialog->findChild<QLineEdit*>("input file")->text();
+        output = dialog->findChild<QLineEdit*>("output file")->text();
+        dialog->reject();
+    });
+    ASSERT_TRUE(dropFile(window, mesh));
+    EXPECT_EQ(input.toStdString(), mesh);
+    EXPECT_EQ(output.toStdString(), tempPath("dropped.mvh"));
+    EXPECT_EQ(window.fileName().toStdString(), hierarchy) << "a dialog closed without building opens nothing";
+
+    for (const std::string& refused : {tempPath("notes.txt"), std::string("/nonexistent/mesh.PLY.bak")})
+        EXPECT_FALSE(dropFile(window, refused)) << refused;
+}
