@@ -1,5 +1,6 @@
 #include "VGLWidget.h"
 
+#include "FailureMessage.h"
 #include "GLExtensions.h"
 #include "InstanceTestScene.h"
 #include "LogStream.h"
@@ -9,6 +10,7 @@
 #include "VSceneGraph.h"
 #include "VTextureCache.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
@@ -175,7 +177,7 @@ void VGLWidget::setUpDrawingLayer() {
             mSetupProblem = lastLineOf(quiet.text());
         }
     }
-    if (!mReady) logErr() << "the OpenGL driver is not usable: " << mSetupProblem << "\n";
+    if (!mReady) showFailure(this, tr("The OpenGL driver is not usable: %1").arg(QString::fromStdString(mSetupProblem)));
 }
 
 void VGLWidget::applyProjection(int width, int height) {
@@ -448,7 +450,7 @@ void VGLWidget::generateScene(uint32_t seed) {
     VConfiguration::mUseOutOfCore = true; // the scene's hierarchies share the cache
     auto graph = std::make_unique<VSceneGraph>(nullptr);
     ::generateScene(*graph, seed, sceneContentFolder());
-    if (!graph->save("Test.scn")) logErr() << "cannot write Test.scn\n";
+    if (!graph->save("Test.scn")) showFailure(this, tr("Cannot write the generated scene to Test.scn in %1.").arg(QDir::currentPath()));
     mOwnedScene = std::move(graph);
     doneCurrent();
     setSceneGraph(mOwnedScene.get());
@@ -550,10 +552,10 @@ void VGLWidget::dropCachedTextures() {
     update();
 }
 
-bool VGLWidget::takeScreenshot(const QString& fileName, bool crop) {
+bool VGLWidget::takeScreenshot(const QString& fileName, bool crop, QString* error) {
     const QString suffix = QFileInfo(fileName).suffix().toUpper();
     if (suffix.isEmpty()) {
-        std::cerr << "invalid filename!\n";
+        if (error) *error = tr("the name has no image type ending (.png, .jpg, .xpm)");
         return false;
     }
     QImage image = grabFramebuffer().convertToFormat(QImage::Format_RGB32);
@@ -577,7 +579,7 @@ bool VGLWidget::takeScreenshot(const QString& fileName, bool crop) {
         }
     }
     if (!image.save(fileName, suffix.toLatin1().constData())) {
-        std::cerr << "error, file not saved!\n";
+        if (error) *error = tr("the picture could not be written there as %1").arg(suffix);
         return false;
     }
     return true;

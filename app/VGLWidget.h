@@ -143,7 +143,7 @@ class VGLWidget : public QOpenGLWidget {
     // Saves the frame in the format of the name's extension; with crop the
     // picture is cut to what differs from the background, which becomes
     // transparent. False when nothing was saved.
-    bool takeScreenshot(const QString& fileName, bool crop);
+    bool takeScreenshot(const QString& fileName, bool crop, QString* error = nullptr);
 
   public slots:
     void updateFrustum(float zNear, float zFar, float openingAngle);
@@ -215,7 +215,7 @@ class VGLWidget : public QOpenGLWidget {
     // Draws the frame at once with the camera there; its time in seconds.
     double replayFrame(const VCameraPose& camera);
     // Whether there is a path to replay; says so in the log when not.
-    bool canReplay() const;
+    bool canReplay(); // says why not when not
 
     std::unique_ptr<VLODObject3D> mObject = std::make_unique<VLODObject3D>();
     std::unique_ptr<HierarchyDrawing> mDrawing = std::make_unique<HierarchyDrawing>();

@@ -2,28 +2,31 @@
 // replay with its statistics file, and the frame-by-frame test replay.
 
 #include "FrameRateReport.h"
+#include "FailureMessage.h"
 #include "LogStream.h"
 #include "VGLWidget.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <algorithm>
 #include <iostream>
 
 void VGLWidget::savePath() {
-    if (!mPath.save(VWalkPath::kFileName)) logErr() << "cannot write " << VWalkPath::kFileName << "\n";
+    if (!mPath.save(VWalkPath::kFileName))
+        showFailure(this, tr("Cannot write the camera path to %1 in %2.").arg(VWalkPath::kFileName, QDir::currentPath()));
 }
 
 void VGLWidget::loadPath() {
     std::string error;
     const bool loaded = mPath.load(VWalkPath::kFileName, error);
     std::cerr << "Loaded Path: " << (loaded ? "succesful" : "unsuccesful") << std::endl;
-    if (!loaded) logErr() << error << "\n";
+    if (!loaded) showFailure(this, tr("Cannot load the camera path: %1").arg(QString::fromStdString(error)));
 }
 
-bool VGLWidget::canReplay() const {
+bool VGLWidget::canReplay() {
     if (mPath.entries.size() >= 2) return true;
-    logErr() << "no camera path to replay: record one (key R) or load one\n";
+    showFailure(this, tr("There is no camera path to replay: record one (key R in the view) or press \"Load Path\"."));
     return false;
 }
 
@@ -54,7 +57,8 @@ void VGLWidget::traceRecordedPath() {
     }
     mReplayCamera.reset();
     std::string error;
-    if (!writeFrameRateReportFile("TestPathFPS.txt", mReplayRates, error)) logErr() << error << "\n";
+    if (!writeFrameRateReportFile("TestPathFPS.txt", mReplayRates, error))
+        showFailure(this, tr("Cannot write the frame rates: %1").arg(QString::fromStdString(error)));
     setPaintLoop(looping);
     repaintUnlessLooping();
 }

@@ -1,5 +1,6 @@
 #include "VHVView.h"
 
+#include "FailureMessage.h"
 #include "LogStream.h"
 #include "VConfiguration.h"
 #include "VGLWidget.h"
@@ -393,7 +394,7 @@ void VHVView::updateView() {
     const bool keepCamera = true;
     if (!(scene ? view()->openScene(mFileName.toStdString(), error, keepCamera)
                 : view()->openHierarchy(mFileName.toStdString(), error, keepCamera)))
-        logErr() << "cannot read " << mFileName.toStdString() << " again: " << error << "\n";
+        showFailure(this, tr("Cannot read %1 again:\n%2").arg(mFileName, QString::fromStdString(error)));
     else
         updateSimpError(false);
     mApply->setEnabled(false);

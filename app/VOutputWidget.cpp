@@ -1,5 +1,6 @@
 #include "VOutputWidget.h"
 
+#include "FailureMessage.h"
 #include "OverwriteQuestion.h"
 #include "VGLWidget.h"
 
@@ -250,8 +251,8 @@ void VOutputWidget::slotScreenShot() {
         QFileDialog::getSaveFileName(this, tr("Choose image filename"), mLastScreenshot,
                                      tr("Images (*.png *.xpm *.jpg)"), nullptr, QFileDialog::DontConfirmOverwrite);
     if (fileName.isEmpty() || !mayOverwrite(this, fileName, tr("Output Image File"))) return;
-    if (!mView->takeScreenshot(fileName, true))
-        statusBar()->showMessage(tr("Could not save %1").arg(fileName), kMessageMs);
+    QString error;
+    if (!mView->takeScreenshot(fileName, true, &error)) showFailure(this, tr("Could not save %1: %2").arg(fileName, error));
     mLastScreenshot = fileName;
 }
 

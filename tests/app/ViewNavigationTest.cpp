@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 
 namespace {
 constexpr int kSize = 256;
@@ -264,5 +266,33 @@ TEST(ViewNavigation, ARecordedFlightIsSavedLoadedAndReplayedWithItsRates) {
     expectNear(view.freeCamera().position(), standing); // the free camera is back
     QDir::setCurrent(previous);
 }
-} // namespace
 
+// What the user asks of the view and it cannot do is told in a message box
+// with the reason, which leaves the view drawing.
+TEST(ViewNavigation, FailuresTheUserCausesAreShownWithTheirReason) {
+    ShownView view;
+    ASSERT_TRUE(view.waitedForExposure);
+    const QString folder = QString::fromStdString(tempPath("no-path-here"));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder); // where no camera path was saved
+    const std::pair<std::function<void()>, QString> cases[] = {
+        {[&] { view.traceRecordedPath(); }, "no camera path to replay"},
+        {[&] { view.loadPath(); }, "Cannot load the camera path: "},
+    };
+    for (const auto& [act, reason] : cases) {
+        act();
+        const QList<QMessageBox*> boxes = view.findChildren<QMessageBox*>("failure message");
+        ASSERT_EQ(boxes.size(), 1) << reason.toStdString();
+        EXPECT_TRUE(boxes.front()->isVisible());
+        EXPECT_TRUE(boxes.front()->text().contains(reason)) << boxes.front()->text().toStdString();
+        delete boxes.front();
+    }
+    // The screenshot's caller, the output window, shows its reason.
+    QString why;
+    EXPECT_FALSE(view.takeScreenshot(QString::fromStdString(tempPath("shot")), false, &why));
+    EXPECT_TRUE(why.contains("ending")) << why.toStdString();
+    QDir::setCurrent(previous);
+}
+} // namespace
