@@ -219,11 +219,11 @@ QString VOutputWidget::objectStatus(const QString& fps) const {
     // What the last frame drew follows the object's own figures: the counts a
     // user tunes the error against.
     const FrameCounts& drawn = mView->lastFrame();
-    return tr("%1 vertices (%2 strips, %3 arcs) Distance: %4 %5 | %6 triangles, %7 impostors at %8 px")
+    return tr("%1 vertices (%2 strips, %3 arcs) Distance: %4 %5 | %6 triangles, %7 impostors, %8 px")
         .arg(object.vnum())
         .arg(strips)
         .arg(object.anum())
-        .arg(distance, 0, 'g', 6)
+        .arg(distance, 0, 'g', 4)
         .arg(fps)
         .arg(drawn.triangles)
         .arg(drawn.impostors)
@@ -232,13 +232,20 @@ QString VOutputWidget::objectStatus(const QString& fps) const {
 
 QString VOutputWidget::sceneStatus(const QString& fps) const {
     const VDrawStatistics& s = mView->frameStatistics();
-    return tr("%1 Points, %2 Lines, %3 Triangles, %4 Imposter, %5 | at %6 px")
+    return tr("%1 Points, %2 Lines, %3 Triangles, %4 Imposter, %5 | %6 px")
         .arg(s.points)
         .arg(s.lines)
         .arg(s.triangles)
         .arg(s.billboards)
         .arg(fps)
         .arg(double(mView->simplificationErrorPixels()), 0, 'g', 3);
+}
+
+QImage VOutputWidget::picture() {
+    // A widget grab leaves the view's OpenGL frame out: it is laid over it.
+    QImage shot = grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QPainter(&shot).drawImage(mView->geometry().topLeft(), mView->grabFramebuffer().convertToFormat(QImage::Format_RGB32));
+    return shot;
 }
 
 void VOutputWidget::setFrameRateInfo(const QString& fps) {

@@ -27,6 +27,8 @@ class VOutputWidget : public QMainWindow {
     const QColor& backgroundColour() const { return mBgColor; }
     // Every action of the tool bar, in its order.
     QList<QAction*> toolActions() const;
+    // The window as the user sees it: tool bar, view and status line.
+    QImage picture();
 
   public slots:
     void slotFullScreen(bool on);
