@@ -440,6 +440,13 @@ bool VGLWidget::openScene(const std::string& path, std::string& error, bool keep
 
 void VGLWidget::generateScene(uint32_t seed) {
     if (!mReady) return;
+    const QString content = QString::fromStdString(sceneContentFolder());
+    if (!QDir(content).exists("textures") || !QDir(content).exists("meshes")) {
+        showFailure(this, tr("The scene's content is not in %1: scripts/scene-content.sh makes it "
+                             "(or set MORVA_SCENE_CONTENT to where it is).")
+                              .arg(QDir(content).absolutePath()));
+        return;
+    }
     makeCurrent();
     const uint64_t capacity = mTextureCache ? mTextureCache->engine().capacity : kSceneCacheBytes;
     setSceneGraph(nullptr);

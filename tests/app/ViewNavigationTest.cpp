@@ -280,6 +280,12 @@ TEST(ViewNavigation, FailuresTheUserCausesAreShownWithTheirReason) {
     const std::pair<std::function<void()>, QString> cases[] = {
         {[&] { view.traceRecordedPath(); }, "no camera path to replay"},
         {[&] { view.loadPath(); }, "Cannot load the camera path: "},
+        {[&] {
+             qputenv("MORVA_SCENE_CONTENT", folder.toLocal8Bit()); // a folder without the content
+             view.generateScene(1);
+             qunsetenv("MORVA_SCENE_CONTENT");
+         },
+         "scripts/scene-content.sh makes it"},
     };
     for (const auto& [act, reason] : cases) {
         act();
