@@ -142,18 +142,25 @@ class HeadlessView {
     bool mShaders = false;
 };
 
-// The headless context and a grid of copies drawn through the instance
-// manager. False after printing why.
-bool openInstanceScene(GLHeadlessContext& context, const ViewOptions& o, InstanceScene& scene) {
-    if (!createDrawingContext(context)) return false;
-    useShadersBesideOr(MORVA_SHADER_ROOT);
-    InstanceSceneOptions options;
-    options.count = o.instances;
+// The picture's size, view and error, which the instance grid and the scene
+// view take alike.
+template <typename Options> Options pictureOptions(const ViewOptions& o) {
+    Options options;
     options.width = o.width;
     options.height = o.height;
     options.fovDegrees = o.settings.fovDegrees;
     options.errorPixels = o.settings.errorPixels;
     options.wireframe = o.settings.wireframe;
+    return options;
+}
+
+// The headless context and a grid of copies drawn through the instance
+// manager. False after printing why.
+bool openInstanceScene(GLHeadlessContext& context, const ViewOptions& o, InstanceScene& scene) {
+    if (!createDrawingContext(context)) return false;
+    useShadersBesideOr(MORVA_SHADER_ROOT);
+    InstanceSceneOptions options = pictureOptions<InstanceSceneOptions>(o);
+    options.count = o.instances;
     std::string error;
     if (scene.open(o.input, options, error)) return true;
     std::cerr << "morva: cannot draw instances of " << o.input << ": " << error << "\n";
@@ -218,12 +225,7 @@ int withSceneView(const ViewOptions& o, const std::function<int(SceneView&)>& us
     int status = kExitFailure;
     {
         SceneView view;
-        SceneViewOptions options;
-        options.width = o.width;
-        options.height = o.height;
-        options.fovDegrees = o.settings.fovDegrees;
-        options.errorPixels = o.settings.errorPixels;
-        options.wireframe = o.settings.wireframe;
+        const SceneViewOptions options = pictureOptions<SceneViewOptions>(o);
         std::string error;
         if (view.open(o.scene, options, error)) status = use(view);
         else std::cerr << "morva: cannot draw the scene " << o.scene << ": " << error << "\n";
