@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 
 #include <iostream>
 
@@ -67,7 +68,9 @@ void VHVApp::dragEnterEvent(QDragEnterEvent* event) {
 void VHVApp::dropEvent(QDropEvent* event) {
     if (!takesDrop(event->mimeData())) return;
     event->acceptProposedAction();
-    openDroppedFile(droppedFile(event->mimeData()));
+    // After the drop is done: the dialog or a message box would otherwise
+    // hold the program the file came from until it is closed.
+    QTimer::singleShot(0, this, [this, path = droppedFile(event->mimeData())] { openDroppedFile(path); });
 }
 
 bool VHVApp::eventFilter(QObject* watched, QEvent* event) {

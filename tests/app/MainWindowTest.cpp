@@ -163,20 +163,24 @@ TEST(MainWindow, DroppedFilesOpenOrStartTheCreationDialog) {
     const std::string hierarchy = tempPath("dropped.mvh");
     writeBytes(hierarchy, readBytes(testDataPath("icosphere2.mvh")));
     ASSERT_TRUE(dropFile(*window.outputWindow(), hierarchy));
-    EXPECT_EQ(window.fileName().toStdString(), hierarchy);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.fileName().toStdString() == hierarchy; }, 5000));
     EXPECT_EQ(window.outputWindow()->windowTitle().toStdString(), hierarchy + " - Output Window");
 
     const std::string mesh = tempPath("dropped.ply");
     writeBytes(mesh, readBytes(testDataPath("icosphere2.mvh"))); // read only once the dialog builds
     QString input, output;
-    QTimer::singleShot(0, [&] {
+    auto* poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
         auto* dialog = qobject_cast<VHCView*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+        if (!dialog) return;
         input = dialog->findChild<QLineEdit*>("input file")->text();
         output = dialog->findChild<QLineEdit*>("output file")->text();
         dialog->reject();
+        poll->stop();
     });
+    poll->start(20);
     ASSERT_TRUE(dropFile(window, mesh));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !input.isEmpty(); }, 5000));
     EXPECT_EQ(input.toStdString(), mesh);
     EXPECT_EQ(output.toStdString(), tempPath("dropped.mvh"));
     EXPECT_EQ(window.fileName().toStdString(), hierarchy) << "a dialog closed without building opens nothing";
