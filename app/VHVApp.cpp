@@ -50,10 +50,12 @@ VHVApp::VHVApp(QWidget* parent) : QMainWindow(parent), mPanel(new VHVView(this))
     resize(440, sizeHint().height()); // room for a file's path in the status bar
     // Shown at once: showing sets up the view's OpenGL context, which opening a file needs.
     outputWindow()->setVisible(mWindowView->isChecked());
-    // A file dropped on the view opens as one dropped here does.
+    // A file dropped on the view or the log opens as one dropped here does.
     setAcceptDrops(true);
-    outputWindow()->setAcceptDrops(true);
-    outputWindow()->installEventFilter(this);
+    for (QWidget* window : {static_cast<QWidget*>(outputWindow()), static_cast<QWidget*>(logWindow())}) {
+        window->setAcceptDrops(true);
+        window->installEventFilter(this);
+    }
 }
 
 bool VHVApp::takesDrop(const QMimeData* data) {
@@ -74,11 +76,12 @@ void VHVApp::dropEvent(QDropEvent* event) {
 }
 
 bool VHVApp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == outputWindow() && event->type() == QEvent::DragEnter) {
+    const bool ours = watched == outputWindow() || watched == logWindow();
+    if (ours && event->type() == QEvent::DragEnter) {
         dragEnterEvent(static_cast<QDragEnterEvent*>(event));
         return true;
     }
-    if (watched == outputWindow() && event->type() == QEvent::Drop) {
+    if (ours && event->type() == QEvent::Drop) {
         dropEvent(static_cast<QDropEvent*>(event));
         return true;
     }

@@ -24,9 +24,9 @@ class VHVApp : public QMainWindow {
     // view. When it cannot be read a message box names the file and the
     // reader's reason, and what was shown stays.
     bool openFile(const QString& path);
-    // What a file dropped on the main or the output window does: a hierarchy
-    // or a scene opens, a mesh opens the creation dialog with it as input.
-    // Anything else is refused with a message box.
+    // What a file dropped on the main, the output or the log window does: a
+    // hierarchy or a scene opens, a mesh opens the creation dialog with it
+    // as input. Anything else is refused with a message box.
     void openDroppedFile(const QString& path);
     // Whether a drag carries one local file of a kind openDroppedFile takes.
     static bool takesDrop(const QMimeData* data);

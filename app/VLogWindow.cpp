@@ -14,6 +14,7 @@ VLogWindow::VLogWindow(QWidget* parent) : QMainWindow(parent) {
     mText = new QPlainTextEdit(box);
     mText->setObjectName("log widget");
     mText->setReadOnly(true);
+    mText->setAcceptDrops(false); // a dropped file goes to the window, which opens it
     mText->setMaximumBlockCount(kMaxLines);
     mText->setLineWrapMode(QPlainTextEdit::NoWrap); // paragraphs are already cut to width
     mClear = new QPushButton(tr("clear"), box);

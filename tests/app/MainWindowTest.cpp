@@ -153,9 +153,9 @@ bool dropFile(QWidget& target, const std::string& path) {
 }
 } // namespace
 
-// A hierarchy dropped on the output window opens; a mesh dropped on the main
-// window opens the creation dialog with it as input; other files are not
-// taken.
+// A hierarchy dropped on the output or the log window opens; a mesh dropped
+// on the main window opens the creation dialog with it as input; other files
+// are not taken.
 TEST(MainWindow, DroppedFilesOpenOrStartTheCreationDialog) {
     VHVApp window;
     window.show();
@@ -165,6 +165,9 @@ TEST(MainWindow, DroppedFilesOpenOrStartTheCreationDialog) {
     ASSERT_TRUE(dropFile(*window.outputWindow(), hierarchy));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.fileName().toStdString() == hierarchy; }, 5000));
     EXPECT_EQ(window.outputWindow()->windowTitle().toStdString(), hierarchy + " - Output Window");
+    window.slotFileClose();
+    ASSERT_TRUE(dropFile(*window.logWindow(), hierarchy));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.fileName().toStdString() == hierarchy; }, 5000));
 
     const std::string mesh = tempPath("dropped.ply");
     writeBytes(mesh, readBytes(testDataPath("icosphere2.mvh"))); // read only once the dialog builds
