@@ -18,7 +18,7 @@
 namespace {
 struct Command {
     const char* name;
-    const char* usage;   // the synopsis, then one line of what it does
+    const char* usage;   // the synopsis (continued by lines indented 8), then what it does (indented 4)
     const char* details; // the options with their defaults, and an example
     int (*run)(int argc, char** argv);
 };
@@ -34,7 +34,8 @@ const Command kCommands[] = {
      "example:\n"
      "    morva info dragon.mvh\n",
      runInfo},
-    {"build", "build IN OUT.mvh [--min-error E | --no-min-error] [--max-error E] [--patch-size N] [--force]\n"
+    {"build", "build IN OUT.mvh [--min-error E | --no-min-error] [--max-error E]\n"
+              "        [--patch-size N] [--force]\n"
               "    build a hierarchy from a mesh (.ply, .3ds, .x3d)\n",
      "options:\n"
      "    --min-error E     collapses cheaper than E simplify the finest patch without\n"
@@ -61,7 +62,8 @@ const Command kCommands[] = {
      "example:\n"
      "    morva scene 7 -o seven.scn\n",
      runScene},
-    {"render", "render FILE.mvh -o OUT.png [VIEW OPTIONS] [--full] [--immediate | --out-of-core] [--instances N]\n"
+    {"render", "render FILE.mvh -o OUT.png [VIEW OPTIONS] [--full]\n"
+               "        [--immediate | --out-of-core] [--instances N]\n"
                "render --scene FILE.scn -o OUT.png [VIEW OPTIONS]\n"
                "    draw one frame of a hierarchy or a scene headless and save it\n",
      "view options:\n"
@@ -81,8 +83,10 @@ const Command kCommands[] = {
      "example:\n"
      "    morva render dragon.mvh -o dragon.png --eye 0,0,2.5 --error 1\n",
      runRender},
-    {"bench", "bench FILE.mvh [VIEW OPTIONS] [--full] [--immediate | --out-of-core] [--instances N]\n"
-              "bench --path PATH.txt (FILE.mvh | --scene FILE.scn) [--plot OUT.png] [--cache MB] [VIEW OPTIONS]\n"
+    {"bench", "bench FILE.mvh [VIEW OPTIONS] [--full]\n"
+              "        [--immediate | --out-of-core] [--instances N]\n"
+              "bench --path PATH.txt (FILE.mvh | --scene FILE.scn) [--plot OUT.png]\n"
+              "        [--cache MB] [VIEW OPTIONS]\n"
               "    time headless frames: 100 with the camera from distance 1 to 30 along\n"
               "    the eye's direction, or one per entry of a recorded camera path\n",
      "options (the view options are those of render):\n"
@@ -124,7 +128,8 @@ void printCommandUsage(std::ostream& out, const Command& c) {
     std::istringstream lines(c.usage);
     std::string line;
     for (bool first = true; std::getline(lines, line); first = false) {
-        if (line.rfind("    ", 0) == 0) out << line << "\n";
+        if (line.rfind("        ", 0) == 0) out << std::string(15, ' ') << line.substr(8) << "\n"; // under the synopsis
+        else if (line.rfind("    ", 0) == 0) out << line << "\n";
         else out << (first ? "usage: morva " : "       morva ") << line << "\n";
     }
 }
