@@ -4,6 +4,7 @@
 #include "VHCView.h"
 #include "VHVView.h"
 #include "VLogWindow.h"
+#include "VObject3D.h"
 #include "VOutputWidget.h"
 
 #include <QAction>
@@ -30,7 +31,7 @@ enum class DroppedKind { Hierarchy, Mesh, Other };
 DroppedKind kindOf(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == "mvh" || suffix == "scn") return DroppedKind::Hierarchy;
-    if (suffix == "ply" || suffix == "3ds" || suffix == "x3d") return DroppedKind::Mesh;
+    if (VObject3D::isImportable(path.toStdString())) return DroppedKind::Mesh;
     return DroppedKind::Other;
 }
 

@@ -21,11 +21,25 @@ void VObject3D::clear() {
     decltype(extra)().swap(extra);
 }
 
-bool VObject3D::importFile(const std::string& fileName) {
-    mLastError.clear();
-    if (fileName.size() <= 4) return failRead("cannot tell the format of " + fileName + " from its name");
+namespace {
+// The last four characters in lower case; empty for a name no longer than that.
+std::string lowerEnding(const std::string& fileName) {
+    if (fileName.size() <= 4) return {};
     std::string ending = fileName.substr(fileName.size() - 4);
     std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ending;
+}
+} // namespace
+
+bool VObject3D::isImportable(const std::string& fileName) {
+    const std::string ending = lowerEnding(fileName);
+    return ending == ".ply" || ending == ".3ds" || ending == ".x3d";
+}
+
+bool VObject3D::importFile(const std::string& fileName) {
+    mLastError.clear();
+    const std::string ending = lowerEnding(fileName);
+    if (ending.empty()) return failRead("cannot tell the format of " + fileName + " from its name");
     if (ending == ".ply") return readPly(fileName);
     if (ending == ".3ds") return read3ds(fileName);
     if (ending == ".x3d") return readX3D(fileName);

@@ -49,6 +49,8 @@ class VObject3D {
     // and repairs it. False for other names, or when the reader fails; the
     // mesh is then empty.
     bool importFile(const std::string& fileName);
+    // Whether importFile takes the name's ending.
+    static bool isImportable(const std::string& fileName);
     bool readPly(const std::string& fileName);
     bool read3ds(const std::string& fileName);
     bool readX3D(const std::string& fileName);
