@@ -5,6 +5,8 @@
 // the graph however often weights change. An entry costs 24 bytes an arc
 // (the heap's slot, where it sits, its version): millions of arcs are queued.
 
+#include "HugePages.h"
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -124,8 +126,8 @@ class MergeQueue {
         mNext = uint32_t(mHeap.size());
     }
 
-    std::vector<Slot> mHeap;
-    std::vector<uint32_t> mPlace;   // per arc: its slot in mHeap, or kNowhere
-    std::vector<uint32_t> mVersion; // per arc: the version of its queued entry
+    HugePageVector<Slot> mHeap;
+    HugePageVector<uint32_t> mPlace;   // per arc: its slot in mHeap, or kNowhere
+    HugePageVector<uint32_t> mVersion; // per arc: the version of its queued entry
     uint32_t mNext = 0;
 };

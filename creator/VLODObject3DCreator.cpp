@@ -150,12 +150,12 @@ struct VLODObject3DCreator::Builder {
         uint32_t layer;
         operator uint32_t() const { return t; }
     };
-    std::vector<std::vector<Incidence>> adjacent; // live triangles at each vertex
+    HugePageVector<std::vector<Incidence>> adjacent; // live triangles at each vertex
     // Per vertex, the largest layer in its incidence list: most candidates
     // taken from the queue are stale, and this tells so without the lists.
-    std::vector<uint32_t> incidentLayer;
+    HugePageVector<uint32_t> incidentLayer;
     void updateIncidentLayer(uint32_t v);
-    std::vector<bool> removed;
+    std::vector<bool, HugePageAllocator<bool>> removed;
     CandidateQueue queue;
     uint32_t order = 0;
 
@@ -285,7 +285,7 @@ void VLODObject3DCreator::Builder::setUp(const VObject3D& mesh, VObject3D* consu
     if (consumed) consumed->clear();
     logOut() << "Init EdgeSet ...\n";
     // Every triangle side (edge, triangle * 3 + side), grouped by edge.
-    std::vector<std::pair<uint64_t, uint32_t>> sides(c.triangles.size() * 3);
+    HugePageVector<std::pair<uint64_t, uint32_t>> sides(c.triangles.size() * 3);
     for (uint32_t t = 0; t < c.triangles.size(); ++t)
         for (uint32_t k = 0; k < 3; ++k) {
             uint32_t a = c.triangles[t].v[k], b = c.triangles[t].v[(k + 1) % 3];

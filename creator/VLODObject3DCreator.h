@@ -10,6 +10,7 @@
 // no remaining neighbour folds over and the two ends share no vertex but the
 // shared triangle's third corner, so the mesh boundary stays a boundary.
 
+#include "HugePages.h"
 #include "Quadric.h"
 #include "RectangleFit.h"
 #include "VLODObject3D.h"
@@ -186,15 +187,15 @@ class VLODObject3DCreator {
     // animated pair), with the placement at every sample.
     QUADRIC_FT collapseCost(uint32_t i, uint32_t j, std::vector<Vec3d>* placements = nullptr) const;
 
-    std::vector<CreatorVertex> vertices;
+    HugePageVector<CreatorVertex> vertices;
     // Only while the graph is built: vertex v's quadric at sample k is
     // quadrics[quadricSlot[v] * samples + k]; a collapse's new vertex reuses
     // a slot of the pair it replaces.
-    std::vector<Quadric> quadrics;
-    std::vector<uint32_t> quadricSlot;
+    HugePageVector<Quadric> quadrics;
+    HugePageVector<uint32_t> quadricSlot;
     std::vector<float> sampleTimes; // the time of each sample
-    std::vector<CreatorTriangle> triangles;
-    std::vector<CreatorArc> arcs;
+    HugePageVector<CreatorTriangle> triangles;
+    HugePageVector<CreatorArc> arcs;
     PatchTriangles patchOf(uint32_t arc) const { return {triangles.data(), arcs[arc].patch.first}; }
     std::vector<uint32_t> patchIndices(uint32_t arc) const;
     // Appends t to the arc's patch; t must be on no patch.
@@ -205,10 +206,10 @@ class VLODObject3DCreator {
     void movePatch(uint32_t from, uint32_t to);
     // Empties the arc's patch; its triangles are left on no arc.
     void dropPatch(uint32_t arc);
-    std::vector<CreatorNode> nodes;
+    HugePageVector<CreatorNode> nodes;
     // Node n's error at sample k is nodeErrors[n * samples + k]: one flat
     // array rather than a small one in each of hundreds of thousands of nodes.
-    std::vector<double> nodeErrors;
+    HugePageVector<double> nodeErrors;
     std::span<double> nodeError(uint32_t n) { return {nodeErrors.data() + size_t(n) * samples, samples}; }
     std::span<const double> nodeError(uint32_t n) const {
         return {nodeErrors.data() + size_t(n) * samples, samples};

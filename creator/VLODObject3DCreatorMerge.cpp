@@ -68,11 +68,11 @@ class Merger {
     void renumber();
 
     VLODObject3DCreator& c;
-    std::vector<uint32_t> mVersion;      // bumped whenever an arc changes: older queue entries are void
-    std::vector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
+    HugePageVector<uint32_t> mVersion;      // bumped whenever an arc changes: older queue entries are void
+    HugePageVector<uint32_t> mPatchVersion; // bumped when an arc's triangles change: strip counts are void
     // Two patches with more triangles than this are not counted together.
     size_t mLargestCountedPair = 0;
-    std::vector<int32_t> mStripCache; // per arc, -1 when unknown
+    HugePageVector<int32_t> mStripCache; // per arc, -1 when unknown
     // Strip counts of arc pairs, by a hash of the two arcs: a memo that
     // forgets what a later pair overwrites, so it needs no allocation.
     struct PairCount {
@@ -80,14 +80,14 @@ class Merger {
         uint64_t versions = 0;
         uint32_t count = 0;
     };
-    std::vector<PairCount> mPairCache;
+    HugePageVector<PairCount> mPairCache;
     std::vector<bool> mMerged;
-    std::vector<uint32_t> mVisitMark;
-    std::vector<uint64_t> mArcSum; // per node: triangles + 2 over all its arcs
+    HugePageVector<uint32_t> mVisitMark;
+    HugePageVector<uint64_t> mArcSum; // per node: triangles + 2 over all its arcs
     // A topological order kept through the merges: every arc runs from a
     // smaller to a larger position. Paths between two nodes stay inside the
     // positions between them, which keeps the cycle test small.
-    std::vector<uint32_t> mPosition;
+    HugePageVector<uint32_t> mPosition;
     std::vector<uint32_t> mForward, mBackward, mPool; // scratch of the order and path searches
     uint32_t mVisitRound = 0;
     double mSmallestError = 3.4028234663852886e38;
@@ -107,20 +107,20 @@ class Merger {
     std::vector<size_t> mCounts;
     StripCountWorker mWorker;
     std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
-    std::vector<double> mNodeError;          // per node, its largest error
+    HugePageVector<double> mNodeError;          // per node, its largest error
     // Per node: the round that marked it and the arc that joins it to the
     // node whose neighbours were marked.
     struct NeighbourMark {
         uint32_t round = 0;
         uint32_t arc = kNoArc;
     };
-    std::vector<NeighbourMark> mOutByDest, mInBySource;
+    HugePageVector<NeighbourMark> mOutByDest, mInBySource;
     uint32_t mMarkRound = 0;
-    static void mark(std::vector<NeighbourMark>& marks, uint32_t node, uint32_t round, uint32_t arc) {
+    static void mark(HugePageVector<NeighbourMark>& marks, uint32_t node, uint32_t round, uint32_t arc) {
         marks[node] = {round, arc};
     }
     // The marked arc of node, once; kNoArc when there is none (left).
-    static uint32_t take(std::vector<NeighbourMark>& marks, uint32_t node, uint32_t round) {
+    static uint32_t take(HugePageVector<NeighbourMark>& marks, uint32_t node, uint32_t round) {
         if (marks[node].round != round) return kNoArc;
         return std::exchange(marks[node].arc, kNoArc);
     }
@@ -741,7 +741,7 @@ void VLODObject3DCreator::compactArcs() {
 void VLODObject3DCreator::compactTriangles() {
     size_t live = 0;
     for (const CreatorArc& arc : arcs) live += arc.patch.size();
-    std::vector<CreatorTriangle> kept;
+    HugePageVector<CreatorTriangle> kept;
     kept.reserve(live);
     for (uint32_t a = 0; a < arcs.size(); ++a) {
         const uint32_t first = uint32_t(kept.size());

@@ -6,6 +6,7 @@
 // (incoming arcs, normals, cones, spheres, layers, time domain).
 
 #include "BoundingSphere.h"
+#include "HugePages.h"
 #include "ImpostorTree.h"
 #include "MTRecords.h"
 
@@ -108,11 +109,12 @@ class VLODObject3D {
 
     // --- Records ------------------------------------------------------------
 
-    std::vector<MTVertex> varray;
-    std::vector<MTTriangle> tarray;
-    std::vector<MTNode> narray;
-    std::vector<MTArc> aarray;
-    std::vector<MTSurfel> parray;
+    // Hundreds of megabytes each on large models, walked in cut order.
+    HugePageVector<MTVertex> varray;
+    HugePageVector<MTTriangle> tarray;
+    HugePageVector<MTNode> narray;
+    HugePageVector<MTArc> aarray;
+    HugePageVector<MTSurfel> parray;
     std::vector<std::vector<uint32_t>> in_arcs;
 
     uint32_t m_source_nnum = 0;  // source nodes inserted by construction

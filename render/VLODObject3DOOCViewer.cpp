@@ -30,7 +30,7 @@ void put4(float* out, double a, double b, double c, double d) {
     out[3] = float(d);
 }
 
-template <class T> uint64_t bytesOf(const std::vector<T>& v) { return uint64_t(v.capacity()) * sizeof(T); }
+template <class T, class A> uint64_t bytesOf(const std::vector<T, A>& v) { return uint64_t(v.capacity()) * sizeof(T); }
 } // namespace
 
 bool VLODObject3DOOCViewer::setUp(const VLODObject3D& object, const ImpostorTree& tree, std::string& error) {

@@ -31,8 +31,8 @@ std::vector<uint8_t> bytesOf(const VVertex& path) {
 }
 
 // The records of a and b agree in what key picks from them.
-template <typename Record, typename Key>
-void expectSameRecords(const std::vector<Record>& a, const std::vector<Record>& b, Key key, const char* what) {
+template <typename Records, typename Key>
+void expectSameRecords(const Records& a, const Records& b, Key key, const char* what) {
     ASSERT_EQ(a.size(), b.size()) << what;
     for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(key(a[i]), key(b[i])) << what << " " << i;
 }
