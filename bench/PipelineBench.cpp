@@ -11,6 +11,7 @@
 #include "GLHeadlessContext.h"
 #include "HierarchyCreation.h"
 #include "PeakMemory.h"
+#include "SideFiles.h"
 #include "SilencedLog.h"
 
 #include <benchmark/benchmark.h>
@@ -88,6 +89,7 @@ bool buildOnce(const std::string& mesh, const std::string& out, StageFigures& fi
         return false;
     }
     figures.end("write");
+    removeSideFiles(out);
     return true;
 }
 

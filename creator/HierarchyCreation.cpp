@@ -31,14 +31,6 @@ bool makeTemporaryFile(std::string& path) {
     return true;
 }
 
-// Side files made for an earlier hierarchy under this name would be reused
-// by the viewer whenever their settings still match: a new hierarchy starts
-// without them.
-void removeSideFiles(const std::string& hierarchyFile) {
-    std::error_code ignored;
-    for (const std::string& side : {texturesFileName(hierarchyFile), geometryFileName(hierarchyFile)})
-        if (std::filesystem::remove(side, ignored)) logOut() << "removed the old side file " << side << "\n";
-}
 } // namespace
 
 // The box and the offset are printed as they are applied: the mesh ends

@@ -2,12 +2,14 @@
 
 #include "ByteStream.h"
 #include "FileBytes.h"
+#include "LogStream.h"
 #include "QuantizedNormal.h"
 #include "VLODObject3D.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 std::string replaceExtension(const std::string& hierarchyFile, const char* extension) {
@@ -20,6 +22,12 @@ std::string replaceExtension(const std::string& hierarchyFile, const char* exten
 
 std::string texturesFileName(const std::string& hierarchyFile) { return replaceExtension(hierarchyFile, ".mv2"); }
 std::string geometryFileName(const std::string& hierarchyFile) { return replaceExtension(hierarchyFile, ".mv3"); }
+
+void removeSideFiles(const std::string& hierarchyFile) {
+    std::error_code ignored;
+    for (const std::string& side : {texturesFileName(hierarchyFile), geometryFileName(hierarchyFile)})
+        if (std::filesystem::remove(side, ignored)) logOut() << "removed the old side file " << side << "\n";
+}
 
 void writeImpostor(ByteWriter& out, const MTImpostor& impostor) {
     for (const MTImpostor::Corner& c : impostor.corners)

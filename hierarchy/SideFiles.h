@@ -21,6 +21,10 @@ class VLODObject3D;
 // The hierarchy file name with its first ".mvh" replaced.
 std::string texturesFileName(const std::string& hierarchyFile);
 std::string geometryFileName(const std::string& hierarchyFile);
+// Side files made for an earlier hierarchy under this name would be reused
+// by the viewer whenever their settings still match: whoever writes a new
+// hierarchy removes them.
+void removeSideFiles(const std::string& hierarchyFile);
 
 // An impostor record: corners (x, y, z, s, t), normal, depth, flag,
 // children, parent, atlas.
