@@ -111,7 +111,7 @@ class Merger {
     std::vector<size_t> mCounts;
     StripCountWorker mWorker;
     std::vector<uint32_t> mChanged, mMoving; // scratch of merge()
-    HugePageVector<double> mNodeError;          // per node, its largest error
+    HugePageVector<double> mNodeError;       // per node, its largest error
     // Per node: the round that marked it and the arc that joins it to the
     // node whose neighbours were marked.
     struct NeighbourMark {
@@ -347,8 +347,8 @@ uint32_t Merger::nextVisitRound() {
 // On large graphs a few searches wander through much of the graph between
 // two nodes far apart in the order, and their cost grows faster than the
 // graph: a search that has scanned kLongestPathSearch arcs answers true.
-// Refusing a merge never closes a cycle; the arc is queued again when one
-// of its ends changes.
+// Refusing a merge never closes a cycle, and the arc is queued again if a
+// later merge moves it.
 bool Merger::otherPathExists(uint32_t from, uint32_t to, uint32_t direct) {
     const uint32_t forwardRound = nextVisitRound(), backwardRound = nextVisitRound();
     const uint32_t lower = mPosition[from], upper = mPosition[to];
