@@ -16,8 +16,8 @@
 // to 2 MB and marked for huge pages.
 inline constexpr size_t kHugePageArrayBytes = size_t(4) << 20;
 
-// Maps bytes (a multiple of nothing in particular) aligned to 2 MB and asks
-// for huge pages; nullptr when the mapping fails.
+// Maps at least bytes, aligned to 2 MB, and asks for huge pages; nullptr
+// when the mapping fails. unmapHugePages takes the same byte count.
 void* mapHugePages(size_t bytes) noexcept;
 void unmapHugePages(void* p, size_t bytes) noexcept;
 
