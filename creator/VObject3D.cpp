@@ -31,18 +31,30 @@ std::string lowerEnding(const std::string& fileName) {
 }
 } // namespace
 
-bool VObject3D::isImportable(const std::string& fileName) {
+namespace {
+// The mesh formats the importer reads, by the name's ending.
+struct MeshFormat {
+    const char* ending;
+    bool (VObject3D::*read)(const std::string&);
+};
+constexpr MeshFormat kMeshFormats[] = {
+    {".ply", &VObject3D::readPly}, {".3ds", &VObject3D::read3ds}, {".x3d", &VObject3D::readX3D}};
+
+const MeshFormat* formatOf(const std::string& fileName) {
     const std::string ending = lowerEnding(fileName);
-    return ending == ".ply" || ending == ".3ds" || ending == ".x3d";
+    for (const MeshFormat& format : kMeshFormats)
+        if (ending == format.ending) return &format;
+    return nullptr;
 }
+} // namespace
+
+bool VObject3D::isImportable(const std::string& fileName) { return formatOf(fileName) != nullptr; }
 
 bool VObject3D::importFile(const std::string& fileName) {
     mLastError.clear();
     const std::string ending = lowerEnding(fileName);
     if (ending.empty()) return failRead("cannot tell the format of " + fileName + " from its name");
-    if (ending == ".ply") return readPly(fileName);
-    if (ending == ".3ds") return read3ds(fileName);
-    if (ending == ".x3d") return readX3D(fileName);
+    if (const MeshFormat* format = formatOf(fileName)) return (this->*format->read)(fileName);
     return failRead("unsupported file type " + ending + " (supported: .ply, .3ds, .x3d)");
 }
 
